@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test twice: a release build, and a
+# build under AddressSanitizer + UndefinedBehaviorSanitizer. Tests that need root and loop
+# devices skip themselves (and say so) where the machine has neither.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+export QT_QPA_PLATFORM=offscreen
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+
+run() {
+  local dir=$1
+  shift
+  echo "== $dir"
+  bash scripts/build.sh "$dir" "$@"
+  (cd "$dir" && ctest --output-on-failure -j 2 --timeout 900)
+}
+
+run build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run build/asan -DCMAKE_BUILD_TYPE=Debug -DFERROWIPE_SANITIZE=ON

@@ -1,0 +1,87 @@
+#pragma once
+// The one door to disks and volumes. Backends (Linux block devices, disk images, the tests'
+// scripted fake) answer the Windows storage contract: open modes, control codes with their
+// buffer sizes and byte-exact reply layouts, 64-bit seek, synchronous write, Windows error codes.
+// Failures are results (kInvalidHandle, false, -1); the caller fetches LastError() at once.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fw {
+
+using Handle = int64_t;
+inline constexpr Handle kInvalidHandle = -1;
+
+enum class OpenMode {
+  Identification,  // read, shared read/write: the scan
+  Working,         // read/write, exclusive: the chosen disk, for the whole run
+  VolumeLock,      // read, shared: a volume of the chosen disk, kept while it is locked
+  VolumeQuery,     // no data access, shared: which disk a volume lies on
+  Claim,           // the whole disk claimed for the duration of a format (O_EXCL on Linux)
+};
+
+// Windows error codes the program sees (winerror.h values).
+namespace win {
+inline constexpr uint32_t ERROR_SUCCESS = 0;
+inline constexpr uint32_t ERROR_INVALID_FUNCTION = 1;
+inline constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
+inline constexpr uint32_t ERROR_ACCESS_DENIED = 5;
+inline constexpr uint32_t ERROR_INVALID_HANDLE = 6;
+inline constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr uint32_t ERROR_WRITE_PROTECT = 19;
+inline constexpr uint32_t ERROR_NOT_READY = 21;
+inline constexpr uint32_t ERROR_SHARING_VIOLATION = 32;
+inline constexpr uint32_t ERROR_LOCK_VIOLATION = 33;
+inline constexpr uint32_t ERROR_DEV_NOT_EXIST = 55;
+inline constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
+inline constexpr uint32_t ERROR_DISK_FULL = 112;
+inline constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr uint32_t ERROR_SEM_TIMEOUT = 121;
+inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
+}  // namespace win
+
+class DeviceIo {
+ public:
+  virtual ~DeviceIo() = default;
+
+  // The path of physical drive N (0..255): the node for a block device, the image file for a
+  // simulated disk; empty when there is no N-th drive. The list is taken once per backend
+  // instance, so drive numbers stay put for the whole run even if disks come and go.
+  virtual std::string PhysicalDrivePath(int n) = 0;
+
+  // The volumes ("drive roots") of the system, in the order the system lists them: on Linux
+  // the mount points of block-device mounts.
+  virtual std::vector<std::string> LogicalDrives() = 0;
+
+  virtual Handle Open(const std::string& path, OpenMode mode) = 0;
+
+  // DeviceIoControl: `returned` receives the byte count of the reply (may be null).
+  virtual bool DeviceControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
+                             void* out, uint32_t outCapacity, uint32_t* returned) = 0;
+
+  // Absolute position from the start; the new position, or -1 (never a partial position).
+  virtual int64_t SeekDevice(Handle handle, int64_t offset) = 0;
+
+  // Synchronous write at the current position; bytes written, or -1.
+  virtual int64_t Write(Handle handle, const void* buffer, int64_t count) = 0;
+
+  // Makes written data durable (fdatasync where writes were buffered); a no-op success where
+  // every write already went to the device directly.
+  virtual bool Flush(Handle handle) = 0;
+
+  virtual void Close(Handle handle) = 0;
+
+  // The Windows error code of the last failed call.
+  virtual uint32_t LastError() const = 0;
+
+  // The system's message for an error code, without trailing blanks, control characters and
+  // full stops.
+  virtual std::string ErrorText(uint32_t code) const = 0;
+};
+
+// The backend of this run: the simulated disks when FERROWIPE_DISKS names a folder, otherwise
+// the machine's block devices.
+std::unique_ptr<DeviceIo> CreateDeviceBackend();
+
+}  // namespace fw
