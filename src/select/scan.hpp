@@ -1,0 +1,25 @@
+#pragma once
+// The scan that fills the device table: drive numbers 0..255, each opened for identification,
+// identified, entered when identified, closed; at most 15 rows.
+#include <optional>
+#include <string>
+
+#include "device/device_io.hpp"
+
+namespace fw {
+
+struct ScanResult {
+  // "找到磁碟:        " + DeviceCount: the selection window's status text.
+  std::string statusText;
+  // Set when a drive's device-property query failed: the program must end with this message
+  // (caption "錯誤   "); the scan went no further.
+  std::optional<std::string> fatalText;
+};
+
+// Fills DeviceTable rows 1..DeviceCount and DeviceCount; writes the scan's debug lines.
+ScanResult ScanPhysicalDrives(DeviceIo& io);
+
+// A drive with fewer sectors than this cannot be chosen.
+inline constexpr int64_t kMinimumSectors = 65535;
+
+}  // namespace fw

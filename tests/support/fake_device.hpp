@@ -1,0 +1,179 @@
+#pragma once
+// A scriptable DeviceIo for tests: it answers control codes from a table per path, fails opens
+// and writes on request, and records every request it receives, so a test can assert what was
+// sent, in which order, with which buffers.
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/device_io.hpp"
+
+namespace fw::test {
+
+class FakeDevice : public DeviceIo {
+ public:
+  struct Reply {
+    bool ok = true;
+    uint32_t error = 0;               // LastError() after a failed request
+    std::vector<uint8_t> bytes;       // copied into the output buffer (cut at its capacity)
+    std::optional<uint32_t> returned; // byte count reported; default: bytes copied
+  };
+  struct Request {
+    Handle handle;
+    std::string path;
+    uint32_t code;
+    std::vector<uint8_t> input;
+    uint32_t outCapacity;
+  };
+  struct WriteRecord {
+    Handle handle;
+    int64_t offset;
+    int64_t count;
+  };
+  struct Target {
+    uint32_t openError = 0;  // nonzero: Open fails with this code
+    int64_t size = INT64_MAX;
+    // Replies per control code, used in turn; the last one keeps answering. No reply: the
+    // request fails with ERROR_INVALID_FUNCTION.
+    std::map<uint32_t, std::deque<Reply>> replies;
+  };
+
+  // Physical drive N is drivePaths[N] (empty or missing: no such drive).
+  std::vector<std::string> drivePaths;
+  std::vector<std::string> logicalDrives;
+  std::map<std::string, Target> targets;
+
+  // Decides a write's fate: return 0 to let it succeed, or a Windows error code to fail it.
+  std::function<uint32_t(int64_t offset, int64_t count)> writeError;
+  // Runs after every successful write (a test can set StopRequested here, say).
+  std::function<void(const WriteRecord&)> afterWrite;
+  uint32_t flushError = 0;
+
+  std::vector<std::pair<std::string, OpenMode>> opens;
+  std::vector<Handle> closes;
+  std::vector<Request> requests;
+  std::vector<WriteRecord> writes;
+  std::vector<int> drivePathQueries;
+  int flushes = 0;
+
+  Target& At(const std::string& path) { return targets[path]; }
+  void Answer(const std::string& path, uint32_t code, Reply reply) {
+    targets[path].replies[code].push_back(std::move(reply));
+  }
+  void Refuse(const std::string& path, uint32_t code, uint32_t error) {
+    Answer(path, code, Reply{false, error, {}, std::nullopt});
+  }
+
+  std::vector<uint32_t> CodesSent() const {
+    std::vector<uint32_t> codes;
+    for (const Request& r : requests) codes.push_back(r.code);
+    return codes;
+  }
+  bool IsOpen(Handle h) const { return m_open.count(h) != 0; }
+  size_t OpenCount() const { return m_open.size(); }
+
+  std::string PhysicalDrivePath(int n) override {
+    drivePathQueries.push_back(n);
+    return n >= 0 && static_cast<size_t>(n) < drivePaths.size() ? drivePaths[n] : std::string();
+  }
+  std::vector<std::string> LogicalDrives() override { return logicalDrives; }
+
+  Handle Open(const std::string& path, OpenMode mode) override {
+    opens.emplace_back(path, mode);
+    const auto it = targets.find(path);
+    if (path.empty() || it == targets.end()) return Fail(win::ERROR_FILE_NOT_FOUND);
+    if (it->second.openError != 0) return Fail(it->second.openError);
+    const Handle h = m_next++;
+    m_open[h] = OpenFile{path, 0};
+    m_lastError = 0;
+    return h;
+  }
+
+  bool DeviceControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                     uint32_t outCapacity, uint32_t* returned) override {
+    if (returned != nullptr) *returned = 0;
+    const auto file = m_open.find(handle);
+    Request request{handle, file == m_open.end() ? std::string() : file->second.path, code, {},
+                    outCapacity};
+    if (in != nullptr && inSize > 0) {
+      const auto* bytes = static_cast<const uint8_t*>(in);
+      request.input.assign(bytes, bytes + inSize);
+    }
+    requests.push_back(request);
+    if (file == m_open.end()) return Fail(win::ERROR_INVALID_HANDLE) != kInvalidHandle;
+    auto& queue = targets[file->second.path].replies[code];
+    if (queue.empty()) return Fail(win::ERROR_INVALID_FUNCTION) != kInvalidHandle;
+    const Reply reply = queue.front();
+    if (queue.size() > 1) queue.pop_front();
+    if (!reply.ok) return Fail(reply.error) != kInvalidHandle;
+    const size_t n = std::min<size_t>(reply.bytes.size(), out == nullptr ? 0 : outCapacity);
+    if (n > 0) std::memcpy(out, reply.bytes.data(), n);
+    if (returned != nullptr) *returned = reply.returned.value_or(static_cast<uint32_t>(n));
+    m_lastError = 0;
+    return true;
+  }
+
+  int64_t SeekDevice(Handle handle, int64_t offset) override {
+    const auto file = m_open.find(handle);
+    if (file == m_open.end()) return Fail(win::ERROR_INVALID_HANDLE);
+    if (offset < 0 || offset > targets[file->second.path].size) {
+      return Fail(win::ERROR_INVALID_PARAMETER);
+    }
+    file->second.position = offset;
+    return offset;
+  }
+
+  int64_t Write(Handle handle, const void* buffer, int64_t count) override {
+    const auto file = m_open.find(handle);
+    if (file == m_open.end() || buffer == nullptr) return Fail(win::ERROR_INVALID_HANDLE);
+    const WriteRecord record{handle, file->second.position, count};
+    if (writeError) {
+      if (const uint32_t error = writeError(record.offset, count); error != 0) {
+        writes.push_back(WriteRecord{handle, record.offset, -1});
+        return Fail(error);
+      }
+    }
+    writes.push_back(record);
+    file->second.position += count;
+    m_lastError = 0;
+    if (afterWrite) afterWrite(record);
+    return count;
+  }
+
+  bool Flush(Handle handle) override {
+    ++flushes;
+    if (m_open.count(handle) == 0) return Fail(win::ERROR_INVALID_HANDLE) != kInvalidHandle;
+    if (flushError != 0) return Fail(flushError) != kInvalidHandle;
+    return true;
+  }
+
+  void Close(Handle handle) override {
+    closes.push_back(handle);
+    m_open.erase(handle);
+  }
+
+  uint32_t LastError() const override { return m_lastError; }
+  std::string ErrorText(uint32_t code) const override { return "error " + std::to_string(code); }
+
+ private:
+  struct OpenFile {
+    std::string path;
+    int64_t position;
+  };
+  // Records the error and yields the failure value of Open/Seek/Write (-1).
+  int64_t Fail(uint32_t error) {
+    m_lastError = error;
+    return -1;
+  }
+
+  std::map<Handle, OpenFile> m_open;
+  Handle m_next = 100;
+  uint32_t m_lastError = 0;
+};
+
+}  // namespace fw::test
