@@ -1,7 +1,177 @@
-// Placeholder until the S.M.A.R.T. report lands.
 #include "report/smart_report.hpp"
 
+#include <array>
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+#include "core/logs.hpp"
+#include "core/text.hpp"
+#include "report/report_header.hpp"
+#include "report/text_format.hpp"
+
 namespace fw {
-void ShowSmartReport(DeviceIo&, Handle, const TDeviceTableRows&, int64_t) {}
-std::string SmartAttributeName(int) { return {}; }
+
+namespace {
+
+constexpr std::string_view kCaptionLabel = "SMART 資料-      ";
+constexpr std::string_view kNotSupported = "此裝置不支援 SMART。                         ";
+constexpr std::string_view kColumnHeader = "          屬性                           目前值    最差     原始      注意                 ";
+constexpr std::string_view kHyphens = "----------------------------------------------------------------------------------------";
+constexpr std::string_view kTemperatureOpen = "  (";
+constexpr std::string_view kTemperatureClose = " 度)       ";
+constexpr std::string_view kUnknownName = "未知                        ";
+
+constexpr int kTemperatureId = 194;
+
+// Each name is padded to 26 display columns (a CJK character counts as two) so that the value
+// columns line up in the memo's font.
+constexpr std::pair<int, std::string_view> kNamedAttributes[] = {
+    {1, "讀取錯誤率                "},
+    {2, "讀寫通量效能              "},
+    {3, "碟片啟動時間              "},
+    {4, "碟片啟動時間數            "},
+    {5, "重定位磁區計數            "},
+    {6, "信道讀取餘量              "},
+    {7, "尋道錯誤率                "},
+    {8, "尋道效能                  "},
+    {9, "總通電時間                "},
+    {10, "啟動重試次數              "},
+    {11, "磁頭校準重試              "},
+    {12, "開關電源次數              "},
+    {13, "軟體讀取錯誤率            "},
+    {99, "平均飛行高度控制          "},
+    {100, "最小 FHC                  "},
+    {101, "最大 FHC                  "},
+    {184, "終端校驗出錯              "},
+    {187, "報告不可糾正錯誤          "},
+    {188, "通訊超時                  "},
+    {189, "磁頭寫入高度              "},
+    {190, "氣流溫度                  "},
+    {192, "電源關閉磁頭收回計數      "},
+    {193, "磁頭升降計數              "},
+    {194, "硬碟總成溫度              "},
+    {195, "硬體錯誤修正編碼復原      "},
+    {196, "重定位事件計數            "},
+    {197, "等候重定的磁區計數        "},
+    {198, "離線掃瞄無法修正磁區      "},
+    {199, "UDMA33 傳輸錯誤率         "},
+    {200, "寫入錯誤率                "},
+    {201, "軟體讀取錯誤率            "},
+    {202, "DAM 讀取錯誤              "},
+    {203, "ECC 讀取錯誤              "},
+    {204, "邏輯 ECC 糾正             "},
+    {205, "Thermal Aspirates         "},
+    {207, "主軸電機浪涌電流計數      "},
+    {208, "旋轉蜂鳴                  "},
+    {209, "離線定址效能              "},
+    {210, "寫入時的震動              "},
+    {211, "讀取時的震動              "},
+    {212, "寫入時的衝擊              "},
+    {220, "盤體偏移                  "},
+    {221, "G-Sensor 震動計數器       "},
+    {222, "資料載入時間              "},
+    {223, "載入重試次數              "},
+    {224, "負載摩擦                  "},
+    {225, "載入迴圈計數              "},
+    {226, "磁頭載入時間              "},
+    {227, "Torque amplification      "},
+    {228, "斷電縮回周期              "},
+    {229, "飛行高度測量              "},
+    {230, "巨磁阻式磁頭振幅          "},
+    {232, "可用的保留空間            "},
+    {233, "介質耗損指標              "},
+};
+
+constexpr std::array<std::string_view, 256> BuildSmartAttributeNames() {
+  std::array<std::string_view, 256> names{};
+  for (const auto& [id, name] : kNamedAttributes) names[static_cast<size_t>(id)] = name;
+  return names;
+}
+
+// Attribute data sector (ATA8-ACS SMART READ DATA, vendor-common layout): 30 entries of 12
+// bytes from byte 2; entry byte 0 ID, 3 current, 4 worst, 5..10 raw (little-endian).
+constexpr size_t kFirstEntry = 2;
+constexpr size_t kEntrySize = 12;
+constexpr size_t kEntryCount = 30;
+static_assert(kFirstEntry + kEntrySize * kEntryCount == 362, "the entries end before byte 362");
+
+std::string AttributeRow(const uint8_t* entry) {
+  const int id = entry[0];
+  uint64_t raw = 0;
+  for (int i = 10; i >= 5; --i) raw = (raw << 8) | entry[i];
+  std::array<char, 3> hex{};
+  std::snprintf(hex.data(), hex.size(), "%02X", static_cast<unsigned>(id));
+
+  std::string row = " ";
+  row += PadRight(std::to_string(id), 3);
+  row += "  ";
+  row += hex.data();
+  row += "  ";
+  row += SmartAttributeName(id);
+  row += "     ";
+  row += PadLeft(std::to_string(entry[3]), 5);
+  row += "  ";
+  row += PadLeft(std::to_string(entry[4]), 7);
+  row += "  ";
+  row += PadLeft(std::to_string(raw), 16);
+  if (id == kTemperatureId) {
+    // The drive temperature in degrees Celsius is the lowest raw byte; the others hold
+    // vendor-specific extremes.
+    row += kTemperatureOpen;
+    row += std::to_string(entry[5]);
+    row += kTemperatureClose;
+  }
+  return row;
+}
+
+}  // namespace
+
+constexpr std::array<std::string_view, 256> SmartAttributeNames = BuildSmartAttributeNames();
+
+std::string SmartAttributeName(int id) {
+  if (id < 1 || id > 255 || SmartAttributeNames[static_cast<size_t>(id)].empty()) {
+    return std::string(kUnknownName);
+  }
+  return std::string(SmartAttributeNames[static_cast<size_t>(id)]);
+}
+
+std::vector<std::string> SmartTableLines(const Sector& data) {
+  std::vector<std::string> lines{std::string(kColumnHeader), std::string(kHyphens)};
+  for (size_t k = 0; k < kEntryCount; ++k) {
+    const uint8_t* entry = data.data() + kFirstEntry + kEntrySize * k;
+    if (entry[0] == 0) break;
+    lines.push_back(AttributeRow(entry));
+  }
+  lines.emplace_back(kReportSeparator);
+  return lines;
+}
+
+void ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& table,
+                     int64_t chosenIndex) {
+  Sector data{};
+  const TIdentifyDeviceData& device = table[chosenIndex].IdentifyData;
+  for (const std::string& line :
+       ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
+    AddSmartLine(line);
+  }
+
+  const uint8_t selector = device.IsIDESlave;
+  bool read = false;
+  if (device.BusType == kBusTypeAta) {
+    // A parallel-ATA drive may have SMART switched off; it is switched on for the read and
+    // off again afterwards, whatever happened in between.
+    read = SmartEnable(io, deviceHandle, selector) &&
+           SmartReadData(io, deviceHandle, selector, data);
+    SmartDisable(io, deviceHandle, selector);
+  } else {
+    read = SmartReadData(io, deviceHandle, selector, data);
+  }
+  if (!read) {
+    AddSmartLine(kNotSupported);
+    return;
+  }
+  for (const std::string& line : SmartTableLines(data)) AddSmartLine(line);
+}
+
 }  // namespace fw
