@@ -1,7 +1,22 @@
 #!/usr/bin/env bash
-# Builds the bundled set of simulated disks into a folder (FERROWIPE_DISKS points at it).
+# Builds the bundled set of simulated disks into a folder (FERROWIPE_DISKS points at it): the
+# metadata of tests/fixtures/demo/, the IDENTIFY and SMART sectors of real drives from
+# tests/fixtures/drives/, and sparse images, so the set takes a few kilobytes on disk whatever
+# capacities it shows. The last image is the small one the demo quick-wipes.
 # Usage: make-demo-disks.sh DIR
 set -euo pipefail
 dir=${1:?usage: make-demo-disks.sh DIR}
+fixtures=$(cd "$(dirname "$0")/../tests/fixtures" && pwd)
 mkdir -p "$dir"
-truncate -s 64M "$dir/disk0.img"
+while read -r name bytes drive; do
+  case $name in '' | '#'*) continue ;; esac
+  cp "$fixtures/demo/$name.json" "$dir/$name.json"
+  for kind in identify smart; do
+    # Only the sectors the metadata names: a drive without them fails the command.
+    if grep -q "\"$kind\": *\"$name.$kind\"" "$fixtures/demo/$name.json"; then
+      cp "$fixtures/drives/$drive.$kind" "$dir/$name.$kind"
+    fi
+  done
+  rm -f "$dir/$name.img"
+  truncate -s "$bytes" "$dir/$name.img"
+done <"$fixtures/demo/images.txt"

@@ -20,7 +20,7 @@ struct ChosenDisk {
 // Returns false (and *exitStatus) when the scan failed fatally.
 bool ScanForCli(DeviceIo& io, int* exitStatus);
 
-// After ScanForCli: resolves DISK, refuses a drive under 65535 sectors, opens the working
+// Runs ScanForCli, then resolves DISK, refuses a drive under 65535 sectors, opens the working
 // handle. On failure prints the reason to standard error and sets *exitStatus (2 for no such
 // disk or a refused drive, 1 for an open failure).
 std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus);
