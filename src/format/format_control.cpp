@@ -1,12 +1,76 @@
-// Placeholder until the format control lands.
 #include "format/format_control.hpp"
 
+#include "core/logs.hpp"
+#include "core/product.hpp"
+#include "device/control_codes.hpp"
+#include "format/format_texts.hpp"
+#include "format/volumes.hpp"
+#include "report/text_format.hpp"
+
 namespace fw {
-FormatAttemptResult RunFormatAttempt(DeviceIo&, Handle, const TDeviceTableRows&, int64_t,
-                                     const std::string&, bool, FormatView&, Clock&) {
-  return {};
+
+namespace {
+
+namespace text = format_text;
+
+constexpr int kContentPadding = 58;
+
+void RequestPartitionReread(DeviceIo& io, Handle deviceHandle) {
+  io.DeviceControl(deviceHandle, ioctl::IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
+                   nullptr);
 }
-std::string FormatConfirmTitle() { return {}; }
-std::string FormatConfirmInstruction() { return {}; }
-std::string FormatConfirmContent(const std::string&) { return {}; }
+
+}  // namespace
+
+std::string FormatConfirmTitle() { return std::string(text::kConfirmTitle); }
+
+std::string FormatConfirmInstruction() { return std::string(text::kConfirmInstruction); }
+
+std::string FormatConfirmContent(const std::string& chosenCaption) {
+  return std::string(text::kConfirmContent) + std::string(kContentPadding, ' ') + "\r\n\r\n" +
+         chosenCaption;
+}
+
+FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
+                                     const TDeviceTableRows& table, int64_t chosenIndex,
+                                     const std::string& chosenCaption, bool quickWipe,
+                                     FormatView& view, Clock& clock) {
+  const TDeviceTable& chosen = table[chosenIndex];
+  FormatAttemptResult result;
+  view.SetFormatControlsEnabled(false);
+
+  AddFormatLogLine(" ");
+  AddFormatLogLine(text::kHeaderRule);
+  AddFormatLogLine(std::string(kProductName) + "; " + std::string(kMakerSite));
+  AddFormatLogLine(std::string(text::kLowLevelFormat) + chosenCaption);
+  AddFormatLogLine(std::string(text::kDeviceCapacity) + GroupThousands(chosen.IdentifyData.LBA) +
+                   std::string(text::kSectorsUnit));
+  AddFormatLogLine(text::kLockingDevice);
+
+  bool formatted = false;
+  if (LockDiskVolumes(io, chosen.DeviceNumber, chosen.DevicePath)) {
+    result.locked = true;
+    view.SetRunning(true);
+    AddFormatLogLine(text::kFormatting);
+    result.run = ZeroFillDevice(io, deviceHandle, chosen.IdentifyData, quickWipe, view, clock);
+    view.SetRunning(false);
+    formatted = result.run.outcome != ZeroFillOutcome::NotStarted;
+  } else {
+    AddFormatLogLine(text::kLockFailed);
+  }
+
+  RequestPartitionReread(io, deviceHandle);
+  ReleaseDiskVolumes(io);
+  // On Linux the re-read is refused while a partition is open or the disk is claimed, so it is
+  // asked for once more now that the volumes are let go: the kernel then sees the new table.
+  RequestPartitionReread(io, deviceHandle);
+
+  if (formatted) {
+    AddFormatLogLine("");
+    AddFormatLogLine(text::kCreatePartitions);
+  }
+  view.SetFormatControlsEnabled(true);
+  return result;
+}
+
 }  // namespace fw

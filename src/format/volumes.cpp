@@ -1,8 +1,131 @@
-// Placeholder until volume preparation lands.
 #include "format/volumes.hpp"
 
+#include <array>
+
+#include "core/logs.hpp"
+#include "device/control_codes.hpp"
+#include "device/win_layouts.hpp"
+#include "format/format_texts.hpp"
+
 namespace fw {
-void GetVolumeDeviceNumber(DeviceIo&, const std::string&, TVolumeDeviceNumber& info) { info = {}; }
-bool LockDiskVolumes(DeviceIo&, int64_t, const std::string&) { return false; }
-void ReleaseDiskVolumes(DeviceIo&) {}
+
+namespace {
+
+namespace text = format_text;
+
+// One list for the whole program: a format attempt fills it and empties it again.
+std::vector<Handle>& KeptHandles() {
+  static std::vector<Handle> handles;
+  return handles;
+}
+
+void DebugFormatLine(std::string_view message) {
+  if (DebugMode) AddFormatLogLine(message);
+}
+
+void DebugFormatLine(const std::string& message) { DebugFormatLine(std::string_view(message)); }
+
+// Opens, locks, dismounts and allows extended access on one volume of the disk, keeping its
+// handle; false (only this volume's handle closed) when it cannot be taken.
+bool PrepareVolume(DeviceIo& io, const std::string& drive) {
+  DebugFormatLine(std::string(text::kLockVolume) + drive);
+  const Handle volume = io.Open(drive, OpenMode::VolumeLock);
+  if (volume == kInvalidHandle) {
+    AddFormatLogRaw(text::kInvalidHandle);
+    return false;
+  }
+  DebugFormatLine(text::kGotHandle);
+
+  DebugFormatLine(text::kLockingVolume);
+  if (!io.DeviceControl(volume, ioctl::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr)) {
+    io.Close(volume);
+    return false;
+  }
+  DebugFormatLine(text::kDone);
+
+  DebugFormatLine(text::kDismountingVolume);
+  if (!io.DeviceControl(volume, ioctl::FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, nullptr)) {
+    io.Close(volume);
+    return false;
+  }
+  DebugFormatLine(text::kDone);
+
+  DebugFormatLine(text::kExtendingIo);
+  // Raw access past the file system's end is only a wish: the run goes ahead without it.
+  io.DeviceControl(volume, ioctl::FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0, nullptr, 0, nullptr);
+  DebugFormatLine(text::kDone);
+
+  KeptHandles().push_back(volume);
+  return true;
+}
+
+}  // namespace
+
+void ListLogicalDrives(DeviceIo& io, TDriveList& drives) {
+  drives.fill(std::string());
+  // Drive names are taken as the system gives them (on Linux a mount point, where a trailing
+  // separator would belong to the name). There is no overall length limit: a system with many
+  // mounts must still see the volumes of the chosen disk.
+  size_t slot = 0;
+  for (const std::string& name : io.LogicalDrives()) {
+    if (name.empty() || slot == drives.size()) break;
+    drives[slot++] = name;
+  }
+}
+
+void GetVolumeDeviceNumber(DeviceIo& io, const std::string& volume, TVolumeDeviceNumber& info) {
+  info = TVolumeDeviceNumber{};
+  const Handle handle = io.Open(volume, OpenMode::VolumeQuery);
+  if (handle == kInvalidHandle) return;
+  std::array<uint8_t, 1024> reply{};
+  uint32_t returned = 0;
+  if (io.DeviceControl(handle, ioctl::IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, reply.data(),
+                       static_cast<uint32_t>(reply.size()), &returned)) {
+    const auto number = win::LoadLayout<win::STORAGE_DEVICE_NUMBER>(reply.data(), reply.size());
+    info.Found = true;
+    info.DeviceType = number.DeviceType;
+    info.DeviceNumber = number.DeviceNumber;
+    info.PartitionNumber = number.PartitionNumber;
+  }
+  io.Close(handle);
+}
+
+bool LockDiskVolumes(DeviceIo& io, int64_t diskNumber, const std::string& devicePath) {
+  DebugFormatLine(text::kSearchingPartitions);
+  TDriveList drives;
+  ListLogicalDrives(io, drives);
+  DebugFormatLine(text::kDone);
+
+  for (const std::string& drive : drives) {
+    if (drive.empty()) continue;
+    DebugFormatLine(text::kGettingDeviceData);
+    TVolumeDeviceNumber info;
+    GetVolumeDeviceNumber(io, drive, info);
+    DebugFormatLine(text::kDone);
+    if (!info.Found) continue;
+    DebugFormatLine(std::string(text::kFoundPartition) + drive + "   " +
+                    std::string(text::kDeviceTypeLabel) + std::to_string(info.DeviceType) +
+                    std::string(text::kDeviceNumberLabel) + std::to_string(info.DeviceNumber) +
+                    std::string(text::kPartitionLabel) + std::to_string(info.PartitionNumber));
+    // Only the disk number decides; device type and partition number play no part.
+    if (static_cast<int64_t>(info.DeviceNumber) != diskNumber) continue;
+    if (!PrepareVolume(io, drive)) return false;
+  }
+
+  // With its volumes gone, the disk is claimed for the run: the claim fails while anything we
+  // could not see or take (a mount elsewhere, swap, a RAID or LVM member) holds the disk, and
+  // while it is held nothing can mount a partition of it.
+  const Handle claim = io.Open(devicePath, OpenMode::Claim);
+  if (claim == kInvalidHandle) return false;
+  KeptHandles().push_back(claim);
+  return true;
+}
+
+void ReleaseDiskVolumes(DeviceIo& io) {
+  for (const Handle handle : KeptHandles()) io.Close(handle);
+  KeptHandles().clear();
+}
+
+const std::vector<Handle>& LockedVolumeHandles() { return KeptHandles(); }
+
 }  // namespace fw

@@ -1,12 +1,18 @@
 #pragma once
 // Volume preparation: every volume of the chosen disk is locked (unmounted) and dismounted
 // before the run, and the whole disk is claimed; all is released after the run.
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "device/device_io.hpp"
 
 namespace fw {
+
+inline constexpr size_t kDriveListSlots = 128;
+// Drive names from slot 0 upward; unused slots are empty.
+using TDriveList = std::array<std::string, kDriveListSlots>;
 
 struct TVolumeDeviceNumber {
   bool Found = false;
@@ -14,6 +20,8 @@ struct TVolumeDeviceNumber {
   uint32_t DeviceNumber = 0;
   uint32_t PartitionNumber = 0;
 };
+
+void ListLogicalDrives(DeviceIo& io, TDriveList& drives);
 
 void GetVolumeDeviceNumber(DeviceIo& io, const std::string& volume, TVolumeDeviceNumber& info);
 
@@ -23,5 +31,8 @@ bool LockDiskVolumes(DeviceIo& io, int64_t diskNumber, const std::string& device
 
 // Closes every kept handle, in the order they were taken.
 void ReleaseDiskVolumes(DeviceIo& io);
+
+// The handles LockDiskVolumes kept (the volumes in drive-list order, then the claim).
+const std::vector<Handle>& LockedVolumeHandles();
 
 }  // namespace fw

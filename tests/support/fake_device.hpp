@@ -37,6 +37,7 @@ class FakeDevice : public DeviceIo {
   };
   struct Target {
     uint32_t openError = 0;  // nonzero: Open fails with this code
+    std::map<OpenMode, uint32_t> openErrorIn;  // the same, for one open mode only
     int64_t size = INT64_MAX;
     // Replies per control code, used in turn; the last one keeps answering. No reply: the
     // request fails with ERROR_INVALID_FUNCTION.
@@ -50,6 +51,8 @@ class FakeDevice : public DeviceIo {
 
   // Decides a write's fate: return 0 to let it succeed, or a Windows error code to fail it.
   std::function<uint32_t(int64_t offset, int64_t count)> writeError;
+  // Decides a seek's fate the same way (0: the seek succeeds).
+  std::function<uint32_t(int64_t offset)> seekError;
   // Runs after every successful write (a test can set StopRequested here, say).
   std::function<void(const WriteRecord&)> afterWrite;
   uint32_t flushError = 0;
@@ -88,6 +91,10 @@ class FakeDevice : public DeviceIo {
     const auto it = targets.find(path);
     if (path.empty() || it == targets.end()) return Fail(win::ERROR_FILE_NOT_FOUND);
     if (it->second.openError != 0) return Fail(it->second.openError);
+    if (const auto modeError = it->second.openErrorIn.find(mode);
+        modeError != it->second.openErrorIn.end() && modeError->second != 0) {
+      return Fail(modeError->second);
+    }
     const Handle h = m_next++;
     m_open[h] = OpenFile{path, 0};
     m_lastError = 0;
@@ -123,6 +130,9 @@ class FakeDevice : public DeviceIo {
     if (file == m_open.end()) return Fail(win::ERROR_INVALID_HANDLE);
     if (offset < 0 || offset > targets[file->second.path].size) {
       return Fail(win::ERROR_INVALID_PARAMETER);
+    }
+    if (seekError) {
+      if (const uint32_t error = seekError(offset); error != 0) return Fail(error);
     }
     file->second.position = offset;
     return offset;

@@ -1,0 +1,57 @@
+#pragma once
+// Every text the low-level format shows. The trailing blanks belong to the texts; the engine's
+// diagnostics are English on purpose.
+#include <string_view>
+
+namespace fw::format_text {
+
+// Volume preparation (format log, debug mode only; the invalid-handle line always).
+inline constexpr std::string_view kSearchingPartitions = "正在尋找分割區...               ";
+inline constexpr std::string_view kDone = "完成   ";
+inline constexpr std::string_view kGettingDeviceData = "正在取得裝置資料...           ";
+inline constexpr std::string_view kFoundPartition = "找到分割區           ";
+inline constexpr std::string_view kDeviceTypeLabel = "   DeviceType: ";
+inline constexpr std::string_view kDeviceNumberLabel = "   DeviceNumber: ";
+inline constexpr std::string_view kPartitionLabel = "   分割區:       ";
+inline constexpr std::string_view kLockVolume = "鎖住 \\\\.\\     ";
+inline constexpr std::string_view kInvalidHandle = "無效的控制代碼       ";
+inline constexpr std::string_view kGotHandle = "得控制代碼!     ";
+inline constexpr std::string_view kLockingVolume = "正在鎖住磁碟區...       ";
+inline constexpr std::string_view kDismountingVolume = "正在卸載磁碟區...           ";
+inline constexpr std::string_view kExtendingIo = "正在延伸 I/O...     ";
+
+// The engine's labels, error lines and closing lines.
+inline constexpr std::string_view kPercentDone = "% 完成      ";
+inline constexpr std::string_view kCurrentSector = "現用磁區:           ";
+inline constexpr std::string_view kSeekError = "尋找錯誤發生在偏移                     ";
+inline constexpr std::string_view kSpeedUnit = " MB/s";
+inline constexpr std::string_view kAverageSpeed = "平均速度:          ";
+inline constexpr std::string_view kAbortedAt = "操作終止在偏移                        ";
+inline constexpr std::string_view kLbaLabel = "    LBA ";
+inline constexpr std::string_view kCancelledAt = "操作取消在偏移                       ";
+inline constexpr std::string_view kFormatCompleted = "低階格式化完成。                     ";
+inline constexpr std::string_view kMediaUnplugged = "Media was unplugged";
+inline constexpr std::string_view kWriteProtected = "The media is write protected";
+inline constexpr std::string_view kNotReady = "Device not ready (Timeout)";
+inline constexpr std::string_view kIoError = "Device I/O error";
+inline constexpr std::string_view kFormatErrorAt = "格式錯誤發生在偏移                       ";
+inline constexpr std::string_view kErrorCodeSeparator = ":   ";
+inline constexpr std::string_view kErrorTextSeparator = " - ";
+inline constexpr std::string_view kUnpluggedAborting = "裝置被拔出，正在中止...                    ";
+
+// The confirmation question and the format attempt's own lines.
+inline constexpr std::string_view kConfirmTitle = "警告     ";
+inline constexpr std::string_view kConfirmInstruction =
+    "所選裝置上的所有資料將遺失                               ";
+inline constexpr std::string_view kConfirmContent = "您確定要不可逆轉地銷毀在此裝置上的所有資料嗎?";
+inline constexpr std::string_view kHeaderRule = "=================================================";
+inline constexpr std::string_view kLowLevelFormat = "低階格式化:            ";
+inline constexpr std::string_view kDeviceCapacity = "裝置容量:            ";
+inline constexpr std::string_view kSectorsUnit = " 磁區     ";
+inline constexpr std::string_view kLockingDevice = "正在鎖住裝置...         ";
+inline constexpr std::string_view kFormatting = "正在格式化...      ";
+inline constexpr std::string_view kLockFailed =
+    "無法鎖住裝置。請確定您沒有在此裝置上開啟檔案後再試一次。                                                              ";
+inline constexpr std::string_view kCreatePartitions = "記得建立新的分割區。                        ";
+
+}  // namespace fw::format_text
