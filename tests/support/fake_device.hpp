@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/device_io.hpp"
@@ -67,6 +68,10 @@ class FakeDevice : public DeviceIo {
   Target& At(const std::string& path) { return targets[path]; }
   void Answer(const std::string& path, uint32_t code, Reply reply) {
     targets[path].replies[code].push_back(std::move(reply));
+  }
+  // A successful reply carrying `bytes`.
+  static Reply Ok(std::vector<uint8_t> bytes, std::optional<uint32_t> returned = std::nullopt) {
+    return Reply{true, 0, std::move(bytes), returned};
   }
   void Refuse(const std::string& path, uint32_t code, uint32_t error) {
     Answer(path, code, Reply{false, error, {}, std::nullopt});
