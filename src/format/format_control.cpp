@@ -15,11 +15,6 @@ namespace text = format_text;
 
 constexpr int kContentPadding = 58;
 
-void RequestPartitionReread(DeviceIo& io, Handle deviceHandle) {
-  io.DeviceControl(deviceHandle, ioctl::IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
-                   nullptr);
-}
-
 }  // namespace
 
 std::string FormatConfirmTitle() { return std::string(text::kConfirmTitle); }
@@ -59,11 +54,11 @@ FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
     AddFormatLogLine(text::kLockFailed);
   }
 
-  RequestPartitionReread(io, deviceHandle);
+  // The result does not matter: on Linux the re-read is refused while the disk is claimed, and
+  // the backend re-reads once more when the claim is let go.
+  io.DeviceControl(deviceHandle, ioctl::IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
+                   nullptr);
   ReleaseDiskVolumes(io);
-  // On Linux the re-read is refused while a partition is open or the disk is claimed, so it is
-  // asked for once more now that the volumes are let go: the kernel then sees the new table.
-  RequestPartitionReread(io, deviceHandle);
 
   if (formatted) {
     AddFormatLogLine("");
