@@ -9,6 +9,8 @@ namespace fw {
 ScanResult ScanPhysicalDrives(DeviceIo& io) {
   ScanResult result;
   DeviceCount = 0;
+  // Rows past DeviceCount must read as empty, whatever an earlier scan left there.
+  DeviceTable.Clear();
   AddDebugLine("正透過裝置重複...                  ");
   for (int n = 0; n <= 255 && DeviceCount < kMaxDeviceCount; ++n) {
     const std::string path = io.PhysicalDrivePath(n);
