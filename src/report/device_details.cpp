@@ -38,10 +38,13 @@ constexpr std::string_view kSecuritySupported = "支援安全性功能          
 constexpr std::string_view kNoSecurity = "不支援安全性功能                          ";
 constexpr std::string_view kLocked = "磁碟目前被鎖住                      ";
 constexpr std::string_view kLevelMaximum = "安全性層級: 最大              ";
-constexpr std::string_view kUserPasswordUnlocks = "裝置需要使用者密碼來解除鎖定。                           ";
-constexpr std::string_view kMasterPasswordErases = "如果使用者密碼未知，可以使用主密碼來抹除裝置。                                                      ";
+constexpr std::string_view kUserPasswordUnlocks =
+    "裝置需要使用者密碼來解除鎖定。                           ";
+constexpr std::string_view kMasterPasswordErases =
+    "如果使用者密碼未知，可以使用主密碼來抹除裝置。                                                      ";
 constexpr std::string_view kLevelHigh = "安全性層級: 高            ";
-constexpr std::string_view kEitherPasswordUnlocks = "裝置需要使用者或主密碼來解除鎖定。                                          ";
+constexpr std::string_view kEitherPasswordUnlocks =
+    "裝置需要使用者或主密碼來解除鎖定。                                          ";
 constexpr std::string_view kNotLocked = "裝置目前未鎖定                           ";
 
 constexpr std::string_view kFeatures = "功能:      ";
@@ -133,7 +136,8 @@ std::vector<std::string> DeviceDetailsLines(const T_IDE_PASSPORT& p) {
 void ShowDeviceDetails(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& table,
                        int64_t chosenIndex) {
   const TIdentifyDeviceData& device = table[chosenIndex].IdentifyData;
-  for (const std::string& line : ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
+  for (const std::string& line :
+       ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
     AddDetailsLine(line);
   }
 

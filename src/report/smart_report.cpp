@@ -16,8 +16,10 @@ namespace {
 
 constexpr std::string_view kCaptionLabel = "SMART 資料-      ";
 constexpr std::string_view kNotSupported = "此裝置不支援 SMART。                         ";
-constexpr std::string_view kColumnHeader = "          屬性                           目前值    最差     原始      注意                 ";
-constexpr std::string_view kHyphens = "----------------------------------------------------------------------------------------";
+constexpr std::string_view kColumnHeader =
+    "          屬性                           目前值    最差     原始      注意                 ";
+constexpr std::string_view kHyphens =
+    "----------------------------------------------------------------------------------------";
 constexpr std::string_view kTemperatureOpen = "  (";
 constexpr std::string_view kTemperatureClose = " 度)       ";
 constexpr std::string_view kUnknownName = "未知                        ";
@@ -26,6 +28,7 @@ constexpr int kTemperatureId = 194;
 
 // Each name is padded to 26 display columns (a CJK character counts as two) so that the value
 // columns line up in the memo's font.
+// clang-format off
 constexpr std::pair<int, std::string_view> kNamedAttributes[] = {
     {1, "讀取錯誤率                "},
     {2, "讀寫通量效能              "},
@@ -82,6 +85,7 @@ constexpr std::pair<int, std::string_view> kNamedAttributes[] = {
     {232, "可用的保留空間            "},
     {233, "介質耗損指標              "},
 };
+// clang-format on
 
 constexpr std::array<std::string_view, 256> BuildSmartAttributeNames() {
   std::array<std::string_view, 256> names{};
@@ -161,8 +165,8 @@ void ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& 
   if (device.BusType == kBusTypeAta) {
     // A parallel-ATA drive may have SMART switched off; it is switched on for the read and
     // off again afterwards, whatever happened in between.
-    read = SmartEnable(io, deviceHandle, selector) &&
-           SmartReadData(io, deviceHandle, selector, data);
+    read =
+        SmartEnable(io, deviceHandle, selector) && SmartReadData(io, deviceHandle, selector, data);
     SmartDisable(io, deviceHandle, selector);
   } else {
     read = SmartReadData(io, deviceHandle, selector, data);

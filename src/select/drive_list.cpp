@@ -7,8 +7,8 @@ namespace fw {
 
 DriveListRow DriveListCells(const TDeviceTable& row) {
   const TIdentifyDeviceData& id = row.IdentifyData;
-  return {BusTypeToStr(id.BusType), Trim(id.Model),      id.FW,
-          id.SN,                    std::to_string(id.LBA), CapacityToStr(CapacityBytes(id))};
+  return {BusTypeToStr(id.BusType),        Trim(id.Model), id.FW, id.SN, std::to_string(id.LBA),
+          CapacityToStr(CapacityBytes(id))};
 }
 
 }  // namespace fw

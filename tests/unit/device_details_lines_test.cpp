@@ -63,11 +63,16 @@ TEST_F(DetailsLines, SecurityLevels) {
     std::vector<std::string> section;
   };
   const Case cases[] = {
-      {true, true,
-       {"安全性:     ", "支援安全性功能                       ", locked, maximum, "裝置需要使用者密碼來解除鎖定。                           ",
-        "如果使用者密碼未知，可以使用主密碼來抹除裝置。                                                      ", " "}},
-      {true, false,
-       {"安全性:     ", "支援安全性功能                       ", locked, high, "裝置需要使用者或主密碼來解除鎖定。                                          ", " "}},
+      {true,
+       true,
+       {"安全性:     ", "支援安全性功能                       ", locked, maximum,
+        "裝置需要使用者密碼來解除鎖定。                           ",
+        "如果使用者密碼未知，可以使用主密碼來抹除裝置。                                                      ",
+        " "}},
+      {true,
+       false,
+       {"安全性:     ", "支援安全性功能                       ", locked, high,
+        "裝置需要使用者或主密碼來解除鎖定。                                          ", " "}},
       {false, true, {"安全性:     ", "支援安全性功能                       ", notLocked, " "}},
   };
   for (const Case& c : cases) {
@@ -98,8 +103,10 @@ TEST_F(DetailsLines, BufferCapacityAndQueueDepth) {
   const std::vector<std::string> lines = DeviceDetailsLines(p);
   EXPECT_EQ(lines[3], std::string("緩衝區大小:       ") + "8388.6 KB");
   EXPECT_EQ(lines[4], " ");
-  EXPECT_TRUE(Has(lines, std::string("帶有 LBA 命令的磁區可用:                      ") + "268,435,455"));
-  EXPECT_TRUE(Has(lines, std::string("帶有 LBA48 命令的磁區可用:                      ") + "976,773,168"));
+  EXPECT_TRUE(
+      Has(lines, std::string("帶有 LBA 命令的磁區可用:                      ") + "268,435,455"));
+  EXPECT_TRUE(
+      Has(lines, std::string("帶有 LBA48 命令的磁區可用:                      ") + "976,773,168"));
   EXPECT_TRUE(Has(lines, std::string("全部裝置容量:               ") + "500,107,862,016 bytes"));
   EXPECT_EQ(lines.back(), std::string("最大佇列深度:              ") + "32");
   EXPECT_EQ(lines[lines.size() - 2], "裝置支援命令佇列                                  ");

@@ -2,8 +2,6 @@
 // byte for byte: which commands are sent in which order, and every line they write.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,31 +11,16 @@
 #include "fake_device.hpp"
 #include "report/device_details.hpp"
 #include "report/smart_report.hpp"
+#include "report_lines.hpp"
 #include "select/device_table.hpp"
 
 namespace fw {
 namespace {
 
 constexpr const char* kPath = "/dev/sdz";
-constexpr const char* kDateLabel = "目前日期和時間:               ";
-constexpr const char* kDatePlaceholder = "<TIME>";
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in) << path;
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path);
-  EXPECT_TRUE(in) << path;
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::vector<uint8_t> DriveSector(const std::string& name) {
-  return ReadFile(std::string(FIXTURES_DIR) + "/drives/" + name);
+  return test::ReadFixtureBytes("drives/" + name);
 }
 
 // SENDCMDOUTPARAMS: cBufferSize, DRIVERSTATUS, then the data sector.
@@ -49,7 +32,9 @@ test::FakeDevice::Reply DataReply(const std::vector<uint8_t>& sector) {
   return {true, 0, bytes, std::nullopt};
 }
 
-test::FakeDevice::Reply NoDataReply() { return {true, 0, std::vector<uint8_t>(16, 0), std::nullopt}; }
+test::FakeDevice::Reply NoDataReply() {
+  return {true, 0, std::vector<uint8_t>(16, 0), std::nullopt};
+}
 
 test::FakeDevice::Reply VersionReply() {
   std::vector<uint8_t> bytes(24, 0);
@@ -109,19 +94,8 @@ class Reports : public ::testing::Test {
   void RunDetails() { ShowDeviceDetails(io, handle, m_table, m_row); }
   void RunSmart() { ShowSmartReport(io, handle, m_table, m_row); }
 
-  // The date line changes with the clock: check its label and put the placeholder in.
-  static std::vector<std::string> WithoutTime(std::vector<std::string> lines) {
-    for (size_t i = 1; i < lines.size(); ++i) {
-      if (lines[i].starts_with(kDateLabel) && lines[i - 1] == " ") {
-        EXPECT_GT(lines[i].size(), std::string(kDateLabel).size());
-        lines[i] = std::string(kDateLabel) + kDatePlaceholder;
-      }
-    }
-    return lines;
-  }
-
   std::vector<std::string> Header(const char* label, const std::string& caption) const {
-    return {" ", std::string(kDateLabel) + kDatePlaceholder,
+    return {" ", std::string(test::kReportDateLabel) + test::kReportDatePlaceholder,
             "Ferrowipe 4.30; https://ferrowipe.example.org/", std::string(label) + caption, " "};
   }
 
@@ -142,8 +116,6 @@ class Reports : public ::testing::Test {
 
 constexpr const char* kDetailsLabel = "裝置詳細資料-            ";
 constexpr const char* kSmartLabel = "SMART 資料-      ";
-const std::string kSamsungCaption =
-    "[0]  ATA SAMSUNG HD501LJ    CR100-12    [500.1 GB]    (976773168 512-byte sectors)";
 
 TEST_F(Reports, DetailsOfARealSataDrive) {
   Describe(1, 0, "ATA SAMSUNG HD501LJ ", "CR100-12", 976773168, kBusTypeSata);
@@ -151,8 +123,7 @@ TEST_F(Reports, DetailsOfARealSataDrive) {
   io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA,
             DataReply(DriveSector("SAMSUNG_HD501LJ--CR100-12.identify")));
   RunDetails();
-  EXPECT_EQ(WithoutTime(details),
-            ReadLines(std::string(FIXTURES_DIR) + "/golden/details-samsung-hd501lj.txt"));
+  EXPECT_EQ(test::WithoutTime(details), test::ReadGolden("details-samsung-hd501lj.txt"));
   ASSERT_EQ(AtaCommandsSent(io).size(), 1u);
   EXPECT_EQ(AtaCommandsSent(io)[0].command, 0xEC);
 }
@@ -182,7 +153,7 @@ TEST_F(Reports, DetailsUnavailable) {
     std::vector<std::string> expected =
         Header(kDetailsLabel, "[4]  USB DISK    1.00    [51.2 MB]    (100000 512-byte sectors)");
     expected.insert(expected.end(), c.tail.begin(), c.tail.end());
-    EXPECT_EQ(WithoutTime(details), expected) << c.busType;
+    EXPECT_EQ(test::WithoutTime(details), expected) << c.busType;
     EXPECT_EQ(Count(ioctl::SMART_GET_VERSION), c.reads) << c.busType;
     EXPECT_EQ(Count(ioctl::IOCTL_SCSI_MINIPORT), c.reads) << c.busType;
   }
@@ -195,8 +166,7 @@ TEST_F(Reports, DetailsOfAnAtaDriveThatAnswersTheSecondRead) {
   io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA,
             DataReply(DriveSector("SAMSUNG_HD501LJ--CR100-12.identify")));
   RunDetails();
-  EXPECT_EQ(WithoutTime(details),
-            ReadLines(std::string(FIXTURES_DIR) + "/golden/details-samsung-hd501lj.txt"));
+  EXPECT_EQ(test::WithoutTime(details), test::ReadGolden("details-samsung-hd501lj.txt"));
   EXPECT_EQ(Count(ioctl::SMART_GET_VERSION), 2u);
   for (const Sent& s : AtaCommandsSent(io)) EXPECT_EQ(s.driveHead, 0xB0);
 }
@@ -206,8 +176,7 @@ TEST_F(Reports, SmartOfARealSataDriveReadsOnlyTheData) {
   io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA,
             DataReply(DriveSector("SAMSUNG_HD501LJ--CR100-12.smart")));
   RunSmart();
-  EXPECT_EQ(WithoutTime(smart),
-            ReadLines(std::string(FIXTURES_DIR) + "/golden/smart-samsung-hd501lj.txt"));
+  EXPECT_EQ(test::WithoutTime(smart), test::ReadGolden("smart-samsung-hd501lj.txt"));
   EXPECT_EQ(io.CodesSent(), std::vector<uint32_t>{ioctl::SMART_RCV_DRIVE_DATA});
 }
 
@@ -218,8 +187,7 @@ TEST_F(Reports, SmartOfAnAtaSlaveIsEnabledReadAndDisabledInThisOrder) {
             DataReply(DriveSector("Maxtor_96147H8--BAC51KJ0.smart")));
   RunSmart();
   // Thirty entries, the last one at bytes 350..361.
-  EXPECT_EQ(WithoutTime(smart),
-            ReadLines(std::string(FIXTURES_DIR) + "/golden/smart-maxtor-96147h8.txt"));
+  EXPECT_EQ(test::WithoutTime(smart), test::ReadGolden("smart-maxtor-96147h8.txt"));
   const std::vector<Sent> sent = AtaCommandsSent(io);
   ASSERT_EQ(sent.size(), 3u);
   EXPECT_EQ(sent[0].code, ioctl::SMART_SEND_DRIVE_COMMAND);
@@ -268,7 +236,7 @@ TEST_F(Reports, SmartNotSupported) {
     std::vector<std::string> expected =
         Header(kSmartLabel, "[2]  ATA DISK    1    [33.55 MB]    (65535 512-byte sectors)");
     expected.push_back(notSupported);
-    EXPECT_EQ(WithoutTime(smart), expected) << c.busType;
+    EXPECT_EQ(test::WithoutTime(smart), expected) << c.busType;
     std::vector<uint8_t> features;
     for (const Sent& s : AtaCommandsSent(io)) features.push_back(s.features);
     EXPECT_EQ(features, c.features) << c.busType << c.enableFails;
@@ -281,11 +249,10 @@ TEST_F(Reports, EachSmartReportIsAppendedUnderTheLastOne) {
             DataReply(DriveSector("SAMSUNG_HD501LJ--CR100-12.smart")));
   RunSmart();
   RunSmart();
-  const std::vector<std::string> once =
-      ReadLines(std::string(FIXTURES_DIR) + "/golden/smart-samsung-hd501lj.txt");
+  const std::vector<std::string> once = test::ReadGolden("smart-samsung-hd501lj.txt");
   std::vector<std::string> twice = once;
   twice.insert(twice.end(), once.begin(), once.end());
-  EXPECT_EQ(WithoutTime(smart), twice);
+  EXPECT_EQ(test::WithoutTime(smart), twice);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The scan over scripted drives: what enters the table, in which rows, what the debug log
 // shows, and that every drive it opens is closed again.
+#include "select/scan.hpp"
+
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -9,7 +11,6 @@
 #include "device_replies.hpp"
 #include "fake_device.hpp"
 #include "select/device_table.hpp"
-#include "select/scan.hpp"
 
 namespace fw {
 namespace {

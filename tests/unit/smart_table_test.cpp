@@ -8,8 +8,10 @@
 namespace fw {
 namespace {
 
-constexpr const char* kColumnHeader = "          屬性                           目前值    最差     原始      注意                 ";
-constexpr const char* kHyphens = "----------------------------------------------------------------------------------------";
+constexpr const char* kColumnHeader =
+    "          屬性                           目前值    最差     原始      注意                 ";
+constexpr const char* kHyphens =
+    "----------------------------------------------------------------------------------------";
 constexpr const char* kUnknown = "未知                        ";
 constexpr const char* kTemperatureName = "硬碟總成溫度              ";
 constexpr const char* kPowerOnName = "總通電時間                ";
@@ -51,7 +53,8 @@ TEST(SmartTable, RowsForTemperaturePowerOnAndUnknownIds) {
           "  (0 度)       ",
       std::string(" 9    09  ") + kPowerOnName + "        99       99     6618611909121",
       std::string(" 170  AA  ") + kUnknown + "         1        2                 0",
-      std::string(" 5    05  ") + "重定位磁區計數            " + "       200      200   281474976710655",
+      std::string(" 5    05  ") + "重定位磁區計數            " +
+          "       200      200   281474976710655",
       " ",
   };
   EXPECT_EQ(lines, expected);
