@@ -181,7 +181,7 @@ TEST_F(Reports, SmartOfARealSataDriveReadsOnlyTheData) {
 }
 
 TEST_F(Reports, SmartOfAnAtaSlaveIsEnabledReadAndDisabledInThisOrder) {
-  Describe(4, 3, "ATA Maxtor 96147H8", "BAC51KJ0", 120060864, kBusTypeAta, 1);
+  Describe(4, 2, "ATA Maxtor 96147H8", "BAC51KJ0", 120060864, kBusTypeAta, 1);
   io.Answer(kPath, ioctl::SMART_SEND_DRIVE_COMMAND, NoDataReply());
   io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA,
             DataReply(DriveSector("Maxtor_96147H8--BAC51KJ0.smart")));
