@@ -1,0 +1,569 @@
+// The DeviceIo contract over Linux block devices: sysfs for discovery and descriptors, block
+// ioctls for geometry and length, SG_IO ATA PASS-THROUGH for IDENTIFY and SMART, umount and
+// O_EXCL for volume preparation.
+#include <fcntl.h>
+#include <linux/hdreg.h>
+#include <scsi/sg.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
+
+#include "device/backends.hpp"
+#include "device/control_codes.hpp"
+#include "device/linux/block_devices.hpp"
+#include "device/linux/descriptors.hpp"
+#include "device/linux/errno_map.hpp"
+#include "device/linux/mountinfo.hpp"
+#include "device/linux/sat_cdb.hpp"
+#include "device/linux/sys_tree.hpp"
+#include "device/win_layouts.hpp"
+
+namespace fw {
+namespace linuxio {
+namespace {
+
+constexpr uint32_t kSectorBytes = 512;
+// hdparm's SG_IO timeout: long enough for a drive spinning up, short enough for a window.
+constexpr unsigned kSgIoTimeoutMs = 15000;
+
+struct OpenDevice {
+  int fd = -1;
+  OpenMode mode = OpenMode::Identification;
+  std::string node;        // the block-device node opened
+  Devno devno;
+  bool buffered = false;   // a working open that the device refused O_DIRECT for
+  std::string mountPoint;  // volume handles: the mount point the volume was opened by
+};
+
+int RetryOnInterrupt(const std::function<int()>& call) {
+  int result;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+class LinuxDeviceIo final : public DeviceIo {
+ public:
+  explicit LinuxDeviceIo(const std::string& root) : m_sys(root) {}
+
+  ~LinuxDeviceIo() override {
+    for (auto& [handle, device] : m_handles) ::close(device.fd);
+  }
+
+  std::string PhysicalDrivePath(int n) override {
+    const std::vector<std::string>& drives = Drives();
+    if (n < 0 || static_cast<size_t>(n) >= drives.size()) return {};
+    return "/dev/" + drives[static_cast<size_t>(n)];
+  }
+
+  std::vector<std::string> LogicalDrives() override {
+    std::vector<std::string> points;
+    for (const MountEntry& mount : Mounts()) {
+      if (!BlockDevnoOfMount(mount)) continue;
+      if (std::find(points.begin(), points.end(), mount.mountPoint) == points.end()) {
+        points.push_back(mount.mountPoint);
+      }
+    }
+    return points;
+  }
+
+  Handle Open(const std::string& path, OpenMode mode) override {
+    OpenDevice device;
+    device.mode = mode;
+    device.node = path;
+    int fd = -1;
+    switch (mode) {
+      case OpenMode::Identification:
+        fd = RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+        break;
+      case OpenMode::Working:
+        fd = RetryOnInterrupt(
+            [&] { return ::open(path.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC); });
+        if (fd < 0 && errno == EINVAL) {
+          fd = RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDWR | O_CLOEXEC); });
+          device.buffered = true;
+        }
+        break;
+      case OpenMode::VolumeLock:
+      case OpenMode::VolumeQuery: {
+        // The volume is named by its mount point; what is opened is the node of the device
+        // mounted there (the last mount on that point is the one visible).
+        std::optional<Devno> devno;
+        for (const MountEntry& mount : Mounts()) {
+          if (mount.mountPoint != path) continue;
+          if (std::optional<Devno> d = BlockDevnoOfMount(mount)) devno = d;
+        }
+        const std::optional<BlockNode> node = devno ? NodeOfDevno(m_sys, *devno) : std::nullopt;
+        if (!node) {
+          Fail(win::ERROR_FILE_NOT_FOUND, ENOENT);
+          return kInvalidHandle;
+        }
+        device.mountPoint = path;
+        device.node = "/dev/" + node->name;
+        fd = RetryOnInterrupt([&] { return ::open(device.node.c_str(), O_RDONLY | O_CLOEXEC); });
+        break;
+      }
+      case OpenMode::Claim:
+        fd = RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC); });
+        break;
+    }
+    if (fd < 0) {
+      FailErrno(errno, ErrnoSite::Open);
+      return kInvalidHandle;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) {
+      ::close(fd);
+      Fail(win::ERROR_INVALID_PARAMETER, ENOTBLK);
+      return kInvalidHandle;
+    }
+    device.devno = Devno{major(st.st_rdev), minor(st.st_rdev)};
+    if (mode == OpenMode::Working &&
+        RetryOnInterrupt([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+      const int error = errno;
+      ::close(fd);
+      // Someone else holds the udev-convention lock: the disk is in use.
+      if (error == EWOULDBLOCK) {
+        Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
+      } else {
+        FailErrno(error, ErrnoSite::Lock);
+      }
+      return kInvalidHandle;
+    }
+    device.fd = fd;
+    const Handle handle = m_nextHandle++;
+    m_handles.emplace(handle, std::move(device));
+    m_lastError = win::ERROR_SUCCESS;
+    m_lastErrno = 0;
+    return handle;
+  }
+
+  bool DeviceControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                     uint32_t outCapacity, uint32_t* returned) override {
+    uint32_t count = 0;
+    if (returned != nullptr) *returned = 0;
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end()) return Fail(win::ERROR_INVALID_HANDLE, EBADF);
+    OpenDevice& device = it->second;
+    if (out == nullptr) outCapacity = 0;
+    if (in == nullptr) inSize = 0;
+    const bool ok = Control(device, code, in, inSize, out, outCapacity, count);
+    if (returned != nullptr) *returned = count;
+    return ok;
+  }
+
+  int64_t SeekDevice(Handle handle, int64_t offset) override {
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end()) {
+      Fail(win::ERROR_INVALID_HANDLE, EBADF);
+      return -1;
+    }
+    const off_t position = ::lseek(it->second.fd, static_cast<off_t>(offset), SEEK_SET);
+    if (position < 0) {
+      FailErrno(errno, ErrnoSite::Other);
+      return -1;
+    }
+    return position;
+  }
+
+  int64_t Write(Handle handle, const void* buffer, int64_t count) override {
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end()) {
+      Fail(win::ERROR_INVALID_HANDLE, EBADF);
+      return -1;
+    }
+    const OpenDevice& device = it->second;
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+      const size_t chunk = static_cast<size_t>(std::min<int64_t>(count - done, SSIZE_MAX));
+      const ssize_t n = ::write(device.fd, bytes + done, chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        const int error = n < 0 ? errno : ENOSPC;
+        // An unplugged disk answers direct I/O with EIO; the caller must see that it is gone.
+        if (error == EIO && DeviceGone(device)) {
+          Fail(win::ERROR_DEV_NOT_EXIST, ENODEV);
+        } else {
+          FailErrno(error, ErrnoSite::Write);
+        }
+        return done > 0 ? done : -1;
+      }
+      done += n;
+    }
+    return done;
+  }
+
+  bool Flush(Handle handle) override {
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end()) return Fail(win::ERROR_INVALID_HANDLE, EBADF);
+    if (!it->second.buffered) return true;
+    if (RetryOnInterrupt([&] { return ::fdatasync(it->second.fd); }) != 0) {
+      const int error = errno;
+      if (error == EIO && DeviceGone(it->second)) return Fail(win::ERROR_DEV_NOT_EXIST, ENODEV);
+      return FailErrno(error, ErrnoSite::Write);
+    }
+    return true;
+  }
+
+  void Close(Handle handle) override {
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end()) return;
+    if (it->second.mode == OpenMode::Claim) {
+      // The partition table may have changed while the disk was claimed, and the re-read
+      // only succeeds once no partition is open any more: now, through the claim itself.
+      ::ioctl(it->second.fd, BLKRRPART);
+    }
+    ::close(it->second.fd);
+    m_handles.erase(it);
+  }
+
+  uint32_t LastError() const override { return m_lastError; }
+
+  std::string ErrorText(uint32_t code) const override {
+    const int error =
+        code == m_lastError && m_lastErrno != 0 ? m_lastErrno : ErrnoForWindowsError(code);
+    if (error < 0) return "Unknown error " + std::to_string(code);
+    return ErrnoText(error);
+  }
+
+ private:
+  bool Fail(uint32_t code, int textErrno) {
+    m_lastError = code;
+    m_lastErrno = textErrno;
+    return false;
+  }
+
+  bool FailErrno(int error, ErrnoSite site) { return Fail(WindowsErrorFromErrno(error, site), error); }
+
+  const std::vector<std::string>& Drives() {
+    if (!m_drives) m_drives = ListWholeDisks(m_sys);
+    return *m_drives;
+  }
+
+  std::vector<MountEntry> Mounts() const {
+    const std::optional<std::string> text = m_sys.Read("/proc/self/mountinfo");
+    return text ? ParseMountInfo(*text) : std::vector<MountEntry>{};
+  }
+
+  // The block device a mount lies on: its st_dev, or, for file systems with an anonymous
+  // st_dev (btrfs), the device its source names, as lsblk matches them.
+  std::optional<Devno> BlockDevnoOfMount(const MountEntry& mount) const {
+    if (mount.major != 0) {
+      const Devno devno{mount.major, mount.minor};
+      if (m_sys.Exists("/sys/dev/block/" + std::to_string(devno.major) + ":" +
+                       std::to_string(devno.minor))) {
+        return devno;
+      }
+    }
+    if (mount.source.rfind("/dev/", 0) != 0) return std::nullopt;
+    std::string name = BaseName(mount.source);
+    if (char* resolved = ::realpath(mount.source.c_str(), nullptr)) {
+      name = BaseName(resolved);
+      std::free(resolved);
+    }
+    return DevnoOfName(m_sys, name);
+  }
+
+  std::vector<std::string> MountPointsOf(Devno devno) const {
+    std::vector<std::string> points;
+    for (const MountEntry& mount : Mounts()) {
+      if (BlockDevnoOfMount(mount) == devno) points.push_back(mount.mountPoint);
+    }
+    return points;
+  }
+
+  // The whole disk a handle's device lies on, and its partition number.
+  BlockNode NodeOf(const OpenDevice& device) const {
+    if (std::optional<BlockNode> node = NodeOfDevno(m_sys, device.devno)) return *node;
+    BlockNode node;
+    node.name = node.disk = BaseName(device.node);
+    return node;
+  }
+
+  // The node no longer stands for a live disk: its sysfs entry vanished, or it no longer opens.
+  bool DeviceGone(const OpenDevice& device) const {
+    if (!m_sys.Exists("/sys/dev/block/" + std::to_string(device.devno.major) + ":" +
+                      std::to_string(device.devno.minor))) {
+      return true;
+    }
+    const int fd = ::open(device.node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      return false;
+    }
+    return errno == ENXIO || errno == ENOENT || errno == ENODEV;
+  }
+
+  bool Control(OpenDevice& device, uint32_t code, const void* in, uint32_t inSize, void* out,
+               uint32_t outCapacity, uint32_t& count) {
+    switch (code) {
+      case ioctl::IOCTL_DISK_GET_DRIVE_GEOMETRY: return Geometry(device, out, outCapacity, count);
+      case ioctl::IOCTL_DISK_GET_LENGTH_INFO: {
+        if (outCapacity < sizeof(win::GET_LENGTH_INFORMATION)) {
+          return Fail(win::ERROR_INSUFFICIENT_BUFFER, ENOBUFS);
+        }
+        uint64_t length = 0;
+        if (::ioctl(device.fd, BLKGETSIZE64, &length) != 0) return FailErrno(errno, ErrnoSite::Other);
+        win::GET_LENGTH_INFORMATION info{static_cast<int64_t>(length)};
+        count = static_cast<uint32_t>(win::StoreLayout(info, out, outCapacity));
+        return true;
+      }
+      case ioctl::IOCTL_STORAGE_QUERY_PROPERTY:
+        return QueryProperty(device, in, inSize, out, outCapacity, count);
+      case ioctl::SMART_GET_VERSION: {
+        if (outCapacity < sizeof(win::GETVERSIONINPARAMS)) {
+          return Fail(win::ERROR_INSUFFICIENT_BUFFER, ENOBUFS);
+        }
+        if (!TakesAtaPassThrough(device)) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+        const DiskFacts facts = ReadDiskFacts(m_sys, NodeOf(device).disk);
+        count = static_cast<uint32_t>(
+            win::StoreLayout(BuildSmartVersion(facts.ataSlave), out, outCapacity));
+        return true;
+      }
+      case ioctl::SMART_SEND_DRIVE_COMMAND:
+      case ioctl::SMART_RCV_DRIVE_DATA: return SmartCommand(device, in, inSize, out, outCapacity, count);
+      case ioctl::IOCTL_STORAGE_GET_DEVICE_NUMBER: {
+        if (outCapacity < sizeof(win::STORAGE_DEVICE_NUMBER)) {
+          return Fail(win::ERROR_INSUFFICIENT_BUFFER, ENOBUFS);
+        }
+        const BlockNode node = NodeOf(device);
+        const std::vector<std::string>& drives = Drives();
+        const auto at = std::find(drives.begin(), drives.end(), node.disk);
+        // A device that is not one of the drives (a device-mapper volume, say) has no number
+        // that could be mistaken for a drive's.
+        if (at == drives.end()) return Fail(win::ERROR_INVALID_FUNCTION, ENODEV);
+        win::STORAGE_DEVICE_NUMBER number{win::FILE_DEVICE_DISK,
+                                          static_cast<uint32_t>(at - drives.begin()),
+                                          node.partition};
+        count = static_cast<uint32_t>(win::StoreLayout(number, out, outCapacity));
+        return true;
+      }
+      case ioctl::FSCTL_LOCK_VOLUME: return LockVolume(device);
+      case ioctl::FSCTL_DISMOUNT_VOLUME:
+        if (device.mountPoint.empty()) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+        if (!MountPointsOf(device.devno).empty()) return Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
+        return true;
+      case ioctl::FSCTL_ALLOW_EXTENDED_DASD_IO: return true;
+      case ioctl::IOCTL_DISK_UPDATE_PROPERTIES:
+        if (::ioctl(device.fd, BLKRRPART) != 0) return FailErrno(errno, ErrnoSite::Other);
+        return true;
+      default:
+        // IOCTL_SCSI_MINIPORT and IOCTL_SCSI_GET_INQUIRY_DATA among them: Linux has no such
+        // driver interface, the callers take their other paths.
+        return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+    }
+  }
+
+  bool Geometry(const OpenDevice& device, void* out, uint32_t outCapacity, uint32_t& count) {
+    if (outCapacity < sizeof(win::DISK_GEOMETRY)) return Fail(win::ERROR_INSUFFICIENT_BUFFER, ENOBUFS);
+    int sectorSize = 0;
+    if (::ioctl(device.fd, BLKSSZGET, &sectorSize) != 0) return FailErrno(errno, ErrnoSite::Other);
+    uint64_t length = 0;
+    if (::ioctl(device.fd, BLKGETSIZE64, &length) != 0) return FailErrno(errno, ErrnoSite::Other);
+    struct hd_geometry geo {};
+    uint32_t heads = 0;
+    uint32_t sectors = 0;
+    // Drivers without a geometry (loop, virtio, nvme) answer ENOTTY: 255/63 then.
+    if (::ioctl(device.fd, HDIO_GETGEO, &geo) == 0) {
+      heads = geo.heads;
+      sectors = geo.sectors;
+    }
+    const DiskFacts facts = ReadDiskFacts(m_sys, NodeOf(device).disk);
+    const win::DISK_GEOMETRY g =
+        BuildGeometry(length, static_cast<uint32_t>(sectorSize), heads, sectors, facts.removable);
+    count = static_cast<uint32_t>(win::StoreLayout(g, out, outCapacity));
+    return true;
+  }
+
+  bool QueryProperty(const OpenDevice& device, const void* in, uint32_t inSize, void* out,
+                     uint32_t outCapacity, uint32_t& count) {
+    if (inSize < 8) return Fail(win::ERROR_INVALID_PARAMETER, EINVAL);
+    const auto query = win::LoadLayout<win::STORAGE_PROPERTY_QUERY>(in, inSize);
+    if (query.QueryType != win::PropertyStandardQuery) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+    if (query.PropertyId != win::StorageDeviceProperty &&
+        query.PropertyId != win::StorageAdapterProperty) {
+      return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+    }
+    // Windows answers a buffer of at least the common 8-byte header, cutting the rest.
+    if (outCapacity < 8) return Fail(win::ERROR_INSUFFICIENT_BUFFER, ENOBUFS);
+    const DiskFacts facts = ReadDiskFacts(m_sys, NodeOf(device).disk);
+    if (query.PropertyId == win::StorageAdapterProperty) {
+      const win::STORAGE_ADAPTER_DESCRIPTOR adapter = BuildAdapterDescriptor(
+          facts.busType, facts.maxTransferBytes, facts.maxSegments, facts.dmaAlignment);
+      count = static_cast<uint32_t>(win::StoreLayout(adapter, out, outCapacity));
+      return true;
+    }
+    const std::vector<uint8_t> descriptor =
+        BuildDeviceDescriptor(facts.strings, facts.removable, facts.busType);
+    count = static_cast<uint32_t>(std::min<size_t>(descriptor.size(), outCapacity));
+    std::memcpy(out, descriptor.data(), count);
+    return true;
+  }
+
+  struct AtaCall {
+    bool ioctlOk = false;
+    int error = 0;  // errno of a failed ioctl
+    AtaResult result;
+  };
+
+  AtaCall SendAta(const OpenDevice& device, const win::IDEREGS& regs, AtaDataPhase phase,
+                  uint8_t* data) const {
+    std::array<uint8_t, 16> cdb = BuildAtaPassThrough16(regs, phase);
+    std::array<uint8_t, 32> sense{};
+    sg_io_hdr_t hdr{};
+    hdr.interface_id = 'S';
+    hdr.cmd_len = static_cast<unsigned char>(cdb.size());
+    hdr.cmdp = cdb.data();
+    hdr.mx_sb_len = static_cast<unsigned char>(sense.size());
+    hdr.sbp = sense.data();
+    hdr.timeout = kSgIoTimeoutMs;
+    if (phase == AtaDataPhase::PioIn) {
+      hdr.dxfer_direction = SG_DXFER_FROM_DEV;
+      hdr.dxfer_len = kSectorBytes;
+      hdr.dxferp = data;
+    } else {
+      hdr.dxfer_direction = SG_DXFER_NONE;
+    }
+    AtaCall call;
+    if (::ioctl(device.fd, SG_IO, &hdr) != 0) {
+      call.error = errno;
+      return call;
+    }
+    call.ioctlOk = true;
+    SgIoReply reply;
+    reply.status = hdr.status;
+    reply.hostStatus = hdr.host_status;
+    reply.driverStatus = hdr.driver_status;
+    reply.sense = sense.data();
+    reply.senseLength = std::min<size_t>(hdr.sb_len_wr, sense.size());
+    call.result = EvaluateAtaReply(reply);
+    return call;
+  }
+
+  // Whether ATA commands reach the drive: one IDENTIFY DEVICE, asked once per device.
+  bool TakesAtaPassThrough(const OpenDevice& device) {
+    const uint64_t key = (uint64_t{device.devno.major} << 32) | device.devno.minor;
+    auto cached = m_ataCapable.find(key);
+    if (cached != m_ataCapable.end()) return cached->second;
+    win::IDEREGS identify{};
+    identify.bSectorCountReg = 1;
+    identify.bSectorNumberReg = 1;
+    identify.bDriveHeadReg = 0xA0;
+    identify.bCommandReg = win::ID_CMD;
+    std::array<uint8_t, kSectorBytes> data{};
+    const AtaCall call = SendAta(device, identify, AtaDataPhase::PioIn, data.data());
+    const bool capable = call.ioctlOk && call.result.outcome == AtaOutcome::Success;
+    m_ataCapable[key] = capable;
+    return capable;
+  }
+
+  bool SmartCommand(const OpenDevice& device, const void* in, uint32_t inSize, void* out,
+                    uint32_t outCapacity, uint32_t& count) {
+    // The command block without its data byte is 32 bytes.
+    if (inSize < sizeof(win::SENDCMDINPARAMS) - 1) return Fail(win::ERROR_INVALID_PARAMETER, EINVAL);
+    const auto params = win::LoadLayout<win::SENDCMDINPARAMS>(in, inSize);
+    const std::optional<AtaDataPhase> phase = AtaCommandPhase(params.irDriveRegs);
+    if (!phase) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+    const bool returnsStatus = params.irDriveRegs.bCommandReg == win::SMART_CMD &&
+                               params.irDriveRegs.bFeaturesReg == win::RETURN_SMART_STATUS;
+    const uint32_t dataBytes =
+        *phase == AtaDataPhase::PioIn ? kSectorBytes : (returnsStatus ? sizeof(win::IDEREGS) : 0);
+    if (outCapacity < win::kSendCmdOutHeader + dataBytes) {
+      return Fail(win::ERROR_INSUFFICIENT_BUFFER, ENOBUFS);
+    }
+    std::array<uint8_t, kSectorBytes> data{};
+    const AtaCall call = SendAta(device, params.irDriveRegs, *phase, data.data());
+    if (!call.ioctlOk) return FailErrno(call.error, ErrnoSite::Other);
+
+    auto* reply = static_cast<uint8_t*>(out);
+    std::memset(reply, 0, win::kSendCmdOutHeader + dataBytes);
+    win::DRIVERSTATUS status{};
+    const AtaResult& r = call.result;
+    switch (r.outcome) {
+      case AtaOutcome::Success: break;
+      case AtaOutcome::DeviceError:
+        status.bDriverError = win::SMART_IDE_ERROR;
+        status.bIDEError = r.error;
+        win::StoreLayout(status, reply, outCapacity, offsetof(win::SENDCMDOUTPARAMS, DriverStatus));
+        count = win::kSendCmdOutHeader;
+        return Fail(win::ERROR_IO_DEVICE, EIO);
+      case AtaOutcome::NotSupported: return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+      case AtaOutcome::Timeout: return Fail(win::ERROR_SEM_TIMEOUT, ETIMEDOUT);
+      case AtaOutcome::NoDevice: return Fail(win::ERROR_DEV_NOT_EXIST, ENODEV);
+      case AtaOutcome::TransportError: return Fail(win::ERROR_IO_DEVICE, EIO);
+    }
+    const uint32_t bufferSize = dataBytes;
+    win::StoreLayout(bufferSize, reply, outCapacity);
+    win::StoreLayout(status, reply, outCapacity, offsetof(win::SENDCMDOUTPARAMS, DriverStatus));
+    if (*phase == AtaDataPhase::PioIn) {
+      std::memcpy(reply + win::kSendCmdOutHeader, data.data(), kSectorBytes);
+    } else if (returnsStatus) {
+      // The registers after the command, as Windows returns them: command holds the status.
+      win::IDEREGS after{};
+      after.bFeaturesReg = r.error;
+      after.bSectorCountReg = r.count;
+      after.bSectorNumberReg = r.lbal;
+      after.bCylLowReg = r.lbam;
+      after.bCylHighReg = r.lbah;
+      after.bDriveHeadReg = r.device;
+      after.bCommandReg = r.status;
+      win::StoreLayout(after, reply, outCapacity, win::kSendCmdOutHeader);
+    }
+    count = win::kSendCmdOutHeader + dataBytes;
+    return true;
+  }
+
+  // Every mount of the volume's device goes (bind mounts included), latest first so that
+  // mounts stacked on one another come off in order. Never lazy, never forced: a busy file
+  // system stays mounted and the lock fails.
+  bool LockVolume(const OpenDevice& device) {
+    if (device.mountPoint.empty()) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+    const std::vector<std::string> points = MountPointsOf(device.devno);
+    for (auto it = points.rbegin(); it != points.rend(); ++it) {
+      if (::umount2(it->c_str(), 0) != 0) {
+        // EINVAL: no longer a mount point, which is what we wanted.
+        if (errno == EINVAL) continue;
+        return FailErrno(errno, ErrnoSite::Other);
+      }
+    }
+    return true;
+  }
+
+  SysTree m_sys;
+  std::optional<std::vector<std::string>> m_drives;
+  std::map<Handle, OpenDevice> m_handles;
+  Handle m_nextHandle = 1;
+  std::map<uint64_t, bool> m_ataCapable;
+  uint32_t m_lastError = win::ERROR_SUCCESS;
+  int m_lastErrno = 0;
+};
+
+}  // namespace
+}  // namespace linuxio
+
+std::unique_ptr<DeviceIo> CreateLinuxDeviceIo(const std::string& root) {
+  return std::make_unique<linuxio::LinuxDeviceIo>(root);
+}
+
+}  // namespace fw

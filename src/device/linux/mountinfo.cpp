@@ -1,0 +1,82 @@
+#include "device/linux/mountinfo.hpp"
+
+#include <charconv>
+
+namespace fw::linuxio {
+namespace {
+
+std::vector<std::string_view> SplitFields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  size_t at = 0;
+  while (at < line.size()) {
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+    if (at >= line.size()) break;
+    size_t end = at;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
+    fields.push_back(line.substr(at, end - at));
+    at = end;
+  }
+  return fields;
+}
+
+bool ParseDevno(std::string_view text, uint32_t& major, uint32_t& minor) {
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  const char* first = text.data();
+  const char* mid = text.data() + colon;
+  const char* last = text.data() + text.size();
+  auto a = std::from_chars(first, mid, major);
+  auto b = std::from_chars(mid + 1, last, minor);
+  return a.ec == std::errc() && a.ptr == mid && b.ec == std::errc() && b.ptr == last;
+}
+
+template <class Fn>
+void ForEachLine(std::string_view text, Fn fn) {
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    fn(text.substr(at, end - at));
+    at = end + 1;
+  }
+}
+
+}  // namespace
+
+std::string UnescapeOctal(std::string_view text) {
+  auto octal = [](char ch) { return ch >= '0' && ch <= '7'; };
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size() && octal(text[i + 1]) &&
+        octal(text[i + 2]) && octal(text[i + 3])) {
+      out.push_back(static_cast<char>(((text[i + 1] - '0') << 6) | ((text[i + 2] - '0') << 3) |
+                                      (text[i + 3] - '0')));
+      i += 3;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+std::vector<MountEntry> ParseMountInfo(std::string_view text) {
+  std::vector<MountEntry> entries;
+  ForEachLine(text, [&](std::string_view line) {
+    // id parent maj:min root mountpoint options [optional...] - fstype source superoptions
+    const std::vector<std::string_view> fields = SplitFields(line);
+    size_t dash = 6;
+    while (dash < fields.size() && fields[dash] != "-") ++dash;
+    if (dash + 2 >= fields.size()) return;
+    MountEntry entry;
+    if (!ParseDevno(fields[2], entry.major, entry.minor)) return;
+    entry.root = UnescapeOctal(fields[3]);
+    entry.mountPoint = UnescapeOctal(fields[4]);
+    entry.fsType = UnescapeOctal(fields[dash + 1]);
+    entry.source = UnescapeOctal(fields[dash + 2]);
+    entries.push_back(std::move(entry));
+  });
+  return entries;
+}
+
+}  // namespace fw::linuxio

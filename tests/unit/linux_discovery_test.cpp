@@ -1,0 +1,150 @@
+// Discovery and descriptors of the Linux backend over a fixture tree of a machine with a SATA
+// disk (two partitions), a parallel-ATA slave, a USB stick, an optical drive, a SAS disk, an
+// NVMe drive, a virtio disk, loop devices, md RAID, RAM disks and device-mapper.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "device/backends.hpp"
+#include "device/linux/block_devices.hpp"
+#include "device/linux/sys_tree.hpp"
+#include "device/win_layouts.hpp"
+
+namespace fw::linuxio {
+namespace {
+
+const std::string kMachine = std::string(FIXTURES_DIR) + "/sysfs/machine";
+
+TEST(LinuxDiscovery, DrivesAreTheWholeDisksInNaturalNameOrder) {
+  const SysTree sys(kMachine);
+  const std::vector<std::string> expected = {"loop0", "md0",  "nvme0n1", "sda",
+                                             "sdb",   "sdc",  "sde",     "vda"};
+  EXPECT_EQ(ListWholeDisks(sys), expected);
+
+  // The backend numbers them in that order, once, with the node as the path.
+  std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo(kMachine);
+  EXPECT_EQ(io->PhysicalDrivePath(0), "/dev/loop0");
+  EXPECT_EQ(io->PhysicalDrivePath(3), "/dev/sda");
+  EXPECT_EQ(io->PhysicalDrivePath(7), "/dev/vda");
+  EXPECT_EQ(io->PhysicalDrivePath(8), "");
+  EXPECT_EQ(io->PhysicalDrivePath(-1), "");
+  EXPECT_EQ(io->PhysicalDrivePath(255), "");
+}
+
+TEST(LinuxDiscovery, NaturalOrder) {
+  std::vector<std::string> names = {"sdb", "nvme10n1", "sdaa", "vda", "nvme2n1", "sda",
+                                    "nvme0n1", "nvme1n2", "nvme1n10"};
+  std::sort(names.begin(), names.end(), NaturalLess);
+  const std::vector<std::string> expected = {"nvme0n1", "nvme1n2", "nvme1n10", "nvme2n1",
+                                             "nvme10n1", "sda",   "sdaa",     "sdb", "vda"};
+  EXPECT_EQ(names, expected);
+}
+
+TEST(LinuxDiscovery, FactsOfEachKindOfDisk) {
+  const SysTree sys(kMachine);
+  struct Expected {
+    const char* disk;
+    const char* transport;
+    uint8_t bus;
+    const char* vendor;
+    const char* product;
+    const char* revision;
+    const char* serial;
+    bool removable;
+    bool slave;
+    uint64_t maxTransfer;
+  };
+  const Expected cases[] = {
+      // udev's database first: the full ATA model, its revision and serial.
+      {"sda", "sata", 11, "ATA", "Samsung SSD 860 EVO 500GB", "RVT04B6Q", "S3Z9NB0K123456A",
+       false, false, 32767ull * 1024},
+      // No udev data: SCSI attributes and the VPD page, blanks trimmed.
+      {"sdb", "ata", 3, "ATA", "WDC WD800JB-00JJ", "05.0", "WD-WCAM912345", false, true,
+       128 * 1024},
+      {"sdc", "usb", 7, "SanDisk", "Cruzer Blade", "1.00", "4C530001230101117574", true, false,
+       240 * 1024},
+      {"sde", "sas", 10, "SEAGATE", "ST600MM0088", "N004", "W420ABCD0000E123ABCD", false, false,
+       32767ull * 1024},
+      {"nvme0n1", "nvme", 17, "", "Samsung SSD 970 EVO Plus 1TB", "2B2QEXM7", "S4EWNX0N123456W",
+       false, false, 128 * 1024},
+      // device/vendor of virtio is a PCI number, not a vendor text.
+      {"vda", "virtio", 14, "", "", "", "18366408609353746", false, false,
+       2147483647ull * 1024},
+      {"loop0", "", 15, "", "", "", "", false, false, 1280 * 1024},
+      {"md0", "", 8, "", "", "", "", false, false, 512 * 1024},
+  };
+  for (const Expected& e : cases) {
+    SCOPED_TRACE(e.disk);
+    const DiskFacts f = ReadDiskFacts(sys, e.disk);
+    EXPECT_EQ(f.transport, e.transport);
+    EXPECT_EQ(f.busType, e.bus);
+    EXPECT_EQ(f.strings.vendor, e.vendor);
+    EXPECT_EQ(f.strings.product, e.product);
+    EXPECT_EQ(f.strings.revision, e.revision);
+    EXPECT_EQ(f.strings.serial, e.serial);
+    EXPECT_EQ(f.removable, e.removable);
+    EXPECT_EQ(f.ataSlave, e.slave);
+    EXPECT_EQ(f.maxTransferBytes, e.maxTransfer);
+  }
+  EXPECT_EQ(ReadDiskFacts(sys, "sda").devno, (Devno{8, 0}));
+}
+
+TEST(LinuxDiscovery, DescriptorCarriesTheSerialInAtaWordOrder) {
+  const SysTree sys(kMachine);
+  const DiskFacts f = ReadDiskFacts(sys, "sdb");
+  const std::vector<uint8_t> bytes = BuildDeviceDescriptor(f.strings, f.removable, f.busType);
+  const auto d = win::LoadLayout<win::STORAGE_DEVICE_DESCRIPTOR>(bytes.data(), bytes.size());
+  ASSERT_NE(d.SerialNumberOffset, 0u);
+  const std::string stored(reinterpret_cast<const char*>(&bytes[d.SerialNumberOffset]));
+  // The pair swap that identification applies gives back the serial, blank-padded.
+  std::string swapped = stored;
+  for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+  EXPECT_EQ(swapped, "WD-WCAM912345 ");
+}
+
+TEST(LinuxDiscovery, DeviceNumbersLeadToTheirDisk) {
+  const SysTree sys(kMachine);
+  struct Case {
+    Devno devno;
+    const char* name;
+    const char* disk;
+    uint32_t partition;
+  };
+  const Case cases[] = {
+      {{8, 0}, "sda", "sda", 0},       {{8, 2}, "sda2", "sda", 2},
+      {{8, 33}, "sdc1", "sdc", 1},     {{259, 1}, "nvme0n1p1", "nvme0n1", 1},
+      {{254, 0}, "vda", "vda", 0},     {{252, 0}, "dm-0", "dm-0", 0},
+  };
+  for (const Case& c : cases) {
+    const std::optional<BlockNode> node = NodeOfDevno(sys, c.devno);
+    ASSERT_TRUE(node) << c.name;
+    EXPECT_EQ(node->name, c.name);
+    EXPECT_EQ(node->disk, c.disk);
+    EXPECT_EQ(node->partition, c.partition);
+  }
+  EXPECT_FALSE(NodeOfDevno(sys, {8, 99}));
+  EXPECT_EQ(DevnoOfName(sys, "nvme0n1p1"), (Devno{259, 1}));
+  EXPECT_FALSE(DevnoOfName(sys, "../block/sda"));
+}
+
+TEST(LinuxDiscovery, LogicalDrivesAreTheBlockDeviceMountsInMountinfoOrder) {
+  std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo(kMachine);
+  // proc, tmpfs and nfs are not block devices; btrfs's anonymous st_dev is matched through
+  // its source; a mount stacked on the same point is listed once.
+  const std::vector<std::string> expected = {"/", "/boot/efi", "/home", "/media/user/My Stick",
+                                             "/mnt/bind", "/var/lib/vm"};
+  EXPECT_EQ(io->LogicalDrives(), expected);
+}
+
+TEST(LinuxDiscovery, MissingTreeGivesNoDrives) {
+  std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo(kMachine + "/does-not-exist");
+  EXPECT_EQ(io->PhysicalDrivePath(0), "");
+  EXPECT_TRUE(io->LogicalDrives().empty());
+  EXPECT_EQ(io->Open("/home", OpenMode::VolumeQuery), kInvalidHandle);
+  EXPECT_EQ(io->LastError(), win::ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace fw::linuxio
