@@ -9,15 +9,6 @@
 namespace fw::linuxio {
 namespace {
 
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string DirName(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
@@ -82,6 +73,11 @@ std::string FirstUdev(const std::map<std::string, std::string>& udev,
 
 }  // namespace
 
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 bool NaturalLess(const std::string& a, const std::string& b) {
   size_t i = 0, j = 0;
   auto digit = [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)) != 0; };
@@ -126,11 +122,11 @@ std::vector<std::string> ListWholeDisks(const SysTree& sys) {
   std::vector<std::string> disks;
   for (const std::string& name : sys.List("/sys/block")) {
     const std::string dir = "/sys/block/" + name;
-    if (StartsWith(name, "ram") || StartsWith(name, "zram") || StartsWith(name, "sr") ||
-        StartsWith(name, "fd") || StartsWith(name, "dm-")) {
+    if (name.starts_with("ram") || name.starts_with("zram") || name.starts_with("sr") ||
+        name.starts_with("fd") || name.starts_with("dm-")) {
       continue;
     }
-    if (StartsWith(name, "loop") && !sys.Exists(dir + "/loop/backing_file")) continue;
+    if (name.starts_with("loop") && !sys.Exists(dir + "/loop/backing_file")) continue;
     if (sys.ReadNumber(dir + "/device/type") == 5) continue;
     if (sys.ReadNumber(dir + "/hidden") == 1) continue;
     if (sys.Exists(dir + "/partition")) continue;

@@ -12,6 +12,9 @@
 
 namespace fw::linuxio {
 
+// The last component of a path.
+std::string BaseName(const std::string& path);
+
 // Name order with runs of digits compared as numbers: sda < sdb, nvme2n1 < nvme10n1.
 bool NaturalLess(const std::string& a, const std::string& b);
 

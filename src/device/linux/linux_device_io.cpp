@@ -57,11 +57,6 @@ int RetryOnInterrupt(const std::function<int()>& call) {
   return result;
 }
 
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 class LinuxDeviceIo final : public DeviceIo {
  public:
   explicit LinuxDeviceIo(const std::string& root) : m_sys(root) {}
@@ -276,7 +271,7 @@ class LinuxDeviceIo final : public DeviceIo {
         return devno;
       }
     }
-    if (mount.source.rfind("/dev/", 0) != 0) return std::nullopt;
+    if (!mount.source.starts_with("/dev/")) return std::nullopt;
     std::string name = BaseName(mount.source);
     if (char* resolved = ::realpath(mount.source.c_str(), nullptr)) {
       name = BaseName(resolved);

@@ -1,6 +1,8 @@
 #include "device/linux/mountinfo.hpp"
 
-#include <charconv>
+#include <optional>
+
+#include "device/linux/block_devices.hpp"
 
 namespace fw::linuxio {
 namespace {
@@ -17,17 +19,6 @@ std::vector<std::string_view> SplitFields(std::string_view line) {
     at = end;
   }
   return fields;
-}
-
-bool ParseDevno(std::string_view text, uint32_t& major, uint32_t& minor) {
-  const size_t colon = text.find(':');
-  if (colon == std::string_view::npos) return false;
-  const char* first = text.data();
-  const char* mid = text.data() + colon;
-  const char* last = text.data() + text.size();
-  auto a = std::from_chars(first, mid, major);
-  auto b = std::from_chars(mid + 1, last, minor);
-  return a.ec == std::errc() && a.ptr == mid && b.ec == std::errc() && b.ptr == last;
 }
 
 template <class Fn>
@@ -69,7 +60,10 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
     while (dash < fields.size() && fields[dash] != "-") ++dash;
     if (dash + 2 >= fields.size()) return;
     MountEntry entry;
-    if (!ParseDevno(fields[2], entry.major, entry.minor)) return;
+    const std::optional<Devno> devno = ParseDevno(std::string(fields[2]));
+    if (!devno) return;
+    entry.major = devno->major;
+    entry.minor = devno->minor;
     entry.root = UnescapeOctal(fields[3]);
     entry.mountPoint = UnescapeOctal(fields[4]);
     entry.fsType = UnescapeOctal(fields[dash + 1]);

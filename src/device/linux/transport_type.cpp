@@ -3,13 +3,6 @@
 #include "device/win_layouts.hpp"
 
 namespace fw::linuxio {
-namespace {
-
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-
-}  // namespace
 
 std::string DeriveTransport(const TransportFacts& f) {
   if (f.isScsi) {
@@ -19,13 +12,13 @@ std::string DeriveTransport(const TransportFacts& f) {
     if (f.ieee1394Id) return "sbp";
     if (f.iscsiHost) return "iscsi";
     if (f.devicePath.find("usb") != std::string::npos) return "usb";
-    if (StartsWith(f.procName, "ahci") || StartsWith(f.procName, "sata")) return "sata";
+    if (f.procName.starts_with("ahci") || f.procName.starts_with("sata")) return "sata";
     if (f.procName.find("ata") != std::string::npos) return "ata";
     return "";
   }
-  if (StartsWith(f.diskName, "nvme")) return "nvme";
-  if (StartsWith(f.diskName, "vd")) return "virtio";
-  if (StartsWith(f.diskName, "mmcblk")) return "mmc";
+  if (f.diskName.starts_with("nvme")) return "nvme";
+  if (f.diskName.starts_with("vd")) return "virtio";
+  if (f.diskName.starts_with("mmcblk")) return "mmc";
   return "";
 }
 
@@ -44,8 +37,8 @@ uint8_t BusTypeFor(const std::string& transport, const std::string& diskName) {
     if (transport == e.transport) return e.bus;
   }
   if (transport.empty()) {
-    if (StartsWith(diskName, "loop")) return win::BusTypeFileBackedVirtual;
-    if (StartsWith(diskName, "md")) return win::BusTypeRAID;
+    if (diskName.starts_with("loop")) return win::BusTypeFileBackedVirtual;
+    if (diskName.starts_with("md")) return win::BusTypeRAID;
   }
   return win::BusTypeUnknown;
 }
