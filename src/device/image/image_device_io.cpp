@@ -1,0 +1,477 @@
+// The simulated disks behind FERROWIPE_DISKS: image files answer the storage contract as a
+// Linux disk does through our Linux backend, with faults injected from their metadata.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "device/backends.hpp"
+#include "device/control_codes.hpp"
+#include "device/image/image_drive.hpp"
+#include "device/linux/descriptors.hpp"
+#include "device/linux/errno_map.hpp"
+#include "device/win_layouts.hpp"
+
+namespace fw {
+
+namespace {
+
+using image::ImageDrive;
+using linuxio::ErrnoSite;
+
+constexpr uint32_t kSectorBytes = 512;
+
+class ImageDeviceIo final : public DeviceIo {
+ public:
+  explicit ImageDeviceIo(std::vector<ImageDrive> drives)
+      : m_drives(std::move(drives)), m_state(m_drives.size()) {
+    for (size_t d = 0; d < m_drives.size(); ++d) {
+      m_state[d].mounted.assign(m_drives[d].mounts.size(), true);
+    }
+  }
+
+  ~ImageDeviceIo() override {
+    for (const auto& [handle, open] : m_handles) {
+      if (open.fd >= 0) ::close(open.fd);
+    }
+  }
+
+  ImageDeviceIo(const ImageDeviceIo&) = delete;
+  ImageDeviceIo& operator=(const ImageDeviceIo&) = delete;
+
+  std::string PhysicalDrivePath(int n) override {
+    return n >= 0 && static_cast<size_t>(n) < m_drives.size() ? m_drives[n].path : std::string();
+  }
+
+  std::vector<std::string> LogicalDrives() override {
+    std::vector<std::string> names;
+    for (size_t d = 0; d < m_drives.size(); ++d) {
+      for (size_t m = 0; m < m_drives[d].mounts.size(); ++m) {
+        if (m_state[d].mounted[m]) names.push_back(m_drives[d].mounts[m].mountPoint);
+      }
+    }
+    return names;
+  }
+
+  Handle Open(const std::string& path, OpenMode mode) override {
+    if (const auto drive = FindDrive(path)) return OpenDrive(*drive, mode);
+    if (const auto volume = FindVolume(path))
+      return OpenVolume(volume->first, volume->second, mode);
+    return FailOpen(win::ERROR_FILE_NOT_FOUND);
+  }
+
+  bool DeviceControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                     uint32_t outCapacity, uint32_t* returned) override {
+    if (returned != nullptr) *returned = 0;
+    const auto it = m_handles.find(handle);
+    if (it == m_handles.end()) return Fail(win::ERROR_INVALID_HANDLE);
+    Reply reply{static_cast<uint8_t*>(out), out == nullptr ? 0 : outCapacity, returned};
+    const OpenHandle& open = it->second;
+    return open.volume ? VolumeControl(open, code, reply)
+                       : DriveControl(open, code, in, inSize, reply);
+  }
+
+  int64_t SeekDevice(Handle handle, int64_t offset) override {
+    OpenHandle* open = DriveHandle(handle);
+    if (open == nullptr) return FailCount(win::ERROR_INVALID_HANDLE);
+    // A disk does not grow: positions past its end are refused, as a block device does.
+    int64_t size = 0;
+    if (!FileSize(*open, size)) return -1;
+    if (offset < 0 || offset > size) return FailCount(win::ERROR_INVALID_PARAMETER);
+    open->position = offset;
+    Succeed();
+    return offset;
+  }
+
+  int64_t Write(Handle handle, const void* buffer, int64_t count) override {
+    OpenHandle* open = DriveHandle(handle);
+    if (open == nullptr || buffer == nullptr) return FailCount(win::ERROR_INVALID_HANDLE);
+    if (open->mode != OpenMode::Working) return FailCount(win::ERROR_ACCESS_DENIED);
+    if (count < 0 || count > INT64_MAX - open->position) {
+      return FailCount(win::ERROR_INVALID_PARAMETER);
+    }
+    const ImageDrive& drive = m_drives[open->drive];
+    DriveState& state = m_state[open->drive];
+    const int64_t begin = open->position;
+    const int64_t end = begin + count;
+
+    // An unplugged disk stays gone: every later write fails as well.
+    if (state.unplugged) return FailCount(win::ERROR_DEV_NOT_EXIST);
+    if (drive.unplugAt && count > 0 && end > *drive.unplugAt) {
+      state.unplugged = true;
+      return FailCount(win::ERROR_DEV_NOT_EXIST);
+    }
+    for (const image::ImageWriteError& error : drive.writeErrors) {
+      if (error.offset >= begin && error.offset < end) return FailCount(error.code);
+    }
+
+    int64_t size = 0;
+    if (!FileSize(*open, size)) return -1;
+    const int64_t room = std::max<int64_t>(0, size - begin);
+    const int64_t wanted = std::min(count, room);
+    if (count > 0 && wanted == 0) return FailCount(win::ERROR_DISK_FULL);
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    int64_t written = 0;
+    while (written < wanted) {
+      const ssize_t n = ::pwrite(open->fd, bytes + written, static_cast<size_t>(wanted - written),
+                                 begin + written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        const int error = n < 0 ? errno : EIO;
+        if (written == 0) {
+          FailErrno(error, ErrnoSite::Write);
+          return -1;
+        }
+        break;
+      }
+      written += n;
+    }
+    open->position = begin + written;
+    // Past the end of the disk only the part that fits is written, as on a block device.
+    if (written < count) {
+      m_lastError = win::ERROR_DISK_FULL;
+      return written;
+    }
+    Succeed();
+    return written;
+  }
+
+  bool Flush(Handle handle) override {
+    OpenHandle* open = DriveHandle(handle);
+    if (open == nullptr) return Fail(win::ERROR_INVALID_HANDLE);
+    if (m_state[open->drive].unplugged) return Fail(win::ERROR_DEV_NOT_EXIST);
+    if (open->fd >= 0 && ::fdatasync(open->fd) != 0) return FailErrno(errno, ErrnoSite::Other);
+    return Succeed();
+  }
+
+  void Close(Handle handle) override {
+    const auto it = m_handles.find(handle);
+    if (it == m_handles.end()) return;
+    const OpenHandle& open = it->second;
+    if (open.fd >= 0) ::close(open.fd);  // also drops the working open's lock
+    if (!open.volume && open.mode == OpenMode::Claim) m_state[open.drive].claimed = false;
+    m_handles.erase(it);
+  }
+
+  uint32_t LastError() const override { return m_lastError; }
+
+  std::string ErrorText(uint32_t code) const override {
+    const int error = linuxio::ErrnoForWindowsError(code);
+    if (error < 0) return "Unknown error " + std::to_string(code);
+    return linuxio::ErrnoText(error);
+  }
+
+ private:
+  struct DriveState {
+    std::vector<bool> mounted;  // per simulated mount: unmounted for good once locked
+    bool claimed = false;
+    bool unplugged = false;
+  };
+
+  struct OpenHandle {
+    size_t drive = 0;
+    OpenMode mode = OpenMode::Identification;
+    bool volume = false;
+    size_t mount = 0;
+    int fd = -1;
+    int64_t position = 0;
+  };
+
+  // The caller's output buffer.
+  struct Reply {
+    uint8_t* out;
+    uint32_t capacity;
+    uint32_t* returned;
+  };
+
+  std::optional<size_t> FindDrive(const std::string& path) const {
+    for (size_t d = 0; d < m_drives.size(); ++d) {
+      if (m_drives[d].path == path) return d;
+    }
+    return std::nullopt;
+  }
+
+  // A volume exists only while it is mounted.
+  std::optional<std::pair<size_t, size_t>> FindVolume(const std::string& path) const {
+    for (size_t d = 0; d < m_drives.size(); ++d) {
+      for (size_t m = 0; m < m_drives[d].mounts.size(); ++m) {
+        if (m_state[d].mounted[m] && m_drives[d].mounts[m].mountPoint == path) {
+          return std::make_pair(d, m);
+        }
+      }
+    }
+    return std::nullopt;
+  }
+
+  Handle OpenDrive(size_t d, OpenMode mode) {
+    const ImageDrive& drive = m_drives[d];
+    DriveState& state = m_state[d];
+    OpenHandle open;
+    open.drive = d;
+    open.mode = mode;
+    switch (mode) {
+      case OpenMode::Identification:
+        open.fd = ::open(drive.path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (open.fd < 0) return FailOpenErrno(errno);
+        break;
+      case OpenMode::Working:
+        if (drive.fail.openWorking != 0) return FailOpen(drive.fail.openWorking);
+        open.fd = ::open(drive.path.c_str(), O_RDWR | O_CLOEXEC);
+        if (open.fd < 0) return FailOpenErrno(errno);
+        // The udev convention for exclusive use of a disk; flock conflicts between two opens
+        // of one process as well as between processes.
+        if (::flock(open.fd, LOCK_EX | LOCK_NB) != 0) {
+          const int error = errno;
+          ::close(open.fd);
+          if (error == EWOULDBLOCK) return FailOpen(win::ERROR_SHARING_VIOLATION);
+          return FailOpenErrno(error);
+        }
+        break;
+      case OpenMode::Claim:
+        for (const bool mounted : state.mounted) {
+          if (mounted) return FailOpen(win::ERROR_SHARING_VIOLATION);
+        }
+        if (state.claimed) return FailOpen(win::ERROR_SHARING_VIOLATION);
+        state.claimed = true;
+        break;
+      case OpenMode::VolumeLock:
+      case OpenMode::VolumeQuery:
+        return FailOpen(win::ERROR_INVALID_PARAMETER);
+    }
+    return AddHandle(open);
+  }
+
+  Handle OpenVolume(size_t d, size_t m, OpenMode mode) {
+    if (mode != OpenMode::VolumeLock && mode != OpenMode::VolumeQuery) {
+      return FailOpen(win::ERROR_INVALID_PARAMETER);
+    }
+    OpenHandle open;
+    open.drive = d;
+    open.mode = mode;
+    open.volume = true;
+    open.mount = m;
+    return AddHandle(open);
+  }
+
+  Handle AddHandle(const OpenHandle& open) {
+    const Handle handle = m_next++;
+    m_handles[handle] = open;
+    Succeed();
+    return handle;
+  }
+
+  OpenHandle* DriveHandle(Handle handle) {
+    const auto it = m_handles.find(handle);
+    if (it == m_handles.end() || it->second.volume || it->second.fd < 0) return nullptr;
+    return &it->second;
+  }
+
+  bool FileSize(const OpenHandle& open, int64_t& size) {
+    struct stat st {};
+    if (::fstat(open.fd, &st) != 0) return FailErrno(errno, ErrnoSite::Other);
+    size = st.st_size;
+    return true;
+  }
+
+  bool DriveControl(const OpenHandle& open, uint32_t code, const void* in, uint32_t inSize,
+                    const Reply& reply) {
+    const ImageDrive& drive = m_drives[open.drive];
+    switch (code) {
+      case ioctl::IOCTL_DISK_GET_DRIVE_GEOMETRY: {
+        if (drive.fail.geometry != 0) return Fail(drive.fail.geometry);
+        int64_t size = 0;
+        if (open.fd >= 0 && !FileSize(open, size)) return false;
+        return Answer(reply, linuxio::BuildGeometry(static_cast<uint64_t>(size), drive.sectorSize,
+                                                    0, 0, drive.removable));
+      }
+      case ioctl::IOCTL_DISK_GET_LENGTH_INFO: {
+        if (drive.fail.length != 0) return Fail(drive.fail.length);
+        int64_t size = 0;
+        if (open.fd >= 0 && !FileSize(open, size)) return false;
+        return Answer(reply, win::GET_LENGTH_INFORMATION{size});
+      }
+      case ioctl::IOCTL_STORAGE_QUERY_PROPERTY:
+        return QueryProperty(drive, in, inSize, reply);
+      case ioctl::SMART_GET_VERSION: {
+        if (!drive.identify && !drive.smart) return Fail(win::ERROR_INVALID_FUNCTION);
+        win::GETVERSIONINPARAMS version = linuxio::BuildSmartVersion(drive.slave);
+        version.fCapabilities =
+            (drive.identify ? win::CAP_ATA_ID_CMD : 0) | (drive.smart ? win::CAP_SMART_CMD : 0);
+        return Answer(reply, version);
+      }
+      case ioctl::SMART_SEND_DRIVE_COMMAND:
+      case ioctl::SMART_RCV_DRIVE_DATA:
+        return AtaCommand(drive, in, inSize, reply);
+      case ioctl::IOCTL_STORAGE_GET_DEVICE_NUMBER:
+        return Answer(reply, win::STORAGE_DEVICE_NUMBER{win::FILE_DEVICE_DISK,
+                                                        static_cast<uint32_t>(open.drive), 0});
+      case ioctl::IOCTL_DISK_UPDATE_PROPERTIES:
+        return Succeed();
+      default:  // the SCSI miniport and inquiry requests among them: a Linux disk has neither
+        return Fail(win::ERROR_INVALID_FUNCTION);
+    }
+  }
+
+  bool QueryProperty(const ImageDrive& drive, const void* in, uint32_t inSize, const Reply& reply) {
+    if (in == nullptr || inSize < offsetof(win::STORAGE_PROPERTY_QUERY, AdditionalParameters)) {
+      return Fail(win::ERROR_INVALID_PARAMETER);
+    }
+    const auto query = win::LoadLayout<win::STORAGE_PROPERTY_QUERY>(in, inSize);
+    if (query.QueryType != win::PropertyStandardQuery) return Fail(win::ERROR_INVALID_FUNCTION);
+    if (query.PropertyId == win::StorageAdapterProperty) {
+      if (drive.fail.adapter != 0) return Fail(drive.fail.adapter);
+      return Answer(reply, linuxio::BuildAdapterDescriptor(drive.busType, drive.maxTransfer, 0, 0));
+    }
+    if (query.PropertyId == win::StorageDeviceProperty) {
+      if (drive.fail.device != 0) return Fail(drive.fail.device);
+      const linuxio::DeviceStrings strings{drive.vendor, drive.product, drive.revision,
+                                           drive.serial};
+      const std::vector<uint8_t> descriptor =
+          linuxio::BuildDeviceDescriptor(strings, drive.removable, drive.busType);
+      // Like Windows, a short buffer receives the descriptor's start (its header at least).
+      return AnswerBytes(reply, descriptor.data(), descriptor.size(), 8);
+    }
+    return Fail(win::ERROR_INVALID_FUNCTION);
+  }
+
+  // IDENTIFY DEVICE and the SMART subcommands ENABLE, DISABLE and READ DATA, answered from the
+  // drive's sectors; a drive without the sector takes no such command.
+  bool AtaCommand(const ImageDrive& drive, const void* in, uint32_t inSize, const Reply& reply) {
+    if (in == nullptr || inSize < offsetof(win::SENDCMDINPARAMS, bBuffer)) {
+      return Fail(win::ERROR_INVALID_PARAMETER);
+    }
+    const auto params = win::LoadLayout<win::SENDCMDINPARAMS>(in, inSize);
+    const win::IDEREGS& regs = params.irDriveRegs;
+    const Sector* sector = nullptr;
+    uint32_t fault = 0;
+    bool dataIn = false;
+    if (regs.bCommandReg == win::ID_CMD) {
+      sector = drive.identify ? &*drive.identify : nullptr;
+      fault = drive.fail.identify;
+      dataIn = true;
+    } else if (regs.bCommandReg == win::SMART_CMD && regs.bCylLowReg == win::SMART_CYL_LOW &&
+               regs.bCylHighReg == win::SMART_CYL_HI) {
+      sector = drive.smart ? &*drive.smart : nullptr;
+      switch (regs.bFeaturesReg) {
+        case win::ENABLE_SMART:
+          fault = drive.fail.smartEnable;
+          break;
+        case win::DISABLE_SMART:
+          break;
+        case win::READ_ATTRIBUTES:
+          fault = drive.fail.smartRead;
+          dataIn = true;
+          break;
+        default:
+          return Fail(win::ERROR_INVALID_FUNCTION);
+      }
+    } else {
+      return Fail(win::ERROR_INVALID_FUNCTION);
+    }
+    if (sector == nullptr) return Fail(win::ERROR_INVALID_FUNCTION);
+    if (fault != 0) return Fail(fault);
+
+    const uint32_t dataBytes = dataIn ? kSectorBytes : 0;
+    std::vector<uint8_t> answer(win::kSendCmdOutHeader + dataBytes, 0);
+    win::StoreLayout(dataBytes, answer.data(), answer.size(),
+                     offsetof(win::SENDCMDOUTPARAMS, cBufferSize));
+    if (dataIn) std::copy(sector->begin(), sector->end(), answer.begin() + win::kSendCmdOutHeader);
+    return AnswerBytes(reply, answer.data(), answer.size(), answer.size());
+  }
+
+  bool VolumeControl(const OpenHandle& open, uint32_t code, const Reply& reply) {
+    const ImageDrive& drive = m_drives[open.drive];
+    DriveState& state = m_state[open.drive];
+    switch (code) {
+      case ioctl::IOCTL_STORAGE_GET_DEVICE_NUMBER:
+        return Answer(reply, win::STORAGE_DEVICE_NUMBER{win::FILE_DEVICE_DISK,
+                                                        static_cast<uint32_t>(open.drive),
+                                                        drive.mounts[open.mount].partition});
+      case ioctl::FSCTL_LOCK_VOLUME:
+        // Locking takes data access; the query mode has none.
+        if (open.mode != OpenMode::VolumeLock) return Fail(win::ERROR_ACCESS_DENIED);
+        if (drive.fail.lock != 0) return Fail(drive.fail.lock);
+        if (drive.mounts[open.mount].busy) return Fail(win::ERROR_SHARING_VIOLATION);
+        state.mounted[open.mount] = false;  // on Linux the lock is the unmount
+        return Succeed();
+      case ioctl::FSCTL_DISMOUNT_VOLUME:
+      case ioctl::FSCTL_ALLOW_EXTENDED_DASD_IO:
+        return Succeed();
+      default:
+        return Fail(win::ERROR_INVALID_FUNCTION);
+    }
+  }
+
+  template <class T>
+  bool Answer(const Reply& reply, const T& value) {
+    return AnswerBytes(reply, &value, sizeof(T), sizeof(T));
+  }
+
+  // Copies up to the capacity; fails when fewer than `minimum` bytes would fit.
+  bool AnswerBytes(const Reply& reply, const void* bytes, size_t size, size_t minimum) {
+    if (reply.capacity < minimum) return Fail(win::ERROR_INSUFFICIENT_BUFFER);
+    const size_t n = std::min<size_t>(size, reply.capacity);
+    if (n > 0) std::memcpy(reply.out, bytes, n);
+    if (reply.returned != nullptr) *reply.returned = static_cast<uint32_t>(n);
+    return Succeed();
+  }
+
+  bool Succeed() {
+    m_lastError = win::ERROR_SUCCESS;
+    return true;
+  }
+
+  bool Fail(uint32_t code) {
+    m_lastError = code;
+    return false;
+  }
+
+  bool FailErrno(int error, ErrnoSite site) {
+    return Fail(linuxio::WindowsErrorFromErrno(error, site));
+  }
+
+  int64_t FailCount(uint32_t code) {
+    Fail(code);
+    return -1;
+  }
+
+  Handle FailOpen(uint32_t code) {
+    Fail(code);
+    return kInvalidHandle;
+  }
+
+  Handle FailOpenErrno(int error) {
+    FailErrno(error, ErrnoSite::Open);
+    return kInvalidHandle;
+  }
+
+  std::vector<ImageDrive> m_drives;
+  std::vector<DriveState> m_state;
+  std::map<Handle, OpenHandle> m_handles;
+  Handle m_next = 1;
+  uint32_t m_lastError = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<DeviceIo> CreateImageDeviceIo(const std::string& folder, std::string* errors) {
+  std::vector<std::string> problems;
+  std::vector<ImageDrive> drives = image::ScanImageFolder(folder, problems);
+  if (errors != nullptr) {
+    errors->clear();
+    for (const std::string& line : problems) *errors += line + "\n";
+  }
+  return std::make_unique<ImageDeviceIo>(std::move(drives));
+}
+
+}  // namespace fw

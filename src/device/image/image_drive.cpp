@@ -1,0 +1,327 @@
+#include "device/image/image_drive.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string_view>
+#include <system_error>
+
+namespace fw::image {
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+// Reads the keys of one metadata file and keeps the first problem found. Every reader returns
+// false once a problem is recorded, so that a parse reads `return Fail(...)` on its error path.
+class MetadataReader {
+ public:
+  MetadataReader(const std::string& jsonPath, std::string* error)
+      : m_jsonPath(jsonPath), m_error(error) {}
+
+  bool Fail(const std::string& key, const std::string& problem) {
+    if (m_error != nullptr) *m_error = m_jsonPath + ": key \"" + key + "\": " + problem;
+    return false;
+  }
+
+  bool FailWhole(const std::string& problem) {
+    if (m_error != nullptr) *m_error = m_jsonPath + ": " + problem;
+    return false;
+  }
+
+  // Only the keys in `known` may appear: a misspelt key would otherwise be silently ignored.
+  bool OnlyKnownKeys(const json& object, const std::string& prefix,
+                     std::initializer_list<const char*> known) {
+    for (const auto& item : object.items()) {
+      const bool ok =
+          std::any_of(known.begin(), known.end(), [&](const char* k) { return item.key() == k; });
+      if (!ok) return Fail(prefix + item.key(), "unknown key");
+    }
+    return true;
+  }
+
+  bool Object(const json& value, const std::string& key) {
+    return value.is_object() || Fail(key, "expected an object, found " + Found(value));
+  }
+
+  bool Array(const json& value, const std::string& key) {
+    return value.is_array() || Fail(key, "expected an array, found " + Found(value));
+  }
+
+  bool Bool(const json& value, const std::string& key, bool& out) {
+    if (!value.is_boolean()) return Fail(key, "expected true or false, found " + Found(value));
+    out = value.get<bool>();
+    return true;
+  }
+
+  template <class T>
+  bool Integer(const json& value, const std::string& key, T& out) {
+    constexpr auto low = static_cast<long double>(std::numeric_limits<T>::min());
+    constexpr auto high = static_cast<long double>(std::numeric_limits<T>::max());
+    const std::string range = "expected a whole number from " +
+                              std::to_string(std::numeric_limits<T>::min()) + " to " +
+                              std::to_string(std::numeric_limits<T>::max());
+    if (value.is_number_unsigned()) {
+      const auto v = value.get<uint64_t>();
+      if (static_cast<long double>(v) > high) return Fail(key, range + ", found " + value.dump());
+      out = static_cast<T>(v);
+      return true;
+    }
+    if (value.is_number_integer()) {
+      const auto v = value.get<int64_t>();
+      if (static_cast<long double>(v) < low || static_cast<long double>(v) > high) {
+        return Fail(key, range + ", found " + value.dump());
+      }
+      out = static_cast<T>(v);
+      return true;
+    }
+    return Fail(key, range + ", found " + Found(value));
+  }
+
+  // A descriptor string: one byte per character, as a device stores it, so the text must be
+  // Latin-1 and hold no zero character (the descriptor's terminator).
+  bool DescriptorString(const json& value, const std::string& key, std::string& out) {
+    if (!value.is_string()) return Fail(key, "expected a string, found " + Found(value));
+    const auto& utf8 = value.get_ref<const std::string&>();
+    out.clear();
+    for (size_t i = 0; i < utf8.size();) {
+      const auto b = static_cast<unsigned char>(utf8[i]);
+      if (b == 0) return Fail(key, "a zero character cannot be part of a device string");
+      if (b < 0x80) {
+        out.push_back(static_cast<char>(b));
+        ++i;
+      } else if ((b == 0xC2 || b == 0xC3) && i + 1 < utf8.size()) {
+        out.push_back(static_cast<char>(((b & 0x03) << 6) | (utf8[i + 1] & 0x3F)));
+        i += 2;
+      } else {
+        return Fail(key, "only characters up to U+00FF fit in a device string");
+      }
+    }
+    return true;
+  }
+
+  // A 512-byte sector file, named relative to the metadata file's folder.
+  bool SectorFile(const json& value, const std::string& key, std::optional<Sector>& out) {
+    if (!value.is_string()) return Fail(key, "expected a file name, found " + Found(value));
+    fs::path file = value.get<std::string>();
+    if (file.is_relative()) file = fs::path(m_jsonPath).parent_path() / file;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return Fail(key, "cannot read " + file.string() + ": " + std::strerror(errno));
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+    if (bytes.size() != Sector().size()) {
+      return Fail(key, file.string() + " holds " + std::to_string(bytes.size()) +
+                           " bytes; a sector file holds exactly 512");
+    }
+    Sector sector{};
+    std::copy(bytes.begin(), bytes.end(), sector.begin());
+    out = sector;
+    return true;
+  }
+
+ private:
+  static std::string Found(const json& value) {
+    std::string text = value.dump();
+    if (text.size() > 40) text = text.substr(0, 37) + "...";
+    return std::string(value.type_name()) + " " + text;
+  }
+
+  std::string m_jsonPath;
+  std::string* m_error;
+};
+
+bool ReadFaults(MetadataReader& r, const json& object, ImageFaults& fail) {
+  if (!r.Object(object, "fail")) return false;
+  const std::map<std::string, uint32_t*> keys = {
+      {"geometry", &fail.geometry},        {"length", &fail.length},
+      {"adapter", &fail.adapter},          {"device", &fail.device},
+      {"smart_enable", &fail.smartEnable}, {"smart_read", &fail.smartRead},
+      {"identify", &fail.identify},        {"lock", &fail.lock},
+      {"open_working", &fail.openWorking},
+  };
+  for (const auto& item : object.items()) {
+    const auto key = keys.find(item.key());
+    if (key == keys.end()) return r.Fail("fail." + item.key(), "unknown key");
+    if (!r.Integer(item.value(), "fail." + item.key(), *key->second)) return false;
+  }
+  return true;
+}
+
+bool ReadWriteErrors(MetadataReader& r, const json& array, std::vector<ImageWriteError>& out) {
+  if (!r.Array(array, "write_errors")) return false;
+  for (size_t i = 0; i < array.size(); ++i) {
+    const std::string key = "write_errors[" + std::to_string(i) + "]";
+    const json& entry = array[i];
+    if (!r.Object(entry, key) || !r.OnlyKnownKeys(entry, key + ".", {"offset", "code"})) {
+      return false;
+    }
+    if (!entry.contains("offset")) return r.Fail(key + ".offset", "missing");
+    if (!entry.contains("code")) return r.Fail(key + ".code", "missing");
+    ImageWriteError error;
+    if (!r.Integer(entry["offset"], key + ".offset", error.offset)) return false;
+    if (error.offset < 0) return r.Fail(key + ".offset", "an offset cannot be negative");
+    if (!r.Integer(entry["code"], key + ".code", error.code)) return false;
+    out.push_back(error);
+  }
+  return true;
+}
+
+bool ReadMounts(MetadataReader& r, const json& array, std::vector<ImageMount>& out) {
+  if (!r.Array(array, "mounts")) return false;
+  for (size_t i = 0; i < array.size(); ++i) {
+    const std::string key = "mounts[" + std::to_string(i) + "]";
+    const json& entry = array[i];
+    if (!r.Object(entry, key) ||
+        !r.OnlyKnownKeys(entry, key + ".", {"mount_point", "partition", "busy"})) {
+      return false;
+    }
+    ImageMount mount;
+    if (!entry.contains("mount_point")) return r.Fail(key + ".mount_point", "missing");
+    const json& point = entry["mount_point"];
+    if (!point.is_string() || point.get_ref<const std::string&>().empty()) {
+      return r.Fail(key + ".mount_point", "expected a non-empty path");
+    }
+    mount.mountPoint = point.get<std::string>();
+    if (entry.contains("partition") &&
+        !r.Integer(entry["partition"], key + ".partition", mount.partition)) {
+      return false;
+    }
+    if (entry.contains("busy") && !r.Bool(entry["busy"], key + ".busy", mount.busy)) {
+      return false;
+    }
+    out.push_back(mount);
+  }
+  return true;
+}
+
+bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
+  if (!root.is_object()) return r.FailWhole("the metadata must be a JSON object");
+  if (!r.OnlyKnownKeys(root, "",
+                       {"vendor", "product", "revision", "serial", "bus_type", "sector_size",
+                        "max_transfer", "removable", "slave", "identify", "smart", "fail",
+                        "write_errors", "unplug_at", "mounts"})) {
+    return false;
+  }
+  const auto has = [&root](const char* key) { return root.contains(key); };
+  if (has("vendor") && !r.DescriptorString(root["vendor"], "vendor", drive.vendor)) return false;
+  if (has("product") && !r.DescriptorString(root["product"], "product", drive.product)) {
+    return false;
+  }
+  if (has("revision") && !r.DescriptorString(root["revision"], "revision", drive.revision)) {
+    return false;
+  }
+  if (has("serial") && !r.DescriptorString(root["serial"], "serial", drive.serial)) return false;
+  if (has("bus_type") && !r.Integer(root["bus_type"], "bus_type", drive.busType)) return false;
+  if (has("sector_size") && !r.Integer(root["sector_size"], "sector_size", drive.sectorSize)) {
+    return false;
+  }
+  if (has("max_transfer") && !r.Integer(root["max_transfer"], "max_transfer", drive.maxTransfer)) {
+    return false;
+  }
+  if (has("removable") && !r.Bool(root["removable"], "removable", drive.removable)) return false;
+  if (has("slave") && !r.Bool(root["slave"], "slave", drive.slave)) return false;
+  if (has("identify") && !r.SectorFile(root["identify"], "identify", drive.identify)) {
+    return false;
+  }
+  if (has("smart") && !r.SectorFile(root["smart"], "smart", drive.smart)) return false;
+  if (has("fail") && !ReadFaults(r, root["fail"], drive.fail)) return false;
+  if (has("write_errors") && !ReadWriteErrors(r, root["write_errors"], drive.writeErrors)) {
+    return false;
+  }
+  if (has("unplug_at")) {
+    int64_t at = 0;
+    if (!r.Integer(root["unplug_at"], "unplug_at", at)) return false;
+    if (at < 0) return r.Fail("unplug_at", "an offset cannot be negative");
+    drive.unplugAt = at;
+  }
+  if (has("mounts") && !ReadMounts(r, root["mounts"], drive.mounts)) return false;
+  return true;
+}
+
+bool IsImageName(const std::string& name) {
+  constexpr std::string_view suffix = ".img";
+  return name.size() > suffix.size() && name.ends_with(suffix);
+}
+
+}  // namespace
+
+std::optional<ImageDrive> ParseImageDrive(const std::string& imagePath, const std::string& jsonPath,
+                                          const std::string& text, std::string* error) {
+  MetadataReader reader(jsonPath, error);
+  json root;
+  try {
+    root = json::parse(text);
+  } catch (const json::exception& e) {
+    reader.FailWhole(std::string("not valid JSON: ") + e.what());
+    return std::nullopt;
+  }
+  ImageDrive drive;
+  drive.path = imagePath;
+  if (!ReadDrive(reader, root, drive)) return std::nullopt;
+  return drive;
+}
+
+std::vector<ImageDrive> ScanImageFolder(const std::string& folder,
+                                        std::vector<std::string>& errors) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::error_code typeError;
+    if (IsImageName(name) && it->is_regular_file(typeError)) names.push_back(name);
+  }
+  if (ec) {
+    errors.push_back(folder + ": cannot read the folder: " + ec.message());
+    return {};
+  }
+  std::sort(names.begin(), names.end());
+
+  std::vector<ImageDrive> drives;
+  std::map<std::string, std::string> mountOwners;
+  for (const std::string& name : names) {
+    const std::string imagePath = (fs::path(folder) / name).string();
+    const std::string jsonPath =
+        (fs::path(folder) / (name.substr(0, name.size() - 4) + ".json")).string();
+    std::optional<ImageDrive> drive;
+    std::string error;
+    if (!fs::exists(jsonPath, ec)) {
+      drive = ImageDrive{};
+      drive->path = imagePath;
+    } else {
+      std::ifstream in(jsonPath, std::ios::binary);
+      if (!in.is_open()) {
+        error = jsonPath + ": cannot read the file: " + std::strerror(errno);
+      } else {
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        drive = ParseImageDrive(imagePath, jsonPath, text, &error);
+      }
+    }
+    if (drive) {
+      // A mount point names one volume: a second drive claiming it would make it ambiguous.
+      for (size_t i = 0; i < drive->mounts.size() && error.empty(); ++i) {
+        const auto owner = mountOwners.find(drive->mounts[i].mountPoint);
+        if (owner != mountOwners.end()) {
+          error = jsonPath + ": key \"mounts[" + std::to_string(i) +
+                  "].mount_point\": already a mount point of " + owner->second;
+        }
+      }
+    }
+    if (!error.empty()) {
+      errors.push_back(error);
+      continue;
+    }
+    for (const ImageMount& mount : drive->mounts) mountOwners.emplace(mount.mountPoint, name);
+    drives.push_back(std::move(*drive));
+  }
+  return drives;
+}
+
+}  // namespace fw::image

@@ -1,0 +1,68 @@
+#pragma once
+// A simulated disk: an image file and what its NAME.json says about it. The folder scan reads
+// every drive once; bad metadata leaves that drive out with one error line naming file and key.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/ata_transport.hpp"
+
+namespace fw::image {
+
+// Windows error codes that requests of the drive fail with (0: the request succeeds).
+struct ImageFaults {
+  uint32_t geometry = 0;
+  uint32_t length = 0;
+  uint32_t adapter = 0;
+  uint32_t device = 0;
+  uint32_t smartEnable = 0;
+  uint32_t smartRead = 0;
+  uint32_t identify = 0;
+  uint32_t lock = 0;
+  uint32_t openWorking = 0;
+};
+
+struct ImageWriteError {
+  int64_t offset = 0;
+  uint32_t code = 0;
+};
+
+struct ImageMount {
+  std::string mountPoint;
+  uint32_t partition = 1;
+  bool busy = false;  // files open on it: it cannot be unmounted
+};
+
+struct ImageDrive {
+  std::string path;  // the image file, as the drive's path
+  // Descriptor strings as the device stores them: one byte per character (Latin-1).
+  std::string vendor;
+  std::string product;
+  std::string revision;
+  std::string serial;
+  uint8_t busType = 15;  // a file-backed virtual disk, as a loop device shows
+  uint32_t sectorSize = 512;
+  uint32_t maxTransfer = 1310720;  // a loop device's max_hw_sectors_kb, 1280 KiB
+  bool removable = false;
+  bool slave = false;
+  std::optional<Sector> identify;  // absent: the drive takes no ATA commands
+  std::optional<Sector> smart;
+  ImageFaults fail;
+  std::vector<ImageWriteError> writeErrors;
+  std::optional<int64_t> unplugAt;
+  std::vector<ImageMount> mounts;
+};
+
+// The drive described by the metadata text `json` of `jsonPath` for the image `imagePath`;
+// sector files are looked up beside `jsonPath`. On bad metadata: nullopt and *error set to one
+// line naming the file and the key.
+std::optional<ImageDrive> ParseImageDrive(const std::string& imagePath, const std::string& jsonPath,
+                                          const std::string& json, std::string* error);
+
+// Every *.img of `folder` in name order, each with its NAME.json when there is one. Drives with
+// bad metadata are left out and described in `errors`.
+std::vector<ImageDrive> ScanImageFolder(const std::string& folder,
+                                        std::vector<std::string>& errors);
+
+}  // namespace fw::image
