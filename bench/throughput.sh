@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Throughput of a full `ferrowipe-cli format` on a 4 GiB loop device with direct I/O, against
+# `dd bs=32M oflag=direct` and bench/bare_writer on the same device, alternating them for three
+# rounds; plus the CLI's peak resident set size. Needs root. Everything it makes (image in /tmp,
+# loop device) is removed on exit, also on failure.
+#
+#   sudo bench/throughput.sh [BUILD_DIR]      (default: build/release, as scripts/run.sh builds it)
+#   ROUNDS=5 sudo bench/throughput.sh ...     (more rounds on a noisy machine)
+set -euo pipefail
+
+build=${1:-build/release}
+cli=$build/ferrowipe-cli
+bare=$build/bare_writer
+size=$((4 << 30))
+block=$((32 << 20))
+rounds=${ROUNDS:-3}
+
+[ "$(id -u)" -eq 0 ] || { echo "throughput: needs root (loop devices)" >&2; exit 1; }
+[ -x "$cli" ] && [ -x "$bare" ] || { echo "throughput: build ferrowipe-cli and bare_writer in $build" >&2; exit 1; }
+command -v /usr/bin/time >/dev/null || { echo "throughput: /usr/bin/time (package time) is missing" >&2; exit 1; }
+
+image=""
+loop=""
+work=$(mktemp -d /tmp/ferrowipe-bench-XXXXXX)
+cleanup() {
+  if [ -n "$loop" ]; then losetup -d "$loop" || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+image=$work/disk.img
+fallocate -l "$size" "$image"
+loop=$(losetup --find --show --direct-io=on "$image")
+echo "device: $loop ($((size >> 20)) MiB, direct I/O, image $image)"
+# One untimed pass so that no timed writer pays for the file system allocating the image.
+dd if=/dev/zero of="$loop" bs=32M count=$((size / block)) oflag=direct status=none
+
+run_format() {
+  env -u FERROWIPE_DISKS /usr/bin/time -v -o "$work/time.txt" \
+    "$cli" format --yes "$loop" >"$work/format.log"
+  awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt" >>"$work/rss.txt"
+}
+run_dd() { dd if=/dev/zero of="$loop" bs=32M count=$((size / block)) oflag=direct status=none; }
+run_bare() { "$bare" "$loop"; }
+
+calc() { awk "BEGIN { print $* }"; }
+
+declare -A seconds=([format]=0 [dd]=0 [bare]=0)
+timed() {
+  local name=$1 start end took
+  start=$(date +%s.%N)
+  "run_$name"
+  end=$(date +%s.%N)
+  took=$(calc "$end - $start")
+  seconds[$name]=$(calc "${seconds[$name]} + $took")
+  printf '  %-7s %8.1f MB/s\n' "$name" "$(calc "$size / $took / 1000000")"
+}
+
+order=(format dd bare)
+for round in $(seq 1 $rounds); do
+  echo "round $round"
+  for name in "${order[@]}"; do timed "$name"; done
+  order=("${order[@]:1}" "${order[0]}")
+done
+
+mbs() { calc "$rounds * $size / ${seconds[$1]} / 1000000"; }
+format=$(mbs format)
+dd=$(mbs dd)
+bare=$(mbs bare)
+peak=$(sort -n "$work/rss.txt" | tail -1)
+echo "average over $rounds rounds"
+printf '  format  %8.1f MB/s\n  dd      %8.1f MB/s\n  bare    %8.1f MB/s\n' "$format" "$dd" "$bare"
+printf '  format / dd   %.3f   (target >= 1.0)\n' "$(calc "$format / $dd")"
+printf '  format / bare %.3f   (target >= 0.9)\n' "$(calc "$format / $bare")"
+printf '  ferrowipe-cli peak RSS %d KiB (%.1f MiB; target < 64 MiB)\n' "$peak" "$(calc "$peak / 1024")"

@@ -1,0 +1,204 @@
+// The format command on loop devices the tests make themselves: what ends up on the disk, and
+// that a disk in use is never written. Needs root and loop devices; skips visibly otherwise.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "loop_device.hpp"
+
+namespace fw {
+namespace {
+
+using test::LoopDevice;
+
+constexpr uint8_t kPattern = 0xAB;
+const std::string kFormatting = "正在格式化...      ";
+const std::string kLockFailed = "無法鎖住裝置。請確定您沒有在此裝置上開啟檔案後再試一次。";
+const std::string kCompleted = "低階格式化完成。                     ";
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  bool Logged(const std::string& text) const { return out.find(text) != std::string::npos; }
+};
+
+// The machine's block devices, never simulated ones: the loop device is a disk among them.
+CliRun Format(const std::string& arguments) {
+  const test::CommandResult r = test::RunCommand("env -u FERROWIPE_DISKS '" CLI_PATH "' format " +
+                                                 arguments + " </dev/null 2>/dev/null");
+  return CliRun{r.status, r.output};
+}
+
+std::vector<uint8_t> ReadImage(const LoopDevice& loop) {
+  std::ifstream in(loop.Image(), std::ios::binary | std::ios::ate);
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
+// Every byte of the image the loop device stands on becomes `value`, before anything reads it.
+void FillImage(const LoopDevice& loop, uint8_t value) {
+  const std::vector<uint8_t> bytes(static_cast<size_t>(LoopDevice::Options{}.size), value);
+  std::ofstream(loop.Image(), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool AllBytes(const std::vector<uint8_t>& bytes, size_t from, size_t to, uint8_t value) {
+  const std::vector<uint8_t> same(1 << 20, value);
+  for (size_t at = from; at < to; at += same.size()) {
+    const size_t n = std::min(same.size(), to - at);
+    if (std::memcmp(bytes.data() + at, same.data(), n) != 0) return false;
+  }
+  return true;
+}
+
+bool IsMounted(const std::string& folder) {
+  std::ifstream mountinfo("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(mountinfo, line)) {
+    if (line.find(" " + folder + " ") != std::string::npos) return true;
+  }
+  return false;
+}
+
+class FormatOnLoop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const std::string reason = LoopDevice::SkipReason(); !reason.empty()) {
+      GTEST_SKIP() << reason;
+    }
+  }
+};
+
+TEST_F(FormatOnLoop, AFullRunLeavesEveryByteZero) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  FillImage(loop, kPattern);
+  const CliRun run = Format("--yes " + loop.Path());
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(run.Logged(kCompleted));
+  const std::vector<uint8_t> bytes = ReadImage(loop);
+  ASSERT_EQ(bytes.size(), static_cast<size_t>(LoopDevice::Options{}.size));
+  EXPECT_TRUE(AllBytes(bytes, 0, bytes.size(), 0));
+}
+
+TEST_F(FormatOnLoop, AQuickWipeLeavesEverythingFrom10240000Untouched) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  FillImage(loop, kPattern);
+  const CliRun run = Format("--quick --yes " + loop.Path());
+  EXPECT_EQ(run.status, 0) << run.out;
+  const std::vector<uint8_t> bytes = ReadImage(loop);
+  ASSERT_EQ(bytes.size(), static_cast<size_t>(LoopDevice::Options{}.size));
+  EXPECT_TRUE(AllBytes(bytes, 0, 10'240'000, 0));
+  EXPECT_TRUE(AllBytes(bytes, 10'240'000, bytes.size(), kPattern));
+}
+
+// A mounted file system on the disk itself, or on a partition of it: it is unmounted first.
+class MountedVolume : public FormatOnLoop, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MountedVolume, IsUnmountedAndTheRunProceeds) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  FillImage(loop, kPattern);
+  const bool onPartition = GetParam();
+  const std::string volume = onPartition ? loop.AddPartition(1, 2048, 65'536) : loop.Path();
+  ASSERT_FALSE(volume.empty()) << loop.Error();
+  const std::string folder = loop.MountExt4(volume);
+  ASSERT_FALSE(folder.empty()) << loop.Error();
+
+  const CliRun run = Format("--yes " + loop.Path());
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_FALSE(IsMounted(folder));
+  const std::vector<uint8_t> bytes = ReadImage(loop);
+  EXPECT_TRUE(AllBytes(bytes, 0, bytes.size(), 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(FormatOnLoop, MountedVolume, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "OnPartition" : "OnDisk"; });
+
+TEST_F(FormatOnLoop, AFileHeldOpenMakesTheLockFailAndNothingIsWritten) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  const std::string folder = loop.MountExt4(loop.Path());
+  ASSERT_FALSE(folder.empty()) << loop.Error();
+  std::ofstream held(folder + "/held.txt");
+  held << "still here" << std::flush;
+
+  const CliRun run = Format("--yes " + loop.Path());
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_TRUE(run.Logged(kLockFailed));
+  EXPECT_FALSE(run.Logged(kFormatting));
+  EXPECT_TRUE(IsMounted(folder));
+  // The ext4 superblock (magic 0xEF53 at byte 1,080) is still where mkfs put it.
+  const std::vector<uint8_t> bytes = ReadImage(loop);
+  ASSERT_GT(bytes.size(), 1082u);
+  EXPECT_EQ(bytes[1080], 0x53);
+  EXPECT_EQ(bytes[1081], 0xEF);
+}
+
+TEST_F(FormatOnLoop, ADiskClaimedElsewhereIsNeverWritten) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  FillImage(loop, kPattern);
+  const int claim = ::open(loop.Path().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+  ASSERT_GE(claim, 0);
+  const CliRun run = Format("--yes " + loop.Path());
+  ::close(claim);
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_TRUE(run.Logged(kLockFailed));
+  EXPECT_TRUE(AllBytes(ReadImage(loop), 0, static_cast<size_t>(LoopDevice::Options{}.size),
+                       kPattern));
+}
+
+// SIGINT is the Stop button: the run ends with its cancel line and exit status 4.
+TEST_F(FormatOnLoop, InterruptCancelsTheRun) {
+  LoopDevice::Options options;
+  options.size = int64_t{8} << 30;  // sparse; far more than is written before the signal lands
+  LoopDevice loop(options);
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    ::close(out[1]);
+    ::unsetenv("FERROWIPE_DISKS");
+    ::execl(CLI_PATH, CLI_PATH, "format", "--yes", loop.Path().c_str(), nullptr);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string log;
+  bool signalled = false;
+  char chunk[4096];
+  for (ssize_t n = 0; (n = ::read(out[0], chunk, sizeof chunk)) > 0;) {
+    log.append(chunk, static_cast<size_t>(n));
+    if (!signalled && log.find(kFormatting) != std::string::npos) {
+      ::kill(child, SIGINT);
+      signalled = true;
+    }
+  }
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(signalled) << log;
+  ASSERT_TRUE(WIFEXITED(status)) << log;
+  EXPECT_EQ(WEXITSTATUS(status), 4) << log;
+  EXPECT_NE(log.find("操作取消在偏移"), std::string::npos) << log;
+  EXPECT_NE(log.find("記得建立新的分割區。"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace fw
