@@ -33,8 +33,8 @@ struct CliRun {
 
 // The machine's block devices, never simulated ones: the loop device is a disk among them.
 CliRun Format(const std::string& arguments) {
-  const test::CommandResult r = test::RunCommand("env -u FERROWIPE_DISKS '" CLI_PATH "' format " +
-                                                 arguments + " </dev/null 2>/dev/null");
+  const test::CommandResult r = test::RunCommand("(env -u FERROWIPE_DISKS '" CLI_PATH
+                                                 "' format " + arguments + " </dev/null 2>/dev/null)");
   return CliRun{r.status, r.output};
 }
 

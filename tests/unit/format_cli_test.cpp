@@ -1,0 +1,153 @@
+// ferrowipe-cli format over simulated disks: the log it prints and its exit statuses.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "loop_device.hpp"
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kDiskBytes = 64 << 20;
+
+// A folder of one simulated disk, disk.img (every byte 0xAB) with the given metadata.
+class SimulatedDisk {
+ public:
+  explicit SimulatedDisk(const std::string& json) {
+    char dir[] = "/tmp/ferrowipe-disks-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) return;
+    m_dir = dir;
+    const std::vector<char> bytes(static_cast<size_t>(kDiskBytes), static_cast<char>(0xAB));
+    std::ofstream(image(), std::ios::binary).write(bytes.data(), kDiskBytes);
+    if (!json.empty()) std::ofstream(m_dir + "/disk.json") << json;
+  }
+  ~SimulatedDisk() {
+    std::error_code ignored;
+    if (!m_dir.empty()) fs::remove_all(m_dir, ignored);
+  }
+  SimulatedDisk(const SimulatedDisk&) = delete;
+  SimulatedDisk& operator=(const SimulatedDisk&) = delete;
+
+  std::string image() const { return m_dir + "/disk.img"; }
+
+  test::CommandResult Cli(const std::string& arguments) const {
+    // Standard output only: the subshell keeps standard error out of the captured text.
+    return test::RunCommand("(FERROWIPE_DISKS='" + m_dir + "' '" CLI_PATH "' " + arguments +
+                            " </dev/null 2>/dev/null)");
+  }
+
+  std::vector<uint8_t> Bytes() const {
+    std::ifstream in(image(), std::ios::binary);
+    std::vector<uint8_t> bytes(static_cast<size_t>(kDiskBytes));
+    in.read(reinterpret_cast<char*>(bytes.data()), kDiskBytes);
+    return bytes;
+  }
+
+ private:
+  std::string m_dir;
+};
+
+// The lines of an output without their time stamps (a stamp holds single blanks only).
+std::vector<std::string> Messages(const std::string& out) {
+  std::vector<std::string> messages;
+  size_t start = 0;
+  while (start < out.size()) {
+    const size_t end = out.find('\n', start);
+    const std::string line = out.substr(start, end - start);
+    const size_t separator = line.find("   ");
+    messages.push_back(separator == std::string::npos ? line : line.substr(separator + 3));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return messages;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST(FormatCli, ACompletedRunPrintsTheFormatLogAndExitsZero) {
+  SimulatedDisk disk("");
+  const test::CommandResult run = disk.Cli("format --yes " + disk.image());
+  EXPECT_EQ(run.status, 0) << run.output;
+  const std::vector<std::string> messages = Messages(run.output);
+  ASSERT_EQ(messages.size(), 11u) << run.output;
+  EXPECT_EQ(messages[0], " ");
+  EXPECT_EQ(messages[4], "裝置容量:            131,072 磁區     ");
+  EXPECT_EQ(messages[6], "正在格式化...      ");
+  EXPECT_TRUE(messages[7].starts_with("平均速度:          "));
+  EXPECT_TRUE(messages[7].ends_with(" MB/s"));
+  EXPECT_EQ(messages[8], "低階格式化完成。                     ");
+  EXPECT_EQ(messages[10], "記得建立新的分割區。                        ");
+  const std::vector<uint8_t> bytes = disk.Bytes();
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST(FormatCli, QuickWipeErasesOnlyTheFirst10240000Bytes) {
+  SimulatedDisk disk("");
+  EXPECT_EQ(disk.Cli("format --quick --yes " + disk.image()).status, 0);
+  const std::vector<uint8_t> bytes = disk.Bytes();
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.begin() + 10'240'000,
+                          [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(bytes.begin() + 10'240'000, bytes.end(),
+                          [](uint8_t b) { return b == 0xAB; }));
+}
+
+struct ExitCase {
+  const char* name;
+  std::string json;
+  int status;
+  std::string line;  // a line the log must hold
+};
+
+class FormatCliExit : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(FormatCliExit, MatchesHowTheRunEnded) {
+  SimulatedDisk disk(GetParam().json);
+  const test::CommandResult run = disk.Cli("format --yes " + disk.image());
+  EXPECT_EQ(run.status, GetParam().status) << run.output;
+  EXPECT_TRUE(Contains(Messages(run.output), GetParam().line)) << run.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SimulatedDisks, FormatCliExit,
+    ::testing::Values(
+        ExitCase{"FailedBlocks", R"({"write_errors": [{"offset": 1048576, "code": 19}]})", 6,
+                 "格式錯誤發生在偏移                       1,048,576:   19 - The media is write "
+                 "protected"},
+        ExitCase{"Unplugged", R"({"unplug_at": 5000000})", 5, "裝置被拔出，正在中止...                    "},
+        ExitCase{"BusyVolume",
+                 R"({"mounts": [{"mount_point": "/media/ferrowipe-test", "partition": 1, "busy": true}]})",
+                 3,
+                 "無法鎖住裝置。請確定您沒有在此裝置上開啟檔案後再試一次。" + std::string(62, ' ')},
+        ExitCase{"IdleVolume",
+                 R"({"mounts": [{"mount_point": "/media/ferrowipe-test", "partition": 1}]})", 0,
+                 "低階格式化完成。                     "}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FormatCli, RefusesWithoutYesWhenNoTerminalCanBeAsked) {
+  SimulatedDisk disk("");
+  const test::CommandResult run = disk.Cli("format " + disk.image());
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(run.output.empty());
+  const std::vector<uint8_t> bytes = disk.Bytes();
+  EXPECT_EQ(bytes.front(), 0xAB);
+}
+
+TEST(FormatCli, BadUsageIsStatusTwo) {
+  SimulatedDisk disk("");
+  EXPECT_EQ(disk.Cli("format --yes").status, 2);
+  EXPECT_EQ(disk.Cli("format --yes --fast " + disk.image()).status, 2);
+  EXPECT_EQ(disk.Cli("format --yes 7").status, 2);
+}
+
+}  // namespace
+}  // namespace fw
