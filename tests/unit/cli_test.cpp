@@ -1,0 +1,200 @@
+// ferrowipe-cli list, details and smart, run as a process on the bundled demo disks: exit
+// statuses, and every line on standard output.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/messages.hpp"
+#include "report_lines.hpp"
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of its own under the system's temporary folder, removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "ferrowipe-cli-test.XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!m_path.empty()) fs::remove_all(m_path, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& Path() const { return m_path; }
+
+ private:
+  std::string m_path;
+};
+
+struct CliRun {
+  int status = -1;
+  std::vector<std::string> out;
+  std::string err;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_folder = new TempFolder;
+    s_disks = s_folder->Path() + "/disks";
+    const std::string make =
+        "bash '" + std::string(SOURCE_DIR) + "/scripts/make-demo-disks.sh' '" + s_disks + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  }
+  static void TearDownTestSuite() {
+    delete s_folder;
+    s_folder = nullptr;
+  }
+
+  // Runs the CLI on the demo disks with the C locale (point as decimal separator). Arguments
+  // are quoted for the shell; none of them holds a quote.
+  static CliRun RunCli(const std::vector<std::string>& args) {
+    const std::string out = s_folder->Path() + "/out";
+    const std::string err = s_folder->Path() + "/err";
+    std::string command = "env LC_ALL=C FERROWIPE_DISKS='" + s_disks + "' '" CLI_PATH "'";
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    command += " >'" + out + "' 2>'" + err + "' </dev/null";
+    const int raw = std::system(command.c_str());
+    CliRun run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ifstream in(out);
+    run.out = test::SplitLines(in);
+    run.err = ReadText(err);
+    return run;
+  }
+
+  static std::vector<std::string> Header(const char* label, const std::string& caption) {
+    return {" ", std::string(test::kReportDateLabel) + test::kReportDatePlaceholder,
+            "Ferrowipe 4.30; https://ferrowipe.example.org/", std::string(label) + caption, " "};
+  }
+
+  static inline TempFolder* s_folder = nullptr;
+  static inline std::string s_disks;
+};
+
+constexpr const char* kDetailsLabel = "裝置詳細資料-            ";
+constexpr const char* kSmartLabel = "SMART 資料-      ";
+
+TEST_F(Cli, ListsEveryDemoDiskWithTheSixCellsOfTheSelectionList) {
+  const CliRun run = RunCli({"list"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> expected{
+      "SATA\tATA WDC WD5000AAKS-00TMA0\t12.01C01\tWD-WCAPW0493929\t976773168\t500.1 GB",
+      "ATA\tATA ST320410A\t3.39\t5FB3QF34\t39100223\t20.01 GB",
+      "ATA\tATA Maxtor 96147H8\tBAC51KJ0\tN80BR8EC\t120060864\t61.47 GB",
+      "USB\tGeneric Flash Disk\t8.07\t0000000000001A2B\t15633408\t8004.3 MB",
+      "SAS\tEXAMPLE 4KN DISK 1000\t0102\tEX4K0001\t244190646\t1000.2 GB",
+      "SD\tSD CARD 16M\t1.0\tC0FFEE16\t32768\t16.77 MB",
+      "USB\tDEMO QUICK WIPE STICK\t1.00\tQW000064\t131072\t67.1 MB",
+  };
+  EXPECT_EQ(run.out, expected);
+}
+
+TEST_F(Cli, ReportsOfTheAtaDemoDisksAreThoseOfTheirRealDrives) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* golden;
+  };
+  const Case cases[] = {
+      {{"details", "0"}, "demo-details-0.txt"},
+      {{"smart", "0"}, "demo-smart-0.txt"},
+      // The parallel-ATA slave: addressed as device 1, SMART bracketed by ENABLE and DISABLE.
+      {{"details", "1"}, "demo-details-1.txt"},
+      {{"smart", "1"}, "demo-smart-1.txt"},
+      {{"smart", "2"}, "smart-maxtor-96147h8.txt"},
+      // DISK as the path the scan lists.
+      {{"details", s_disks + "/0-sata-hdd.img"}, "demo-details-0.txt"},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = RunCli(c.args);
+    EXPECT_EQ(run.status, 0) << c.args[0] << c.args[1] << run.err;
+    EXPECT_EQ(test::WithoutTime(run.out), test::ReadGolden(c.golden)) << c.args[1];
+  }
+}
+
+TEST_F(Cli, ReportsOfDisksThatTakeNoAtaCommand) {
+  const std::string forum = std::string("請將此問題張貼在 ") +
+                            "https://forum.ferrowipe.example.org/" + std::string(19, ' ');
+  struct Case {
+    std::vector<std::string> args;
+    const char* label;
+    std::string caption;
+    std::vector<std::string> tail;
+  };
+  const Case cases[] = {
+      {{"details", "2"},
+       kDetailsLabel,
+       "[2]  ATA Maxtor 96147H8    BAC51KJ0    [61.47 GB]    (120060864 512-byte sectors)",
+       {"詳細資料不可用: 內部錯誤。                          ", forum}},
+      {{"details", "3"},
+       kDetailsLabel,
+       "[3]  Generic Flash Disk    8.07    [8004.3 MB]    (15633408 512-byte sectors)",
+       {"此裝置的詳細資料不可用。                            "}},
+      {{"smart", "3"},
+       kSmartLabel,
+       "[3]  Generic Flash Disk    8.07    [8004.3 MB]    (15633408 512-byte sectors)",
+       {"此裝置不支援 SMART。                         "}},
+      {{"smart", "4"},
+       kSmartLabel,
+       "[4]  EXAMPLE 4KN DISK 1000    0102    [1000.2 GB]    (244190646 4096-byte sectors)",
+       {"此裝置不支援 SMART。                         "}},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = RunCli(c.args);
+    EXPECT_EQ(run.status, 0) << c.args[0] << c.args[1] << run.err;
+    std::vector<std::string> expected = Header(c.label, c.caption);
+    expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+    EXPECT_EQ(test::WithoutTime(run.out), expected) << c.args[0] << c.args[1];
+  }
+}
+
+TEST_F(Cli, BadUsageNoSuchDiskAndTooSmallDisksExitWithTwo) {
+  const std::vector<std::vector<std::string>> cases{
+      {},
+      {"nonsense"},
+      {"list", "0"},
+      {"details"},
+      {"details", "0", "1"},
+      {"smart", "--yes"},
+      {"details", "7"},
+      {"smart", "/dev/null"},
+      // Under 65535 sectors: refused as the selection window refuses it.
+      {"details", "5"},
+      {"smart", s_disks + "/5-small-card.img"},
+  };
+  for (const auto& args : cases) {
+    const CliRun run = RunCli(args);
+    std::string shown;
+    for (const std::string& arg : args) shown += arg + " ";
+    EXPECT_EQ(run.status, 2) << shown;
+    EXPECT_TRUE(run.out.empty()) << shown;
+    EXPECT_FALSE(run.err.empty()) << shown;
+  }
+  EXPECT_NE(RunCli({"details", "5"}).err.find(std::string(kTooSmallText)), std::string::npos);
+}
+
+TEST_F(Cli, DebugLinesGoToStandardErrorOnly) {
+  const CliRun plain = RunCli({"list"});
+  const CliRun debug = RunCli({"--debug", "list"});
+  EXPECT_EQ(debug.status, 0);
+  EXPECT_EQ(debug.out, plain.out);
+  EXPECT_NE(debug.err.find("正透過裝置重複...                  "), std::string::npos) << debug.err;
+}
+
+}  // namespace
+}  // namespace fw
