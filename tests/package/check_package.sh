@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder, unpacks it into a scratch root and checks what
+# a user gets: the files, the desktop entry, the CLI from its installed path, and the launcher.
+# Usage: check_package.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1
+source=$2
+scratch=$(mktemp -d /tmp/ferrowipe-package.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+(cd "$build" && cpack -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1) || {
+  cat "$scratch/cpack.log" >&2; fail "cpack"; }
+deb=$(ls "$scratch"/out/ferrowipe_*.deb)
+echo "package: $(basename "$deb")"
+
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+for dep in libqt6widgets6 libqt6core6 fonts-arphic-uming; do
+  grep -q "$dep" <<<"$depends" || fail "Depends lacks $dep"
+done
+
+root=$scratch/root
+dpkg -x "$deb" "$root"
+for f in usr/bin/ferrowipe usr/bin/ferrowipe-cli usr/libexec/ferrowipe/ferrowipe \
+         usr/share/applications/ferrowipe.desktop \
+         usr/share/icons/hicolor/scalable/apps/ferrowipe.svg \
+         usr/share/man/man1/ferrowipe.1 usr/share/man/man1/ferrowipe-cli.1 \
+         usr/share/polkit-1/actions/org.example.ferrowipe.policy; do
+  [ -e "$root/$f" ] || fail "missing /$f"
+done
+[ -x "$root/usr/bin/ferrowipe" ] || fail "the launcher is not executable"
+grep -q '/usr/libexec/ferrowipe/ferrowipe' "$root/usr/share/polkit-1/actions/org.example.ferrowipe.policy" \
+  || fail "the polkit action does not name the installed program"
+
+desktop-file-validate "$root/usr/share/applications/ferrowipe.desktop" || fail "desktop entry"
+for page in ferrowipe.1 ferrowipe-cli.1; do
+  warnings=$(groff -man -Tutf8 -ww "$root/usr/share/man/man1/$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "man page $page: $warnings"
+done
+
+# The CLI runs from its installed path (on simulated disks: no real disk is read).
+demo=$scratch/demo
+bash "$source/scripts/make-demo-disks.sh" "$demo" >/dev/null
+FERROWIPE_DISKS=$demo "$root/usr/bin/ferrowipe-cli" list >"$scratch/list.txt" \
+  || fail "installed ferrowipe-cli list"
+[ -s "$scratch/list.txt" ] || fail "installed ferrowipe-cli list printed nothing"
+
+# The launcher, for a user who is not root: through pkexec with the installed program and the
+# arguments passed on; without pkexec, a clear message and no start.
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+  fake=$scratch/fakebin
+  mkdir -p "$fake"
+  printf '#!/bin/sh\necho "pkexec $*"\n' >"$fake/pkexec"
+  chmod 755 "$fake" "$fake/pkexec" "$scratch"
+  out=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
+        env PATH="$fake:/usr/bin:/bin" sh "$root/usr/bin/ferrowipe" --debug)
+  [ "$out" = "pkexec /usr/libexec/ferrowipe/ferrowipe --debug" ] || fail "launcher ran: $out"
+  set +e
+  msg=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
+        env PATH="/nonexistent" /bin/sh "$root/usr/bin/ferrowipe" 2>&1)
+  status=$?
+  set -e
+  [ $status -eq 126 ] || fail "launcher without pkexec exited $status"
+  grep -q "pkexec is not installed" <<<"$msg" || fail "launcher message: $msg"
+else
+  echo "SKIP: launcher check needs root and setpriv"
+fi
+echo "package checks passed"
