@@ -57,9 +57,14 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
   out=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
         env PATH="$fake:/usr/bin:/bin" sh "$root/usr/bin/ferrowipe" --debug)
   [ "$out" = "pkexec /usr/libexec/ferrowipe/ferrowipe --debug" ] || fail "launcher ran: $out"
+  bare=$scratch/barebin  # the launcher's own tools, and no pkexec
+  mkdir -p "$bare"
+  ln -s "$(command -v id)" "$bare/id"
+  ln -s "$(command -v cat)" "$bare/cat"
+  chmod 755 "$bare"
   set +e
   msg=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
-        env PATH="/nonexistent" /bin/sh "$root/usr/bin/ferrowipe" 2>&1)
+        env PATH="$bare" /bin/sh "$root/usr/bin/ferrowipe" 2>&1)
   status=$?
   set -e
   [ $status -eq 126 ] || fail "launcher without pkexec exited $status"
