@@ -1,0 +1,430 @@
+#include "app/main_window.hpp"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QThread>
+#include <QVBoxLayout>
+#include <string_view>
+
+#include "app/debug_window.hpp"
+#include "app/dialogs.hpp"
+#include "app/link_label.hpp"
+#include "app/memo.hpp"
+#include "app/platform_info.hpp"
+#include "app/program_end.hpp"
+#include "core/logs.hpp"
+#include "core/messages.hpp"
+#include "core/product.hpp"
+#include "format/format_control.hpp"
+#include "format/zero_fill.hpp"
+#include "report/device_details.hpp"
+#include "report/smart_report.hpp"
+#include "report/text_format.hpp"
+#include "select/choose_window.hpp"
+#include "select/device_table.hpp"
+#include "select/scan.hpp"
+
+namespace fw {
+
+namespace {
+
+constexpr std::string_view kTabDetails = "裝置詳細資料";
+constexpr std::string_view kTabFormat = "低階格式化";
+constexpr std::string_view kTabSmart = "自我監控分析與報告技術系統(S.M.A.R.T)";
+constexpr std::string_view kProgressGroup = "目前工作進度";
+constexpr std::string_view kQuickWipe = "執行快速抹除(僅移除分割區和 MBR)";
+constexpr std::string_view kStop = "停止";
+constexpr std::string_view kRunFormat = "格式化此裝置";
+constexpr std::string_view kGetSmart = "取得 SMART 資料(&G)";
+constexpr std::string_view kDebugActivated = "Debug mode activated";
+constexpr std::string_view kProgramPathPrefix = "Program Path: ";
+constexpr std::string_view kChooseTitle = "裝置選取 - Ferrowipe 4.30                ";
+constexpr std::string_view kProgramVersionLine = "Program Version: Ferrowipe 4.30    ";
+constexpr std::string_view kSetupError = "錯誤 #01704   ";
+constexpr std::string_view kWarning1 = " * * * * *  警告!!! * * * * *      ";
+constexpr std::string_view kWarning2 = "在低階格式化過程中                           ";
+constexpr std::string_view kWarning3 = "所有資料將被完全和不可逆轉地抹除!                               ";
+// Windows draws a paused progress bar in yellow; Qt has no such state, so the bar's fill
+// colour turns amber.
+const QColor kPausedFill{0xFF, 0xBF, 0x00};
+
+QString ToQ(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+// The three panels of the status bar at fixed widths (450, 450, 50), clipped by the window
+// like the native status bar's panels rather than widening it.
+class StatusPanels : public QWidget {
+ public:
+  explicit StatusPanels(QWidget* parent) : QWidget(parent) {
+    for (size_t i = 0; i < m_panels.size(); ++i) {
+      m_panels[i] = new QLabel(this);
+      m_panels[i]->setObjectName(QString("StatusPanel%1").arg(i));
+      m_panels[i]->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+      m_panels[i]->setTextFormat(Qt::PlainText);
+    }
+    m_panels[2]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    setMinimumHeight(m_panels[0]->sizeHint().height());
+  }
+  static constexpr std::array<int, 3> kWidths{450, 450, 50};
+
+  QLabel* Panel(int i) const { return m_panels.at(static_cast<size_t>(i)); }
+  QSize sizeHint() const override { return {0, m_panels[0]->sizeHint().height()}; }
+  QSize minimumSizeHint() const override { return {0, m_panels[0]->sizeHint().height()}; }
+
+ protected:
+  void resizeEvent(QResizeEvent*) override {
+    int x = 0;
+    for (size_t i = 0; i < m_panels.size(); ++i) {
+      m_panels[i]->setGeometry(x, 0, kWidths[i], height());
+      x += kWidths[i];
+    }
+  }
+
+ private:
+  std::array<QLabel*, 3> m_panels{};
+};
+
+void FatalError(const QString& text, const QString& caption) {
+  QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok);
+  box.exec();
+  EndProgram(kExitFatal);
+}
+
+TFmMain::TFmMain(QWidget* parent)
+    : QMainWindow(parent),
+      m_arguments(QCoreApplication::arguments()),
+      m_diskName(new QLabel),
+      m_pages(new QTabWidget),
+      m_details(MakeMemo("Log_Details", true, nullptr)),
+      m_formatLog(MakeMemo("Log_BenchMark", true, nullptr)),
+      m_progress(new QProgressBar),
+      m_percent(new QLabel),
+      m_speed(new QLabel),
+      m_position(new QLabel),
+      m_quickWipe(new QCheckBox(ToQ(kQuickWipe))),
+      m_stop(new QPushButton(ToQ(kStop))),
+      m_runFormat(new QPushButton(ToQ(kRunFormat))),
+      m_smart(MakeMemo("Log_Smart", true, nullptr)),
+      m_getSmart(new QPushButton(ToQ(kGetSmart))),
+      m_copyright(new LinkLabel(QString(), {kLinkGrey, kLinkBlue, kLinkRed, kLinkGrey})),
+      m_panels(new StatusPanels(this)) {
+  setObjectName("FmMain");
+  QFont windowFont = font();
+  ApplySystemFont(windowFont);
+  ApplyPreferredFont(windowFont);
+  setFont(windowFont);
+
+  auto* top = new QWidget;
+  top->setObjectName("TopStrip");
+  top->setAutoFillBackground(true);
+  QPalette white = top->palette();
+  white.setColor(QPalette::Window, Qt::white);
+  top->setPalette(white);
+  top->setFixedHeight(32);
+  m_diskName->setObjectName("lbDiskName");
+  m_diskName->setTextFormat(Qt::PlainText);
+  QFont bold = m_diskName->font();
+  bold.setBold(true);
+  m_diskName->setFont(bold);
+  auto* topLayout = new QHBoxLayout(top);
+  topLayout->setContentsMargins(8, 0, 8, 0);
+  topLayout->addWidget(m_diskName, 1);
+
+  m_pages->setObjectName("pages");
+  m_pages->addTab(MakeDetailsTab(), ToQ(kTabDetails));
+  m_pages->addTab(MakeFormatTab(), ToQ(kTabFormat));
+  m_pages->addTab(MakeSmartTab(), ToQ(kTabSmart));
+  m_pages->setCurrentIndex(0);
+
+  m_copyright->setObjectName("lbCopyright");
+  m_copyright->setFont(bold);
+  m_copyright->setTextFormat(Qt::PlainText);
+
+  auto* central = new QWidget;
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(4);
+  layout->addWidget(top);
+  auto* middle = new QVBoxLayout;
+  middle->setContentsMargins(6, 0, 6, 0);
+  middle->addWidget(m_pages, 1);
+  middle->addWidget(m_copyright);
+  layout->addLayout(middle, 1);
+  setCentralWidget(central);
+
+  auto* statusBar = new QStatusBar;
+  statusBar->setObjectName("StatusBar");
+  statusBar->addWidget(m_panels, 1);
+  setStatusBar(statusBar);
+
+  setMinimumSize(750, 450);
+  resize(768, 499);
+  CentreOnScreen(this);
+
+  connect(m_runFormat, &QPushButton::clicked, this, &TFmMain::btRunBenchmarksClick);
+  connect(m_stop, &QPushButton::clicked, this, &TFmMain::btStopClick);
+  connect(m_getSmart, &QPushButton::clicked, this, &TFmMain::btGetSmartClick);
+  connect(m_copyright, &LinkLabel::clicked, this, [] { OpenUrl(QUrl(ToQ(kMakerSite))); });
+
+  SetFormatLogSink([memo = m_formatLog](const std::string& line) { AppendLine(memo, line); });
+  SetDetailsSink([memo = m_details](const std::string& line) { AppendLine(memo, line); });
+  SetSmartSink([memo = m_smart](const std::string& line) { AppendLine(memo, line); });
+}
+
+TFmMain::~TFmMain() {
+  CloseDeviceHandle();
+  SetFormatLogSink(nullptr);
+  SetDetailsSink(nullptr);
+  SetSmartSink(nullptr);
+}
+
+QWidget* TFmMain::MakeDetailsTab() {
+  auto* tab = new QWidget;
+  m_details->setFont(MemoFont(kMemoPixelSize));
+  auto* layout = new QVBoxLayout(tab);
+  layout->addWidget(m_details);
+  return tab;
+}
+
+QWidget* TFmMain::MakeFormatTab() {
+  auto* tab = new QWidget;
+  auto* group = new QGroupBox(ToQ(kProgressGroup));
+  group->setObjectName("GroupBox1");
+  m_progress->setObjectName("pbCurrentTask");
+  m_progress->setRange(0, 100);
+  m_progress->setValue(0);
+  m_progress->setTextVisible(false);
+  m_progressNormal = m_progress->palette();
+  auto* groupLayout = new QVBoxLayout(group);
+  groupLayout->addWidget(m_progress);
+
+  const QFont large = MemoFont(kProgressLabelPixelSize);
+  m_percent->setObjectName("lbCurrentPercent");
+  m_speed->setObjectName("lbSpeed");
+  m_position->setObjectName("lbCurrentPosition");
+  for (QLabel* label : {m_percent, m_speed, m_position}) {
+    label->setFont(large);
+    label->setTextFormat(Qt::PlainText);
+  }
+  m_quickWipe->setObjectName("cbQuickWipe");
+  m_stop->setObjectName("btStop");
+  m_stop->setEnabled(false);
+  m_runFormat->setObjectName("btRunBenchmarks");
+  m_runFormat->setDefault(true);
+
+  auto* figures = new QHBoxLayout;
+  figures->addWidget(m_percent, 1);
+  figures->addWidget(m_speed, 1);
+  auto* controls = new QHBoxLayout;
+  controls->addWidget(m_quickWipe);
+  controls->addStretch(1);
+  controls->addWidget(m_stop);
+  controls->addWidget(m_runFormat);
+
+  auto* layout = new QVBoxLayout(tab);
+  layout->addWidget(m_formatLog, 1);
+  layout->addWidget(group);
+  layout->addLayout(figures);
+  layout->addWidget(m_position);
+  layout->addLayout(controls);
+  return tab;
+}
+
+QWidget* TFmMain::MakeSmartTab() {
+  auto* tab = new QWidget;
+  m_smart->setFont(MemoFont(kMemoPixelSize));
+  m_getSmart->setObjectName("btGetSmart");
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(m_getSmart);
+  auto* layout = new QVBoxLayout(tab);
+  layout->addWidget(m_smart, 1);
+  layout->addLayout(buttons);
+  return tab;
+}
+
+void TFmMain::Attach(DeviceIo* io, TFmChoose* choose, TFmDebug* debug) {
+  m_io = io;
+  m_choose = choose;
+  m_debug = debug;
+}
+
+QString TFmMain::StatusPanelText(int panel) const { return m_panels->Panel(panel)->text(); }
+int TFmMain::StatusPanelWidth(int panel) const {
+  return StatusPanels::kWidths.at(static_cast<size_t>(panel));
+}
+Qt::Alignment TFmMain::StatusPanelAlignment(int panel) const {
+  return m_panels->Panel(panel)->alignment();
+}
+
+void TFmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // The first showing runs the start-up before the window is drawn.
+  if (!m_started) {
+    m_started = true;
+    FormShow();
+  }
+}
+
+void TFmMain::FormShow() {
+  // Without a backend and a selection window (a window shown on its own) there is no start-up.
+  if (m_io == nullptr || m_choose == nullptr) return;
+  if (!PrepareStartup()) return;
+  const ScanResult scan = ScanPhysicalDrives(*m_io);
+  if (scan.fatalText) {
+    FatalError(QString::fromStdString(*scan.fatalText), ToQ(kErrorCaption));
+    return;
+  }
+  m_choose->SetStatusText(QString::fromStdString(scan.statusText));
+  WriteFormatWarning();
+  if (DebugMode) {
+    // The record of the scan, read before choosing: the same window, now modal.
+    m_debug->hide();
+    m_debug->exec();
+  }
+  if (!m_choose->SelectDevice()) {
+    EndProgram(kExitQuit);
+    return;
+  }
+  m_chosenCaption = DeviceCaption(DeviceTable, ChosenIndex);
+  m_diskName->setText(QString::fromStdString(m_chosenCaption));
+  m_deviceHandle = m_io->Open(DeviceTable[ChosenIndex].DevicePath, OpenMode::Working);
+  const uint32_t error = m_io->LastError();
+  if (m_deviceHandle == kInvalidHandle || error != 0) {
+    FatalError(ToQ(kOpenDeviceErrorPrefix) + QString::fromStdString(m_io->ErrorText(error)),
+               ToQ(kErrorCaption));
+    return;
+  }
+  m_panels->Panel(1)->setText(QString::fromStdString(m_chosenCaption));
+  ShowDeviceDetails(*m_io, m_deviceHandle, DeviceTable, ChosenIndex);
+}
+
+bool TFmMain::PrepareStartup() {
+  if (m_arguments.size() > 1 && m_arguments.at(1).toLower() == u"--debug") {
+    DebugMode = true;
+    AddDebugLine(kDebugActivated);
+    if (m_debug != nullptr) m_debug->show();
+  }
+  m_programPath = ProgramFolder(QCoreApplication::applicationFilePath().toStdString());
+  AddDebugLine(std::string(kProgramPathPrefix) + m_programPath);
+  AddDebugLine(PlatformLine(KernelRelease(), DistributionName(m_systemRoot), KernelIs64Bit()));
+  QThread::msleep(50);
+
+  if (m_choose != nullptr) {
+    m_choose->setWindowTitle(ToQ(kChooseTitle));
+    m_choose->SetProgramName(ToQ(kProductName).toUpper() + "    ");
+    m_choose->SetCopyright(ToQ(kLegalNotice));
+  }
+  AddDebugLine(kProgramVersionLine);
+  setWindowTitle(ToQ(kProductTitle));
+  m_panels->Panel(0)->setText(ToQ(kProductTitle));
+  m_copyright->setText(ToQ(kLegalNotice));
+
+  if (!DeviceSetupAvailable(m_systemRoot)) {
+    FatalError(ToQ(kSetupError), ToQ(kErrorCaption));
+    return false;
+  }
+  return true;
+}
+
+void TFmMain::WriteFormatWarning() {
+  AddFormatLogLine(kWarning1);
+  AddFormatLogLine(kWarning2);
+  AddFormatLogLine(kWarning3);
+}
+
+void TFmMain::CloseDeviceHandle() {
+  if (m_deviceHandle != kInvalidHandle && m_io != nullptr) m_io->Close(m_deviceHandle);
+  m_deviceHandle = kInvalidHandle;
+}
+
+void TFmMain::closeEvent(QCloseEvent* event) {
+  if (m_busy) {
+    // The engine still writes through the handle: it stops at its next pass, and the window
+    // closes once the attempt has returned.
+    StopRequested = true;
+    m_closeAfterRun = true;
+    event->ignore();
+    return;
+  }
+  CloseDeviceHandle();
+  event->accept();
+}
+
+void TFmMain::btRunBenchmarksClick() { StartLowLevelFormat(); }
+
+void TFmMain::StartLowLevelFormat() {
+  if (m_busy) return;
+  const bool quickWipe = m_quickWipe->isChecked();
+  m_busy = true;
+  const int answer = ShowTaskDialog(
+      this, QString::fromStdString(FormatConfirmTitle()),
+      QString::fromStdString(FormatConfirmInstruction()),
+      QString::fromStdString(FormatConfirmContent(m_chosenCaption)), kIconWarning,
+      kButtonYes | kButtonCancel);
+  if (answer == kResultYes && !m_closeAfterRun) {
+    RunFormatAttempt(*m_io, m_deviceHandle, DeviceTable, ChosenIndex, m_chosenCaption, quickWipe,
+                     *this, m_clock);
+  }
+  m_busy = false;
+  if (m_closeAfterRun) {
+    m_closeAfterRun = false;
+    close();
+  }
+}
+
+void TFmMain::btStopClick() { StopRequested = true; }
+
+void TFmMain::btGetSmartClick() {
+  SetFormatControlsEnabled(false);
+  ShowSmartReport(*m_io, m_deviceHandle, DeviceTable, ChosenIndex);
+  SetFormatControlsEnabled(true);
+}
+
+void TFmMain::SetProgress(int percent) { m_progress->setValue(percent); }
+void TFmMain::SetPercentText(const std::string& text) {
+  m_percent->setText(QString::fromStdString(text));
+}
+void TFmMain::SetPositionText(const std::string& text) {
+  m_position->setText(QString::fromStdString(text));
+}
+void TFmMain::SetSpeedText(const std::string& text) {
+  m_speed->setText(QString::fromStdString(text));
+}
+std::string TFmMain::SpeedText() const { return m_speed->text().toStdString(); }
+void TFmMain::PumpMessages() { QCoreApplication::processEvents(); }
+
+void TFmMain::SetFormatControlsEnabled(bool enabled) {
+  m_runFormat->setEnabled(enabled);
+  m_getSmart->setEnabled(enabled);
+  m_quickWipe->setEnabled(enabled);
+}
+
+void TFmMain::SetRunning(bool running) {
+  m_progressPaused = !running;
+  if (running) {
+    m_progress->setPalette(m_progressNormal);
+    m_stop->setEnabled(true);
+    m_stop->setFocus();
+  } else {
+    QPalette paused = m_progressNormal;
+    paused.setColor(QPalette::Highlight, kPausedFill);
+    m_progress->setPalette(paused);
+    m_stop->setEnabled(false);
+  }
+}
+
+}  // namespace fw

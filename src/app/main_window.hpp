@@ -1,0 +1,119 @@
+#pragma once
+// The main window: the chosen disk's caption, the device-details, format and S.M.A.R.T. tabs,
+// the status bar. Its first showing runs the start-up that leads to an opened disk; it holds
+// the program-wide state of the run (program folder, chosen caption, device handle) and is
+// the view the format engine drives.
+#include <QMainWindow>
+#include <QStringList>
+#include <array>
+#include <string>
+
+#include "core/clock.hpp"
+#include "device/device_io.hpp"
+#include "format/format_view.hpp"
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+
+namespace fw {
+
+class LinkLabel;
+class StatusPanels;
+class TFmChoose;
+class TFmDebug;
+
+// An error box (error icon, one OK button) titled `caption` saying `text`; once it is closed
+// the program ends. Callers return straight after it (see EndProgram).
+void FatalError(const QString& text, const QString& caption);
+
+class TFmMain : public QMainWindow, public FormatView {
+  Q_OBJECT
+ public:
+  // FormCreate. Installs the sinks of the format log and of both reports.
+  explicit TFmMain(QWidget* parent = nullptr);
+  ~TFmMain() override;
+
+  // The backend and the windows the start-up works with; set by the program entry before the
+  // window is shown.
+  void Attach(DeviceIo* io, TFmChoose* choose, TFmDebug* debug);
+  // The command line whose first argument may be --debug (default: the application's).
+  void SetArguments(const QStringList& arguments) { m_arguments = arguments; }
+  // Prefix of /sys and /proc for the device-setup check (tests).
+  void SetSystemRoot(const std::string& root) { m_systemRoot = root; }
+
+  // The start-up of the first showing, and its steps.
+  void FormShow();
+  bool PrepareStartup();  // false: the program has ended
+  void WriteFormatWarning();
+  void CloseDeviceHandle();
+  void StartLowLevelFormat();
+
+  const std::string& ProgramPath() const { return m_programPath; }
+  const std::string& ChosenCaption() const { return m_chosenCaption; }
+  Handle DeviceHandle() const { return m_deviceHandle; }
+  bool FormatRunning() const { return m_busy; }
+  bool ProgressPaused() const { return m_progressPaused; }
+  QString StatusPanelText(int panel) const;
+  int StatusPanelWidth(int panel) const;
+  Qt::Alignment StatusPanelAlignment(int panel) const;
+
+  // FormatView: the format tab as the engine sees it.
+  void SetProgress(int percent) override;
+  void SetPercentText(const std::string& text) override;
+  void SetPositionText(const std::string& text) override;
+  void SetSpeedText(const std::string& text) override;
+  std::string SpeedText() const override;
+  void PumpMessages() override;
+  void SetFormatControlsEnabled(bool enabled) override;
+  void SetRunning(bool running) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QWidget* MakeDetailsTab();
+  QWidget* MakeFormatTab();
+  QWidget* MakeSmartTab();
+  void btRunBenchmarksClick();
+  void btStopClick();
+  void btGetSmartClick();
+
+  DeviceIo* m_io = nullptr;
+  TFmChoose* m_choose = nullptr;
+  TFmDebug* m_debug = nullptr;
+  QStringList m_arguments;
+  std::string m_systemRoot = "/";
+  SteadyClock m_clock;
+
+  std::string m_programPath;
+  std::string m_chosenCaption;
+  Handle m_deviceHandle = kInvalidHandle;
+  bool m_started = false;
+  bool m_busy = false;           // a format attempt (confirmation, lock, run) is under way
+  bool m_closeAfterRun = false;  // the window was asked to close during the attempt
+  bool m_progressPaused = false;
+
+  QLabel* m_diskName;
+  QTabWidget* m_pages;
+  QPlainTextEdit* m_details;
+  QPlainTextEdit* m_formatLog;
+  QProgressBar* m_progress;
+  QLabel* m_percent;
+  QLabel* m_speed;
+  QLabel* m_position;
+  QCheckBox* m_quickWipe;
+  QPushButton* m_stop;
+  QPushButton* m_runFormat;
+  QPlainTextEdit* m_smart;
+  QPushButton* m_getSmart;
+  LinkLabel* m_copyright;
+  StatusPanels* m_panels;
+  QPalette m_progressNormal;
+};
+
+}  // namespace fw

@@ -1,0 +1,190 @@
+#pragma once
+// Helpers of the window tests: answering modal windows in turn, observing how the program
+// would end, and scripting FakeDevice drives that identification accepts.
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/program_end.hpp"
+#include "device/control_codes.hpp"
+#include "device/win_layouts.hpp"
+#include "fake_device.hpp"
+
+namespace fw::test {
+
+// Records the program's endings instead of ending the process.
+class ProgramEndRecorder {
+ public:
+  ProgramEndRecorder() {
+    m_previous = SetProgramEndHandler([this](int code) { codes.push_back(code); });
+  }
+  ~ProgramEndRecorder() { SetProgramEndHandler(m_previous); }
+  ProgramEndRecorder(const ProgramEndRecorder&) = delete;
+  ProgramEndRecorder& operator=(const ProgramEndRecorder&) = delete;
+
+  bool Ended() const { return !codes.empty(); }
+  std::vector<int> codes;
+
+ private:
+  std::function<void(int)> m_previous;
+};
+
+// Answers modal windows one after another. Each step waits for a modal window that its
+// predicate accepts, then acts on it; a modal window that no step expects is recorded and
+// rejected so that a failing test ends instead of hanging.
+class ModalScript {
+ public:
+  using Match = std::function<bool(QWidget*)>;
+  using Act = std::function<void(QWidget*)>;
+
+  ModalScript() {
+    m_timer.setInterval(5);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+    m_timer.start();
+  }
+
+  ModalScript& Then(Match match, Act act) {
+    m_steps.push_back({std::move(match), std::move(act)});
+    return *this;
+  }
+  // The next message box: its title and text are recorded, then `button` is pressed.
+  ModalScript& Press(QMessageBox::StandardButton button) {
+    return Then(IsMessageBox, [this, button](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      boxes.push_back({box->windowTitle(), box->text(), box->informativeText(), box->icon()});
+      box->button(button)->click();
+    });
+  }
+  static bool IsMessageBox(QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; }
+  static Match Named(const QString& name) {
+    return [name](QWidget* w) { return w->objectName() == name; };
+  }
+
+  bool Done() const { return m_steps.empty(); }
+
+  struct Box {
+    QString title, text, informative;
+    QMessageBox::Icon icon;
+  };
+  std::vector<Box> boxes;
+  std::vector<QString> unexpected;
+
+ private:
+  struct Step {
+    Match match;
+    Act act;
+  };
+  void Poll() {
+    if (m_acting) return;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible()) return;
+    if (m_steps.empty()) {
+      unexpected.push_back(modal->objectName() + ": " + modal->windowTitle());
+      if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+      return;
+    }
+    if (!m_steps.front().match(modal)) {
+      // A window that the next step never accepts would hang the test: give up on it.
+      if (!m_waiting.isValid()) m_waiting.start();
+      if (m_waiting.elapsed() > 10'000) {
+        unexpected.push_back(modal->objectName() + ": " + modal->windowTitle());
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+        m_waiting.invalidate();
+      }
+      return;
+    }
+    m_waiting.invalidate();
+    // The step acts from a timer of its own: acting may open the next modal window, and Qt
+    // does not fire this polling timer again while its own slot is still running.
+    m_acting = true;
+    QTimer::singleShot(0, modal, [this, act = std::move(m_steps.front().act),
+                                  modal = QPointer<QWidget>(modal)] {
+      m_acting = false;
+      if (modal) act(modal);
+    });
+    m_steps.pop_front();
+  }
+
+  QTimer m_timer;
+  std::deque<Step> m_steps;
+  bool m_acting = false;
+  QElapsedTimer m_waiting;
+};
+
+// A drive that identification accepts: geometry, length, adapter and device descriptors.
+struct FakeDrive {
+  std::string path;
+  std::string vendor = "ATA";
+  std::string product = "TEST DISK";
+  std::string revision = "1.0";
+  std::string serial = "SN0001";  // as the descriptor holds it (byte pairs swapped)
+  int64_t sectors = 1'000'000;
+  uint32_t sectorSize = 512;
+  uint8_t bus = win::BusTypeSata;
+};
+
+template <typename T>
+std::vector<uint8_t> LayoutBytes(const T& value) {
+  std::vector<uint8_t> bytes(sizeof(T));
+  win::StoreLayout(value, bytes.data(), bytes.size());
+  return bytes;
+}
+
+inline void AddFakeDrive(FakeDevice& fake, const FakeDrive& drive) {
+  fake.drivePaths.push_back(drive.path);
+  FakeDevice::Target& target = fake.At(drive.path);
+  target.size = drive.sectors * drive.sectorSize;
+
+  win::DISK_GEOMETRY geometry{};
+  geometry.MediaType = win::MEDIA_TYPE_FIXED;
+  geometry.BytesPerSector = drive.sectorSize;
+  fake.Answer(drive.path, ioctl::IOCTL_DISK_GET_DRIVE_GEOMETRY,
+              {true, 0, LayoutBytes(geometry), std::nullopt});
+
+  const win::GET_LENGTH_INFORMATION length{drive.sectors * drive.sectorSize};
+  fake.Answer(drive.path, ioctl::IOCTL_DISK_GET_LENGTH_INFO,
+              {true, 0, LayoutBytes(length), std::nullopt});
+
+  // The property query answers the adapter first, then the device, as identification asks.
+  win::STORAGE_ADAPTER_DESCRIPTOR adapter{};
+  adapter.Size = sizeof adapter;
+  adapter.MaximumTransferLength = 131072;
+  adapter.BusType = drive.bus;
+  fake.Answer(drive.path, ioctl::IOCTL_STORAGE_QUERY_PROPERTY,
+              {true, 0, LayoutBytes(adapter), std::nullopt});
+
+  std::vector<uint8_t> device(512, 0);
+  win::STORAGE_DEVICE_DESCRIPTOR descriptor{};
+  uint32_t offset = sizeof descriptor;
+  const auto put = [&](const std::string& text) -> uint32_t {
+    if (text.empty()) return 0;
+    const uint32_t at = offset;
+    std::memcpy(device.data() + at, text.data(), text.size());
+    offset += static_cast<uint32_t>(text.size()) + 1;
+    return at;
+  };
+  descriptor.VendorIdOffset = put(drive.vendor);
+  descriptor.ProductIdOffset = put(drive.product);
+  descriptor.ProductRevisionOffset = put(drive.revision);
+  descriptor.SerialNumberOffset = put(drive.serial);
+  descriptor.Size = offset;
+  descriptor.BusType = drive.bus;
+  win::StoreLayout(descriptor, device.data(), device.size());
+  device.resize(offset);
+  fake.Answer(drive.path, ioctl::IOCTL_STORAGE_QUERY_PROPERTY, {true, 0, device, std::nullopt});
+  // Slave queries of ATA buses: device 0, master.
+  std::vector<uint8_t> version(sizeof(win::GETVERSIONINPARAMS), 0);
+  version[3] = 0x01;
+  fake.Answer(drive.path, ioctl::SMART_GET_VERSION, {true, 0, version, std::nullopt});
+}
+
+}  // namespace fw::test
