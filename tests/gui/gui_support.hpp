@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the window tests: answering modal windows in turn, observing how the program
 // would end, and scripting FakeDevice drives that identification accepts.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -130,6 +131,7 @@ struct FakeDrive {
   int64_t sectors = 1'000'000;
   uint32_t sectorSize = 512;
   uint8_t bus = win::BusTypeSata;
+  uint32_t deviceQueryError = 0;  // nonzero: the device-property query is refused with it
 };
 
 template <typename T>
@@ -139,8 +141,10 @@ std::vector<uint8_t> LayoutBytes(const T& value) {
   return bytes;
 }
 
+// Appends the drive as the next physical drive number; an empty path leaves a gap.
 inline void AddFakeDrive(FakeDevice& fake, const FakeDrive& drive) {
   fake.drivePaths.push_back(drive.path);
+  if (drive.path.empty()) return;
   FakeDevice::Target& target = fake.At(drive.path);
   target.size = drive.sectors * drive.sectorSize;
 
@@ -180,7 +184,11 @@ inline void AddFakeDrive(FakeDevice& fake, const FakeDrive& drive) {
   descriptor.BusType = drive.bus;
   win::StoreLayout(descriptor, device.data(), device.size());
   device.resize(offset);
-  fake.Answer(drive.path, ioctl::IOCTL_STORAGE_QUERY_PROPERTY, {true, 0, device, std::nullopt});
+  if (drive.deviceQueryError != 0) {
+    fake.Refuse(drive.path, ioctl::IOCTL_STORAGE_QUERY_PROPERTY, drive.deviceQueryError);
+  } else {
+    fake.Answer(drive.path, ioctl::IOCTL_STORAGE_QUERY_PROPERTY, {true, 0, device, std::nullopt});
+  }
   // Slave queries of ATA buses: device 0, master.
   std::vector<uint8_t> version(sizeof(win::GETVERSIONINPARAMS), 0);
   version[3] = 0x01;

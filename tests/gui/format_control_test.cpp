@@ -1,0 +1,253 @@
+// The format tab end to end over a scripted disk: the confirmation, the log of a run, Stop,
+// the controls' states during and after a run, and closing the window during a run.
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "app/debug_window.hpp"
+#include "app/main_window.hpp"
+#include "app/memo.hpp"
+#include "core/logs.hpp"
+#include "core/user_locale.hpp"
+#include "format/zero_fill.hpp"
+#include "gui_support.hpp"
+#include "report/text_format.hpp"
+#include "select/choose_window.hpp"
+#include "select/device_table.hpp"
+
+using namespace fw;
+using fw::test::AddFakeDrive;
+using fw::test::FakeDevice;
+using fw::test::ModalScript;
+using fw::test::ProgramEndRecorder;
+
+namespace {
+
+constexpr int kStampWidth = 19 + 3;
+constexpr int64_t kSectors = 200'000;  // 102,400,000 bytes: many blocks, quickly written
+constexpr int kWarningLines = 3;
+
+QStringList Messages(const QStringList& lines) {
+  QStringList messages;
+  for (const QString& line : lines) messages << line.mid(kStampWidth);
+  return messages;
+}
+
+struct Controls {
+  bool run, smart, quick, stop, paused;
+  bool operator==(const Controls&) const = default;
+};
+
+// The program started on one disk and ready: the main window shows it, the handle is open.
+class Ready {
+ public:
+  Ready() {
+    AddFakeDrive(fake, {"/dev/sda", "ATA", "WIPE ME", "1.0", "S1", kSectors});
+    main.Attach(&fake, &choose, &debug);
+    main.SetArguments({"ferrowipe"});
+    ModalScript script;
+    script.Then(ModalScript::Named("FmChoose"), [](QWidget* w) {
+      QTest::keyClick(w->findChild<QTreeWidget*>("DriveList"), Qt::Key_Return);
+    });
+    main.show();
+    handle = main.DeviceHandle();
+  }
+
+  QPushButton* Button(const char* name) { return main.findChild<QPushButton*>(name); }
+  QCheckBox* QuickWipe() { return main.findChild<QCheckBox*>("cbQuickWipe"); }
+  Controls State() {
+    return {Button("btRunBenchmarks")->isEnabled(), Button("btGetSmart")->isEnabled(),
+            QuickWipe()->isEnabled(), Button("btStop")->isEnabled(), main.ProgressPaused()};
+  }
+  // The format log below the start-up's warning lines, without time stamps.
+  QStringList RunLog() {
+    return Messages(MemoLines(main.findChild<QPlainTextEdit*>("Log_BenchMark")))
+        .mid(kWarningLines);
+  }
+  int64_t BytesWritten() const {
+    int64_t total = 0;
+    for (const auto& w : fake.writes) total += w.count;
+    return total;
+  }
+  // Clicks the format button and answers the confirmation with `answer`.
+  ModalScript::Box Format(QMessageBox::StandardButton answer) {
+    ModalScript script;
+    script.Press(answer);
+    Button("btRunBenchmarks")->click();
+    return script.boxes.at(0);
+  }
+
+  ProgramEndRecorder ending;
+  FakeDevice fake;
+  TFmMain main;
+  TFmChoose choose;
+  TFmDebug debug;
+  Handle handle = kInvalidHandle;
+};
+
+QString Caption() { return QString::fromStdString(DeviceCaption(DeviceTable, 1)); }
+
+// What the log shows after a run that completed without errors.
+QStringList CompletedRun() {
+  return {" ",
+          "=================================================",
+          "Ferrowipe 4.30; https://ferrowipe.example.org/",
+          "低階格式化:            " + Caption(),
+          "裝置容量:            200,000 磁區     ",
+          "正在鎖住裝置...         ",
+          "正在格式化...      ",
+          "<speed>",
+          "低階格式化完成。                     ",
+          "",
+          "記得建立新的分割區。                        "};
+}
+
+// The average-speed line carries a measured figure: only its form is fixed.
+QStringList WithoutSpeed(QStringList log) {
+  for (QString& line : log) {
+    if (line.startsWith("平均速度:          ")) {
+      const QString figure = line.mid(QString("平均速度:          ").size());
+      const bool wellFormed =
+          figure.isEmpty() || QRegularExpression(R"(^\d+\.\d MB/s$)").match(figure).hasMatch();
+      line = wellFormed ? "<speed>" : "<speed: " + figure + ">";
+    }
+  }
+  return log;
+}
+
+}  // namespace
+
+class FormatControlTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    DebugMode = false;
+    StopRequested = false;
+    DeviceTable.Clear();
+    DeviceCount = 0;
+    ChosenIndex = -1;
+    SetUserLocale(UserLocale{".", "%d/%m/%Y", "%H:%M:%S"});
+  }
+
+  void startsIdle() {
+    Ready ready;
+    QVERIFY(!ready.ending.Ended());
+    QVERIFY(ready.handle != kInvalidHandle);
+    QCOMPARE(ready.State(), (Controls{true, true, true, false, false}));
+  }
+
+  // The question names the disk; anything but Yes logs nothing and changes nothing.
+  void cancelledConfirmation() {
+    Ready ready;
+    const ModalScript::Box box = ready.Format(QMessageBox::Cancel);
+    QCOMPARE(box.title, QString("警告     "));
+    QCOMPARE(box.text, QString("所選裝置上的所有資料將遺失                               "));
+    QCOMPARE(box.informative, QString("您確定要不可逆轉地銷毀在此裝置上的所有資料嗎?") +
+                                  QString(58, ' ') + "\r\n\r\n" + Caption());
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QVERIFY(ready.RunLog().isEmpty());
+    QVERIFY(ready.fake.writes.empty());
+    QCOMPARE(ready.State(), (Controls{true, true, true, false, false}));
+  }
+
+  // A confirmed run logs exactly the lines of a completed run, in order, and writes every byte.
+  void completedRun() {
+    Ready ready;
+    std::vector<Controls> during;
+    ready.fake.afterWrite = [&](const FakeDevice::WriteRecord&) { during.push_back(ready.State()); };
+    ready.Format(QMessageBox::Yes);
+    QCOMPARE(WithoutSpeed(ready.RunLog()), CompletedRun());
+    QCOMPARE(ready.BytesWritten(), kSectors * 512);
+    QVERIFY(!during.empty());
+    // Running: only Stop is enabled; the bar has its normal look.
+    for (const Controls& state : during) QCOMPARE(state, (Controls{false, false, false, true, false}));
+    // Idle again, the bar paused at 100 until the next run.
+    QCOMPARE(ready.State(), (Controls{true, true, true, false, true}));
+    QCOMPARE(ready.main.findChild<QProgressBar*>("pbCurrentTask")->value(), 100);
+    QVERIFY(ready.fake.IsOpen(ready.handle));
+  }
+
+  // The quick-wipe box as it stood at the click decides the run.
+  void quickWipe() {
+    Ready ready;
+    ready.QuickWipe()->setChecked(true);
+    ready.Format(QMessageBox::Yes);
+    QCOMPARE(ready.BytesWritten(), kQuickWipeBytes);
+    QCOMPARE(WithoutSpeed(ready.RunLog()), CompletedRun());
+  }
+
+  // Stop, clicked while the engine runs, is handled at its next message pump: the run ends
+  // with its cancel line and the closing hint.
+  void stopMidRun() {
+    Ready ready;
+    QPushButton* stop = ready.Button("btStop");
+    ready.fake.afterWrite = [&](const FakeDevice::WriteRecord&) {
+      if (ready.fake.writes.size() == 3) {
+        QMetaObject::invokeMethod(stop, &QPushButton::click, Qt::QueuedConnection);
+      }
+    };
+    ready.Format(QMessageBox::Yes);
+    const QStringList log = ready.RunLog();
+    QVERIFY(ready.BytesWritten() < kSectors * 512);
+    QVERIFY(ready.fake.writes.size() <= 4);
+    const int64_t stoppedAt = ready.BytesWritten();
+    QCOMPARE(log.mid(log.size() - 3),
+             (QStringList{"操作取消在偏移                       " +
+                              QString::fromStdString(GroupThousands(stoppedAt)) + "    LBA " +
+                              QString::fromStdString(GroupThousands(stoppedAt / 512)),
+                          "", "記得建立新的分割區。                        "}));
+    QVERIFY(!StopRequested);
+    QCOMPARE(ready.State(), (Controls{true, true, true, false, true}));
+  }
+
+  // Two runs: the second header stands below the first run's lines in the same memo.
+  void twoRunsAppend() {
+    Ready ready;
+    ready.Format(QMessageBox::Yes);
+    const QStringList first = ready.RunLog();
+    ready.Format(QMessageBox::Yes);
+    const QStringList both = ready.RunLog();
+    QCOMPARE(both.mid(0, first.size()), first);
+    QCOMPARE(WithoutSpeed(both.mid(first.size())), CompletedRun());
+    QCOMPARE(ready.BytesWritten(), 2 * kSectors * 512);
+  }
+
+  // Closing the window during a run stops the run first; the disk is closed only after the
+  // engine has returned, and the window then closes.
+  void closeDuringRun() {
+    Ready ready;
+    bool closeRefused = false;
+    ready.fake.afterWrite = [&](const FakeDevice::WriteRecord&) {
+      if (ready.fake.writes.size() == 3) {
+        QTimer::singleShot(0, &ready.main, [&] { closeRefused = !ready.main.close(); });
+      }
+    };
+    ready.Format(QMessageBox::Yes);
+    QVERIFY(closeRefused);
+    for (const auto& write : ready.fake.writes) QVERIFY(write.count > 0);
+    QVERIFY(ready.BytesWritten() < kSectors * 512);
+    QVERIFY(ready.RunLog().join("\n").contains("操作取消在偏移"));
+    QVERIFY(!ready.main.isVisible());
+    QVERIFY(!ready.fake.IsOpen(ready.handle));
+    QCOMPARE(ready.main.DeviceHandle(), kInvalidHandle);
+  }
+
+  // The S.M.A.R.T. button appends one report per press and leaves the controls enabled.
+  void smartReports() {
+    Ready ready;
+    auto* memo = ready.main.findChild<QPlainTextEdit*>("Log_Smart");
+    ready.Button("btGetSmart")->click();
+    const QStringList one = MemoLines(memo);
+    QVERIFY(one.size() > 1);
+    ready.Button("btGetSmart")->click();
+    QCOMPARE(MemoLines(memo).size(), 2 * one.size());
+    QCOMPARE(ready.State(), (Controls{true, true, true, false, false}));
+  }
+};
+
+QTEST_MAIN(FormatControlTest)
+#include "format_control_test.moc"
