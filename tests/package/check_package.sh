@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder, unpacks it into a scratch root and checks what
 # a user gets: the files, the desktop entry, the CLI from its installed path, and the launcher.
-# Usage: check_package.sh BUILD_DIR SOURCE_DIR
+# Usage: check_package.sh BUILD_DIR SOURCE_DIR PREFIX
 set -euo pipefail
 build=$1
 source=$2
+prefix=${3#/}  # the package installs under the build's prefix, /usr unless one was given
 scratch=$(mktemp -d /tmp/ferrowipe-package.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -23,27 +24,28 @@ done
 
 root=$scratch/root
 dpkg -x "$deb" "$root"
-for f in usr/bin/ferrowipe usr/bin/ferrowipe-cli usr/libexec/ferrowipe/ferrowipe \
-         usr/share/applications/ferrowipe.desktop \
-         usr/share/icons/hicolor/scalable/apps/ferrowipe.svg \
-         usr/share/man/man1/ferrowipe.1 usr/share/man/man1/ferrowipe-cli.1 \
-         usr/share/polkit-1/actions/org.example.ferrowipe.policy; do
-  [ -e "$root/$f" ] || fail "missing /$f"
+for f in bin/ferrowipe bin/ferrowipe-cli libexec/ferrowipe/ferrowipe \
+         share/applications/ferrowipe.desktop \
+         share/icons/hicolor/scalable/apps/ferrowipe.svg \
+         share/man/man1/ferrowipe.1 share/man/man1/ferrowipe-cli.1 \
+         share/polkit-1/actions/org.example.ferrowipe.policy; do
+  [ -e "$root/$prefix/$f" ] || fail "missing /$prefix/$f"
 done
-[ -x "$root/usr/bin/ferrowipe" ] || fail "the launcher is not executable"
-grep -q '/usr/libexec/ferrowipe/ferrowipe' "$root/usr/share/polkit-1/actions/org.example.ferrowipe.policy" \
+[ -x "$root/$prefix/bin/ferrowipe" ] || fail "the launcher is not executable"
+grep -q "/$prefix/libexec/ferrowipe/ferrowipe" \
+  "$root/$prefix/share/polkit-1/actions/org.example.ferrowipe.policy" \
   || fail "the polkit action does not name the installed program"
 
-desktop-file-validate "$root/usr/share/applications/ferrowipe.desktop" || fail "desktop entry"
+desktop-file-validate "$root/$prefix/share/applications/ferrowipe.desktop" || fail "desktop entry"
 for page in ferrowipe.1 ferrowipe-cli.1; do
-  warnings=$(groff -man -Tutf8 -ww "$root/usr/share/man/man1/$page" 2>&1 >/dev/null)
+  warnings=$(groff -man -Tutf8 -ww "$root/$prefix/share/man/man1/$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man page $page: $warnings"
 done
 
 # The CLI runs from its installed path (on simulated disks: no real disk is read).
 demo=$scratch/demo
 bash "$source/scripts/make-demo-disks.sh" "$demo" >/dev/null
-FERROWIPE_DISKS=$demo "$root/usr/bin/ferrowipe-cli" list >"$scratch/list.txt" \
+FERROWIPE_DISKS=$demo "$root/$prefix/bin/ferrowipe-cli" list >"$scratch/list.txt" \
   || fail "installed ferrowipe-cli list"
 [ -s "$scratch/list.txt" ] || fail "installed ferrowipe-cli list printed nothing"
 
@@ -55,8 +57,8 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
   printf '#!/bin/sh\necho "pkexec $*"\n' >"$fake/pkexec"
   chmod 755 "$fake" "$fake/pkexec" "$scratch"
   out=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
-        env PATH="$fake:/usr/bin:/bin" sh "$root/usr/bin/ferrowipe" --debug)
-  [ "$out" = "pkexec /usr/libexec/ferrowipe/ferrowipe --debug" ] || fail "launcher ran: $out"
+        env PATH="$fake:/usr/bin:/bin" sh "$root/$prefix/bin/ferrowipe" --debug)
+  [ "$out" = "pkexec /$prefix/libexec/ferrowipe/ferrowipe --debug" ] || fail "launcher ran: $out"
   bare=$scratch/barebin  # the launcher's own tools, and no pkexec
   mkdir -p "$bare"
   ln -s "$(command -v id)" "$bare/id"
@@ -64,7 +66,7 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
   chmod 755 "$bare"
   set +e
   msg=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
-        env PATH="$bare" /bin/sh "$root/usr/bin/ferrowipe" 2>&1)
+        env PATH="$bare" /bin/sh "$root/$prefix/bin/ferrowipe" 2>&1)
   status=$?
   set -e
   [ $status -eq 126 ] || fail "launcher without pkexec exited $status"
