@@ -1,6 +1,6 @@
 // The program over simulated disks (FERROWIPE_DISKS): the bundled demo set, and small sets
-// made here. The windows must show exactly what ferrowipe-cli prints for the same disk, and a
-// format run must leave zeros in the image.
+// made here. A format run must leave zeros in the image. (That the windows show what
+// ferrowipe-cli prints is cli_parity_test's.)
 //
 // With FERROWIPE_SCREENSHOTS naming a folder, the tests also save pictures of the windows
 // there (scripts/screenshots.sh runs them on an X display).
@@ -55,25 +55,6 @@ void Shot(QWidget* window, const QString& name) {
                               ? window->screen()->grabWindow(window->winId())
                               : window->grab();
   QVERIFY(picture.save(folder + "/" + name + ".png"));
-}
-
-QStringList Cli(const QString& disks, const QStringList& arguments) {
-  QProcess cli;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("FERROWIPE_DISKS", disks);
-  cli.setProcessEnvironment(environment);
-  cli.start(CLI_PATH, arguments);
-  if (!cli.waitForFinished(60'000) || cli.exitCode() != 0) return {"<cli failed>"};
-  QStringList lines = QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n');
-  if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
-  return lines;
-}
-
-// The reports' header carries the time they were made: the window's and the CLI's differ.
-QStringList WithoutTime(QStringList lines) {
-  static const QRegularExpression time(R"(\S+ \d\d:\d\d:\d\d$)");
-  for (QString& line : lines) line.replace(time, "<time>");
-  return lines;
 }
 
 void MakeImage(const QString& path, qint64 bytes, char fill = 0, qint64 filled = 0) {
@@ -144,24 +125,14 @@ class SimulatedDisksTest : public QObject {
     SetUserLocale(UserLocale{".", "%d/%m/%Y", "%H:%M:%S"});
   }
 
-  // The demo set from entry to the main window on its SATA disk: the list, the caption, the
-  // details and the S.M.A.R.T. report are what the CLI prints; the small card is refused.
+  // The demo set from entry to the main window on its SATA disk, after the small card was
+  // refused; then the S.M.A.R.T. report.
   void demoSet() {
-    const QStringList cliList = Cli(m_demo.path(), {"list"});
-    const QStringList cliDetails = Cli(m_demo.path(), {"details", "0"});
-    const QStringList cliSmart = Cli(m_demo.path(), {"smart", "0"});
-    QCOMPARE(cliList.size(), 7);
-
     ProgramEndRecorder ending;
     ModalScript script;
-    QStringList listed;
+    int listed = 0;
     script.Then(ModalScript::Named("FmChoose"), [&](QWidget* w) {
-      QTreeWidget* list = List(w);
-      for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        QStringList cells;
-        for (int c = 0; c < 6; ++c) cells << list->topLevelItem(i)->text(c);
-        listed << cells.join(u'\t');
-      }
+      listed = List(w)->topLevelItemCount();
       Choose(5)(w);  // 5-small-card: 32,768 sectors
     });
     script.Press(QMessageBox::Ok);
@@ -175,19 +146,19 @@ class SimulatedDisksTest : public QObject {
 
     QVERIFY(!ending.Ended());
     QVERIFY(script.Done() && script.unexpected.empty());
-    QCOMPARE(listed, cliList);
+    QCOMPARE(listed, 7);
     QCOMPARE(script.boxes.at(0).title, QString("無法存取此裝置                  "));
     QCOMPARE(program.choose.StatusText(), QString("找到磁碟:        7"));
     QCOMPARE(ChosenIndex, int64_t{1});
     QVERIFY(program.DiskName().startsWith("[0]"));
     QVERIFY(program.DiskName().contains("WDC WD5000AAKS-00TMA0"));
     QCOMPARE(program.main.StatusPanelText(1), program.DiskName());
-    QCOMPARE(WithoutTime(program.Log("Log_Details")), WithoutTime(cliDetails));
+    QVERIFY(program.Log("Log_Details").size() > 20);
     Shot(&program.main, "main-window-details");
 
     program.main.findChild<QTabWidget*>("pages")->setCurrentIndex(2);
     program.main.findChild<QPushButton*>("btGetSmart")->click();
-    QCOMPARE(WithoutTime(program.Log("Log_Smart")), WithoutTime(cliSmart));
+    QVERIFY(program.Log("Log_Smart").join("\n").contains("(40 度)"));
     Shot(&program.main, "smart-tab");
   }
 
