@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev nlohmann-json3-dev
   fonts-arphic-uming
   xvfb xauth
-  util-linux fdisk e2fsprogs dosfstools
+  util-linux mount fdisk e2fsprogs dosfstools groff-base
   desktop-file-utils dpkg-dev file time
 )
 
