@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,33 @@ TEST(FormatCli, RefusesWithoutYesWhenNoTerminalCanBeAsked) {
   EXPECT_TRUE(run.output.empty());
   const std::vector<uint8_t> bytes = disk.Bytes();
   EXPECT_EQ(bytes.front(), 0xAB);
+}
+
+// Only a disk of the scan, big enough to be chosen, is ever written: a file beside the disks
+// that is not one of them, and a disk under 65535 sectors, keep every byte.
+TEST(FormatCli, WritesNothingOutsideTheScannedDisksNorToATooSmallOne) {
+  SimulatedDisk disk("");
+  const std::string folder = fs::path(disk.image()).parent_path().string();
+  const std::string outside = folder + "/outside.bin";
+  const std::string tiny = folder + "/tiny.img";  // 2,048 sectors: drive 1
+  const std::vector<char> pattern(1 << 20, static_cast<char>(0xAB));
+  for (const std::string& path : {outside, tiny}) {
+    std::ofstream(path, std::ios::binary)
+        .write(pattern.data(), static_cast<std::streamsize>(pattern.size()));
+  }
+  for (const std::string& target : {outside, tiny, std::string("1")}) {
+    const test::CommandResult run = disk.Cli("format --yes " + target);
+    EXPECT_EQ(run.status, 2) << target;
+    EXPECT_TRUE(run.output.empty()) << target;
+  }
+  for (const std::string& path : {outside, tiny}) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes, pattern) << path;
+  }
+  const std::vector<uint8_t> bytes = disk.Bytes();
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xAB; }));
 }
 
 TEST(FormatCli, BadUsageIsStatusTwo) {

@@ -127,6 +127,23 @@ TEST_P(MountedVolume, IsUnmountedAndTheRunProceeds) {
 INSTANTIATE_TEST_SUITE_P(FormatOnLoop, MountedVolume, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "OnPartition" : "OnDisk"; });
 
+// Only the whole disk as the scan lists it can be chosen: neither a partition of it nor the
+// file behind the loop device is a disk, and neither is written.
+TEST_F(FormatOnLoop, APartitionOrTheBackingFileIsNeverFormatted) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  FillImage(loop, kPattern);
+  const std::string partition = loop.AddPartition(1, 2048, 100'000);  // big enough to choose
+  ASSERT_FALSE(partition.empty()) << loop.Error();
+  for (const std::string& target : {partition, loop.Image()}) {
+    const CliRun run = Format("--yes " + target);
+    EXPECT_EQ(run.status, 2) << target << run.out;
+    EXPECT_FALSE(run.Logged(kFormatting)) << target;
+  }
+  EXPECT_TRUE(AllBytes(ReadImage(loop), 0, static_cast<size_t>(LoopDevice::Options{}.size),
+                       kPattern));
+}
+
 TEST_F(FormatOnLoop, AFileHeldOpenMakesTheLockFailAndNothingIsWritten) {
   LoopDevice loop;
   ASSERT_TRUE(loop.Ok()) << loop.Error();
