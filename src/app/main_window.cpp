@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -362,6 +363,21 @@ void TFmMain::closeEvent(QCloseEvent* event) {
   }
   CloseDeviceHandle();
   event->accept();
+}
+
+void TFmMain::keyPressEvent(QKeyEvent* event) {
+  // The format button is the window's default button, but Qt gives default buttons their Enter
+  // only inside dialogs. Enter that no control took presses it while it can be pressed: its tab
+  // showing and no attempt under way. A memo keeps Enter to itself, as a memo does.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+      qobject_cast<QPlainTextEdit*>(focusWidget()) == nullptr && m_runFormat->isVisible() &&
+      m_runFormat->isEnabled()) {
+    event->accept();
+    m_runFormat->click();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
 }
 
 void TFmMain::btRunBenchmarksClick() { StartLowLevelFormat(); }

@@ -74,6 +74,7 @@ class TFmMain : public QMainWindow, public FormatView {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QWidget* MakeDetailsTab();

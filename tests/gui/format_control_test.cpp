@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -151,6 +152,37 @@ class FormatControlTest : public QObject {
     QCOMPARE(box.icon, QMessageBox::Warning);
     QVERIFY(ready.RunLog().isEmpty());
     QVERIFY(ready.fake.writes.empty());
+    QCOMPARE(ready.State(), (Controls{true, true, true, false, false}));
+  }
+
+  // The format button is the window's default button: Enter that reaches the window asks the
+  // question while the button shows; a memo keeps its Enter, and another tab has no format button.
+  void enterPressesFormatButton_data() {
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("asks");
+    QTest::newRow("format tab, check box") << 1 << "cbQuickWipe" << true;
+    QTest::newRow("format tab, page control") << 1 << "pages" << true;
+    QTest::newRow("format tab, log memo") << 1 << "Log_BenchMark" << false;
+    QTest::newRow("details tab, page control") << 0 << "pages" << false;
+    QTest::newRow("smart tab, page control") << 2 << "pages" << false;
+  }
+  void enterPressesFormatButton() {
+    QFETCH(int, tab);
+    QFETCH(QString, target);
+    QFETCH(bool, asks);
+    Ready ready;
+    ready.main.findChild<QTabWidget*>("pages")->setCurrentIndex(tab);
+    auto* widget = ready.main.findChild<QWidget*>(target);
+    QVERIFY(widget);
+    widget->setFocus();
+    ModalScript script;
+    if (asks) script.Press(QMessageBox::Cancel);
+    QTest::keyClick(widget, Qt::Key_Return);
+    QVERIFY(script.Done());
+    QCOMPARE(script.boxes.size(), size_t{asks ? 1u : 0u});
+    QVERIFY(script.unexpected.empty());
+    QVERIFY(ready.RunLog().isEmpty());
     QCOMPARE(ready.State(), (Controls{true, true, true, false, false}));
   }
 
