@@ -135,22 +135,26 @@ class ChooseWindowTest : public QObject {
                                  "500.1 GB"}));
   }
 
-  // The last row comes up selected and Continue enabled; Enter chooses it.
+  // The last row comes up selected and Continue enabled, the list has the focus; Enter, pressed
+  // at once where the focus is, chooses it.
   void enterChoosesLastRow() {
     SetDrives({Drive(1'000'000), Drive(2'000'000), Drive(3'000'000)});
     ProgramEndRecorder ending;
     ModalScript script;
     int selected = -1;
     bool enabled = false;
+    bool listFocused = false;
     script.Then(ModalScript::Named("FmChoose"), [&](QWidget* w) {
       selected = List(w)->indexOfTopLevelItem(List(w)->currentItem());
       enabled = Continue(w)->isEnabled() && List(w)->selectedItems().size() == 1;
-      QTest::keyClick(List(w), Qt::Key_Return);
+      listFocused = w->focusWidget() == List(w);
+      QTest::keyClick(w->focusWidget() != nullptr ? w->focusWidget() : w, Qt::Key_Return);
     });
     TFmChoose choose;
     QVERIFY(choose.SelectDevice());
     QCOMPARE(selected, 2);
     QVERIFY(enabled);
+    QVERIFY(listFocused);
     QCOMPARE(ChosenIndex, int64_t{3});
     QVERIFY(choose.DeviceChosen());
     QVERIFY(!ending.Ended());
