@@ -22,9 +22,9 @@ class DetailsLines : public ::testing::Test {
 // A bare device: everything unsupported, nothing locked, no buffer, no queue.
 TEST_F(DetailsLines, BareDeviceWholeText) {
   T_IDE_PASSPORT p;
-  p.name = "M";
-  p.fw = "F";
-  p.sn = "S";
+  p.name = std::string("M");
+  p.fw = std::string("F");
+  p.sn = std::string("S");
   const std::vector<std::string> expected{
       std::string("型號:    ") + "M",
       std::string("韌體版本:              ") + "F",
