@@ -125,14 +125,7 @@ class FormatControlTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void init() {
-    DebugMode = false;
-    StopRequested = false;
-    DeviceTable.Clear();
-    DeviceCount = 0;
-    ChosenIndex = -1;
-    SetUserLocale(UserLocale{".", "%d/%m/%Y", "%H:%M:%S"});
-  }
+  void init() { fw::test::ResetProgramState(); }
 
   void startsIdle() {
     Ready ready;

@@ -16,11 +16,25 @@
 #include <vector>
 
 #include "app/program_end.hpp"
+#include "core/logs.hpp"
+#include "core/user_locale.hpp"
 #include "device/control_codes.hpp"
 #include "device/win_layouts.hpp"
+#include "format/zero_fill.hpp"
+#include "select/device_table.hpp"
 #include "fake_device.hpp"
 
 namespace fw::test {
+
+// The program-wide state as a fresh start has it, and a fixed locale for the time stamps.
+inline void ResetProgramState() {
+  DebugMode = false;
+  StopRequested = false;
+  DeviceTable.Clear();
+  DeviceCount = 0;
+  ChosenIndex = -1;
+  SetUserLocale(UserLocale{".", "%d/%m/%Y", "%H:%M:%S"});
+}
 
 // Records the program's endings instead of ending the process.
 class ProgramEndRecorder {

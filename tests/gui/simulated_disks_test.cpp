@@ -116,14 +116,7 @@ class SimulatedDisksTest : public QObject {
     QCOMPARE(make.exitCode(), 0);
   }
 
-  void init() {
-    DebugMode = false;
-    StopRequested = false;
-    DeviceTable.Clear();
-    DeviceCount = 0;
-    ChosenIndex = -1;
-    SetUserLocale(UserLocale{".", "%d/%m/%Y", "%H:%M:%S"});
-  }
+  void init() { fw::test::ResetProgramState(); }
 
   // The demo set from entry to the main window on its SATA disk, after the small card was
   // refused; then the S.M.A.R.T. report.
