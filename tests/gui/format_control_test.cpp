@@ -20,6 +20,7 @@
 #include "select/device_table.hpp"
 
 using namespace fw;
+using fw::test::Messages;
 using fw::test::AddFakeDrive;
 using fw::test::FakeDevice;
 using fw::test::ModalScript;
@@ -27,15 +28,8 @@ using fw::test::ProgramEndRecorder;
 
 namespace {
 
-constexpr int kStampWidth = 19 + 3;
 constexpr int64_t kSectors = 200'000;  // 102,400,000 bytes: many blocks, quickly written
 constexpr int kWarningLines = 3;
-
-QStringList Messages(const QStringList& lines) {
-  QStringList messages;
-  for (const QString& line : lines) messages << line.mid(kStampWidth);
-  return messages;
-}
 
 struct Controls {
   bool run, smart, quick, stop, paused;

@@ -7,9 +7,9 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <string>
@@ -22,6 +22,7 @@
 #include "device/win_layouts.hpp"
 #include "format/zero_fill.hpp"
 #include "select/device_table.hpp"
+#include "device_replies.hpp"
 #include "fake_device.hpp"
 
 namespace fw::test {
@@ -34,6 +35,15 @@ inline void ResetProgramState() {
   DeviceCount = 0;
   ChosenIndex = -1;
   SetUserLocale(UserLocale{".", "%d/%m/%Y", "%H:%M:%S"});
+}
+
+// The messages of time-stamped log lines written under that locale: "dd/mm/yyyy hh:mm:ss" and
+// the three blanks after it cut off.
+inline QStringList Messages(const QStringList& lines) {
+  constexpr int kStampWidth = 19 + 3;
+  QStringList messages;
+  for (const QString& line : lines) messages << line.mid(kStampWidth);
+  return messages;
 }
 
 // Records the program's endings instead of ending the process.
@@ -148,60 +158,22 @@ struct FakeDrive {
   uint32_t deviceQueryError = 0;  // nonzero: the device-property query is refused with it
 };
 
-template <typename T>
-std::vector<uint8_t> LayoutBytes(const T& value) {
-  std::vector<uint8_t> bytes(sizeof(T));
-  win::StoreLayout(value, bytes.data(), bytes.size());
-  return bytes;
-}
-
 // Appends the drive as the next physical drive number; an empty path leaves a gap.
 inline void AddFakeDrive(FakeDevice& fake, const FakeDrive& drive) {
   fake.drivePaths.push_back(drive.path);
   if (drive.path.empty()) return;
-  FakeDevice::Target& target = fake.At(drive.path);
-  target.size = drive.sectors * drive.sectorSize;
+  fake.At(drive.path).size = drive.sectors * drive.sectorSize;
 
-  win::DISK_GEOMETRY geometry{};
-  geometry.MediaType = win::MEDIA_TYPE_FIXED;
-  geometry.BytesPerSector = drive.sectorSize;
-  fake.Answer(drive.path, ioctl::IOCTL_DISK_GET_DRIVE_GEOMETRY,
-              {true, 0, LayoutBytes(geometry), std::nullopt});
-
-  const win::GET_LENGTH_INFORMATION length{drive.sectors * drive.sectorSize};
-  fake.Answer(drive.path, ioctl::IOCTL_DISK_GET_LENGTH_INFO,
-              {true, 0, LayoutBytes(length), std::nullopt});
-
-  // The property query answers the adapter first, then the device, as identification asks.
-  win::STORAGE_ADAPTER_DESCRIPTOR adapter{};
-  adapter.Size = sizeof adapter;
-  adapter.MaximumTransferLength = 131072;
-  adapter.BusType = drive.bus;
-  fake.Answer(drive.path, ioctl::IOCTL_STORAGE_QUERY_PROPERTY,
-              {true, 0, LayoutBytes(adapter), std::nullopt});
-
-  std::vector<uint8_t> device(512, 0);
-  win::STORAGE_DEVICE_DESCRIPTOR descriptor{};
-  uint32_t offset = sizeof descriptor;
-  const auto put = [&](const std::string& text) -> uint32_t {
-    if (text.empty()) return 0;
-    const uint32_t at = offset;
-    std::memcpy(device.data() + at, text.data(), text.size());
-    offset += static_cast<uint32_t>(text.size()) + 1;
-    return at;
-  };
-  descriptor.VendorIdOffset = put(drive.vendor);
-  descriptor.ProductIdOffset = put(drive.product);
-  descriptor.ProductRevisionOffset = put(drive.revision);
-  descriptor.SerialNumberOffset = put(drive.serial);
-  descriptor.Size = offset;
-  descriptor.BusType = drive.bus;
-  win::StoreLayout(descriptor, device.data(), device.size());
-  device.resize(offset);
+  DriveFacts facts;
+  facts.bytesPerSector = drive.sectorSize;
+  facts.length = drive.sectors * drive.sectorSize;
+  facts.busType = drive.bus;
+  facts.strings = {drive.vendor, drive.product, drive.revision, drive.serial, false};
+  AnswerIdentification(fake, drive.path, facts);
   if (drive.deviceQueryError != 0) {
-    fake.Refuse(drive.path, ioctl::IOCTL_STORAGE_QUERY_PROPERTY, drive.deviceQueryError);
-  } else {
-    fake.Answer(drive.path, ioctl::IOCTL_STORAGE_QUERY_PROPERTY, {true, 0, device, std::nullopt});
+    // The property query answers the adapter first, then the device: refuse the second.
+    fake.At(drive.path).replies[ioctl::IOCTL_STORAGE_QUERY_PROPERTY].back() =
+        FakeDevice::Reply{false, drive.deviceQueryError, {}, std::nullopt};
   }
   // Slave queries of ATA buses: device 0, master.
   std::vector<uint8_t> version(sizeof(win::GETVERSIONINPARAMS), 0);

@@ -23,21 +23,13 @@
 #include "select/choose_window.hpp"
 
 using namespace fw;
+using fw::test::Messages;
 using fw::test::ModalScript;
 using fw::test::ProgramEndRecorder;
 
 namespace {
 
-// Time stamps of a known width: "dd/mm/yyyy hh:mm:ss" and the three blanks after them.
-constexpr int kStampWidth = 19 + 3;
-
-QStringList Messages(const QStringList& lines) {
-  QStringList messages;
-  for (const QString& line : lines) messages << line.mid(kStampWidth);
-  return messages;
-}
-
-QStringList Messages(const QPlainTextEdit* memo) { return Messages(MemoLines(memo)); }
+QStringList Messages(const QPlainTextEdit* memo) { return test::Messages(MemoLines(memo)); }
 
 }  // namespace
 

@@ -30,19 +30,13 @@
 #include "select/device_table.hpp"
 
 using namespace fw;
+using fw::test::Messages;
 using fw::test::ModalScript;
 using fw::test::ProgramEndRecorder;
 
 namespace {
 
-constexpr int kStampWidth = 19 + 3;
 constexpr int kWarningLines = 3;
-
-QStringList Messages(const QStringList& lines) {
-  QStringList messages;
-  for (const QString& line : lines) messages << line.mid(kStampWidth);
-  return messages;
-}
 
 // Saves a picture of a window when FERROWIPE_SCREENSHOTS asks for them: from the X server
 // when the window is a real X window, else rendered by the toolkit.

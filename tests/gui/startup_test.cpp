@@ -18,6 +18,7 @@
 #include "select/device_table.hpp"
 
 using namespace fw;
+using fw::test::Messages;
 using fw::test::AddFakeDrive;
 using fw::test::FakeDevice;
 using fw::test::FakeDrive;
@@ -26,13 +27,6 @@ using fw::test::ProgramEndRecorder;
 
 namespace {
 
-constexpr int kStampWidth = 19 + 3;
-
-QStringList Messages(const QStringList& lines) {
-  QStringList messages;
-  for (const QString& line : lines) messages << line.mid(kStampWidth);
-  return messages;
-}
 
 const QStringList kWarning{" * * * * *  警告!!! * * * * *      ",
                            "在低階格式化過程中                           ",

@@ -11,30 +11,14 @@
 
 #include "core/messages.hpp"
 #include "report_lines.hpp"
+#include "temp_folder.hpp"
 
 namespace fw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TempFolder;
 
-// A folder of its own under the system's temporary folder, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "ferrowipe-cli-test.XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!m_path.empty()) fs::remove_all(m_path, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
 
 struct CliRun {
   int status = -1;
@@ -50,7 +34,7 @@ std::string ReadText(const std::string& path) {
 class Cli : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    s_folder = new TempFolder;
+    s_folder = new TempFolder("ferrowipe-cli-test");
     s_disks = s_folder->Path() + "/disks";
     const std::string make =
         "bash '" + std::string(SOURCE_DIR) + "/scripts/make-demo-disks.sh' '" + s_disks + "'";

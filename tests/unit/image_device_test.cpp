@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "core/logs.hpp"
+#include "temp_folder.hpp"
 #include "device/ata_transport.hpp"
 #include "device/backends.hpp"
 #include "device/control_codes.hpp"
@@ -20,40 +21,8 @@ namespace fw {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TempFolder;
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "ferrowipe-images-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    if (!m_path.empty()) fs::remove_all(m_path, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::string& Path() const { return m_path; }
-  std::string operator/(const std::string& name) const {
-    return (fs::path(m_path) / name).string();
-  }
-
-  void Write(const std::string& name, const std::string& content) const {
-    std::ofstream(*this / name, std::ios::binary) << content;
-  }
-  // A sparse image of `size` bytes.
-  void Image(const std::string& name, int64_t size) const {
-    std::ofstream(*this / name, std::ios::binary).close();
-    fs::resize_file(*this / name, static_cast<uintmax_t>(size));
-  }
-  void CopyFixture(const std::string& fixture, const std::string& name) const {
-    fs::copy_file(std::string(FIXTURES_DIR) + "/drives/" + fixture, *this / name);
-  }
-
- private:
-  std::string m_path;
-};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
