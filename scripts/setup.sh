@@ -11,6 +11,8 @@ packages=(
   xvfb xauth
   util-linux mount fdisk e2fsprogs dosfstools groff-base
   desktop-file-utils dpkg-dev file time
+  libmount-dev libblkid-dev psmisc
+  lintian appstream
 )
 
 missing=()
