@@ -41,6 +41,29 @@ inline constexpr uint32_t ERROR_SEM_TIMEOUT = 121;
 inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
 }  // namespace win
 
+// Why the backend would not give up a disk, or what it could not set right afterwards. The
+// error code says that a lock, dismount or claim failed; this says what stood in the way, in
+// terms a user can act on.
+enum class RefusalKind {
+  None,
+  Busy,              // subject: a mount point in use; pid/command: who uses it, if found
+  RunningSystem,     // subject: the mount point of the running system on the disk
+  Swap,              // subject: the active swap area
+  Holder,            // subject: the device stacked on the disk (dm, md, bcache, another loop)
+  ForeignMount,      // subject: a mount of something else stacked on or inside a volume
+  ClaimedElsewhere,  // subject: the disk; pid/command: a process that has it open, if found
+  PartitionsKept,    // after release: the kernel kept the old partitions; subject: what holds them
+};
+
+struct RefusalCause {
+  RefusalKind kind = RefusalKind::None;
+  std::string subject;
+  int64_t pid = 0;  // 0: no process found
+  std::string command;
+  // Mount points that the failed attempt had unmounted and mounted again, as they were.
+  std::vector<std::string> remounted;
+};
+
 class DeviceIo {
  public:
   virtual ~DeviceIo() = default;
@@ -66,8 +89,8 @@ class DeviceIo {
   // Synchronous write at the current position; bytes written, or -1.
   virtual int64_t Write(Handle handle, const void* buffer, int64_t count) = 0;
 
-  // Makes written data durable (fdatasync where writes were buffered); a no-op success where
-  // every write already went to the device directly.
+  // Makes written data durable: the page cache written back (buffered writes) and the
+  // device's volatile write cache emptied (direct writes too).
   virtual bool Flush(Handle handle) = 0;
 
   virtual void Close(Handle handle) = 0;
@@ -78,6 +101,11 @@ class DeviceIo {
   // The system's message for an error code, without trailing blanks, control characters and
   // full stops.
   virtual std::string ErrorText(uint32_t code) const = 0;
+
+  // The cause behind the last failed lock, dismount or claim, or behind a release that left
+  // the kernel's partitions stale; handed out once (the next call answers None). Backends
+  // that cannot tell answer None.
+  virtual RefusalCause TakeRefusalCause() { return {}; }
 };
 
 // The backend of this run: the simulated disks when FERROWIPE_DISKS names a folder, otherwise

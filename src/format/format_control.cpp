@@ -52,6 +52,7 @@ FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
     formatted = result.run.outcome != ZeroFillOutcome::NotStarted;
   } else {
     AddFormatLogLine(text::kLockFailed);
+    if (const std::string cause = LockRefusalLine(); !cause.empty()) AddFormatLogLine(cause);
   }
 
   // The result does not matter: on Linux the re-read is refused while the disk is claimed, and

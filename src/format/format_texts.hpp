@@ -20,6 +20,19 @@ inline constexpr std::string_view kLockingVolume = "正在鎖住磁碟區...    
 inline constexpr std::string_view kDismountingVolume = "正在卸載磁碟區...           ";
 inline constexpr std::string_view kExtendingIo = "正在延伸 I/O...     ";
 
+// What stood in the way of a lock (one line after the lock-failure line), what a failed
+// attempt put back, and a partition table the kernel could not read again after the run.
+inline constexpr std::string_view kCauseBusy = "磁碟區正在使用中，無法卸載: ";
+inline constexpr std::string_view kCauseRunningSystem = "此裝置上有執行中的系統，不能格式化: ";
+inline constexpr std::string_view kCauseSwap = "此裝置上有使用中的置換空間: ";
+inline constexpr std::string_view kCauseHolder = "此裝置正由其他裝置使用中: ";
+inline constexpr std::string_view kCauseForeignMount = "磁碟區上另有其他檔案系統掛載: ";
+inline constexpr std::string_view kCauseClaimed = "此裝置正由其他程式獨佔使用: ";
+inline constexpr std::string_view kCauseHeldBy = "   使用中的處理程序: ";
+inline constexpr std::string_view kRemounted = "已將本次卸載的磁碟區重新掛載: ";
+inline constexpr std::string_view kPartitionsKept =
+    "無法重新讀取分割表，系統仍在使用舊的分割區: ";
+
 // The engine's labels, error lines and closing lines.
 inline constexpr std::string_view kPercentDone = "% 完成      ";
 inline constexpr std::string_view kCurrentSector = "現用磁區:           ";

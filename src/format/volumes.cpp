@@ -59,17 +59,69 @@ bool PrepareVolume(DeviceIo& io, const std::string& drive) {
   return true;
 }
 
+RefusalCause& LastRefusal() {
+  static RefusalCause cause;
+  return cause;
+}
+
+std::string_view CausePrefix(RefusalKind kind) {
+  switch (kind) {
+    case RefusalKind::None: break;
+    case RefusalKind::Busy: return text::kCauseBusy;
+    case RefusalKind::RunningSystem: return text::kCauseRunningSystem;
+    case RefusalKind::Swap: return text::kCauseSwap;
+    case RefusalKind::Holder: return text::kCauseHolder;
+    case RefusalKind::ForeignMount: return text::kCauseForeignMount;
+    case RefusalKind::ClaimedElsewhere: return text::kCauseClaimed;
+    case RefusalKind::PartitionsKept: return text::kPartitionsKept;
+  }
+  return {};
+}
+
+std::string CauseLine(const RefusalCause& cause) {
+  if (cause.kind == RefusalKind::None) return {};
+  std::string line = std::string(CausePrefix(cause.kind)) + cause.subject;
+  if (cause.pid > 0) {
+    line += std::string(text::kCauseHeldBy) + std::to_string(cause.pid) + " (" + cause.command + ")";
+  }
+  return line;
+}
+
+// The lock failed: what the backend put back is said at once, and why it failed is kept for
+// the line after the lock-failure line.
+bool Refused(DeviceIo& io) {
+  LastRefusal() = io.TakeRefusalCause();
+  const std::vector<std::string>& remounted = LastRefusal().remounted;
+  if (!remounted.empty()) {
+    std::string line(text::kRemounted);
+    for (size_t i = 0; i < remounted.size(); ++i) line += (i == 0 ? "" : ", ") + remounted[i];
+    AddFormatLogLine(line);
+  }
+  return false;
+}
+
 }  // namespace
 
-void ListLogicalDrives(DeviceIo& io, TDriveList& drives) {
+void ListLogicalDrives(DeviceIo& io, TDriveList& drives, int64_t diskNumber) {
   drives.fill(std::string());
   // Drive names are taken as the system gives them (on Linux a mount point, where a trailing
-  // separator would belong to the name). There is no overall length limit: a system with many
-  // mounts must still see the volumes of the chosen disk.
+  // separator would belong to the name). Every drive is asked before any volume is touched.
   size_t slot = 0;
-  for (const std::string& name : io.LogicalDrives()) {
-    if (name.empty() || slot == drives.size()) break;
-    drives[slot++] = name;
+  for (const std::string& drive : io.LogicalDrives()) {
+    if (drive.empty()) continue;
+    DebugFormatLine(text::kGettingDeviceData);
+    TVolumeDeviceNumber info;
+    GetVolumeDeviceNumber(io, drive, info);
+    DebugFormatLine(text::kDone);
+    if (!info.Found) continue;
+    DebugFormatLine(std::string(text::kFoundPartition) + drive + "   " +
+                    std::string(text::kDeviceTypeLabel) + std::to_string(info.DeviceType) +
+                    std::string(text::kDeviceNumberLabel) + std::to_string(info.DeviceNumber) +
+                    std::string(text::kPartitionLabel) + std::to_string(info.PartitionNumber));
+    // Only the disk number decides; device type and partition number play no part.
+    if (static_cast<int64_t>(info.DeviceNumber) != diskNumber) continue;
+    if (slot == drives.size()) break;
+    drives[slot++] = drive;
   }
 }
 
@@ -91,39 +143,36 @@ void GetVolumeDeviceNumber(DeviceIo& io, const std::string& volume, TVolumeDevic
 }
 
 bool LockDiskVolumes(DeviceIo& io, int64_t diskNumber, const std::string& devicePath) {
+  LastRefusal() = RefusalCause{};
   DebugFormatLine(text::kSearchingPartitions);
   TDriveList drives;
-  ListLogicalDrives(io, drives);
+  ListLogicalDrives(io, drives, diskNumber);
   DebugFormatLine(text::kDone);
 
   for (const std::string& drive : drives) {
-    if (drive.empty()) continue;
-    DebugFormatLine(text::kGettingDeviceData);
-    TVolumeDeviceNumber info;
-    GetVolumeDeviceNumber(io, drive, info);
-    DebugFormatLine(text::kDone);
-    if (!info.Found) continue;
-    DebugFormatLine(std::string(text::kFoundPartition) + drive + "   " +
-                    std::string(text::kDeviceTypeLabel) + std::to_string(info.DeviceType) +
-                    std::string(text::kDeviceNumberLabel) + std::to_string(info.DeviceNumber) +
-                    std::string(text::kPartitionLabel) + std::to_string(info.PartitionNumber));
-    // Only the disk number decides; device type and partition number play no part.
-    if (static_cast<int64_t>(info.DeviceNumber) != diskNumber) continue;
-    if (!PrepareVolume(io, drive)) return false;
+    if (drive.empty()) break;
+    if (!PrepareVolume(io, drive)) return Refused(io);
   }
 
   // With its volumes gone, the disk is claimed for the run: the claim fails while anything we
   // could not see or take (a mount elsewhere, swap, a RAID or LVM member) holds the disk, and
   // while it is held nothing can mount a partition of it.
   const Handle claim = io.Open(devicePath, OpenMode::Claim);
-  if (claim == kInvalidHandle) return false;
+  if (claim == kInvalidHandle) return Refused(io);
   KeptHandles().push_back(claim);
   return true;
 }
 
+std::string LockRefusalLine() { return CauseLine(LastRefusal()); }
+
 void ReleaseDiskVolumes(DeviceIo& io) {
   for (const Handle handle : KeptHandles()) io.Close(handle);
+  const bool released = !KeptHandles().empty();
   KeptHandles().clear();
+  if (!released) return;
+  if (const RefusalCause kept = io.TakeRefusalCause(); kept.kind == RefusalKind::PartitionsKept) {
+    AddFormatLogLine(CauseLine(kept));
+  }
 }
 
 const std::vector<Handle>& LockedVolumeHandles() { return KeptHandles(); }

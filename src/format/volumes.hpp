@@ -21,7 +21,11 @@ struct TVolumeDeviceNumber {
   uint32_t PartitionNumber = 0;
 };
 
-void ListLogicalDrives(DeviceIo& io, TDriveList& drives);
+// Fills the list with the volumes of disk `diskNumber`, from slot 0 upward: every drive root
+// the system reports is asked which disk it lies on (with --debug, one found-partition line for
+// each that answers), and only the chosen disk's take a slot, so that the volumes of other
+// disks never crowd them out.
+void ListLogicalDrives(DeviceIo& io, TDriveList& drives, int64_t diskNumber);
 
 void GetVolumeDeviceNumber(DeviceIo& io, const std::string& volume, TVolumeDeviceNumber& info);
 
@@ -29,7 +33,12 @@ void GetVolumeDeviceNumber(DeviceIo& io, const std::string& volume, TVolumeDevic
 // at `devicePath` could be claimed; false at the first failure. Handles kept either way.
 bool LockDiskVolumes(DeviceIo& io, int64_t diskNumber, const std::string& devicePath);
 
-// Closes every kept handle, in the order they were taken.
+// What stood in the way of the last failed LockDiskVolumes, as one format-log line; empty when
+// the backend could not tell or the lock did not fail.
+std::string LockRefusalLine();
+
+// Closes every kept handle, in the order they were taken. When the kernel then keeps the disk's
+// old partitions (something still holds one open), one line says so and what holds them.
 void ReleaseDiskVolumes(DeviceIo& io);
 
 // The handles LockDiskVolumes kept (the volumes in drive-list order, then the claim).

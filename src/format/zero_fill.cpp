@@ -107,8 +107,13 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
   view.PumpMessages();
 
   const int64_t sectorSize = device.SectorSize;
-  int64_t total = CapacityBytes(device);
-  if (quickWipe && total > kQuickWipeBytes) total = kQuickWipeBytes;
+  const int64_t capacity = CapacityBytes(device);
+  int64_t total = capacity;
+  int64_t tailOffset = -1;  // where the quick wipe's last MiB starts; -1: no separate tail
+  if (quickWipe && capacity >= kQuickWipeBytes + kQuickWipeTailBytes) {
+    total = kQuickWipeBytes;
+    tailOffset = capacity - kQuickWipeTailBytes;
+  }
 
   const int64_t startTime = clock.NowMs();
   int64_t position = 0;
@@ -122,6 +127,21 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
     int64_t elapsed = clock.NowMs() - startTime;
     if (elapsed < 0) elapsed = 0;
     if (elapsed > 0) view.SetSpeedText(SpeedText(position, elapsed));
+  };
+
+  // One seek and one write; a block that fails is logged and skipped, or ends the run when the
+  // device has gone. False when the run is aborted.
+  const auto writeBlock = [&](int64_t offset, int64_t count) {
+    lastBlockOffset = offset;
+    if (io.SeekDevice(deviceHandle, offset) != offset) {
+      AddFormatLogLine(std::string(text::kSeekError) + GroupThousands(offset));
+      ++result.failedBlocks;
+      return true;
+    }
+    if (io.Write(deviceHandle, buffer.get(), count) == count) return true;
+    if (ReportFailedBlock(offset, io.LastError())) return false;
+    ++result.failedBlocks;
+    return true;
   };
 
   while (position < total && !StopRequested) {
@@ -149,26 +169,23 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
 
     view.PumpMessages();
 
-    lastBlockOffset = position;
-    if (io.SeekDevice(deviceHandle, position) != position) {
-      AddFormatLogLine(std::string(text::kSeekError) + GroupThousands(position));
-      ++result.failedBlocks;
-      position += blockSize;
-    } else if (io.Write(deviceHandle, buffer.get(), blockSize) == blockSize) {
-      position += blockSize;
-    } else {
-      const uint32_t code = io.LastError();
-      if (ReportFailedBlock(position, code)) {
-        aborted = true;
-        break;
-      }
-      ++result.failedBlocks;
-      position += blockSize;
+    if (!writeBlock(position, blockSize)) {
+      aborted = true;
+      break;
     }
+    position += blockSize;
     showSpeed();
   }
 
-  // Buffered writes are only done once they are on the device: the run reports nothing as
+  // The quick wipe's tail, silently: progress and log speak of the first 10,240,000 bytes. A
+  // run the user stopped writes nothing more.
+  if (!aborted && !StopRequested && tailOffset >= 0 && !writeBlock(tailOffset, kQuickWipeTailBytes)) {
+    aborted = true;
+    position = tailOffset;
+  }
+
+  // Only a flush makes the zeros durable: buffered writes leave the page cache and the device
+  // empties its volatile write cache, direct writes included. The run reports nothing as
   // erased before that, and a flush that fails is a failed block, never a silent success.
   if (!aborted) {
     if (!io.Flush(deviceHandle)) {

@@ -11,6 +11,9 @@
 namespace fw {
 
 inline constexpr int64_t kQuickWipeBytes = 10'240'000;
+// A quick wipe also zeroes the disk's last MiB: the backup GPT, and the RAID and ZFS labels kept
+// at the end, would otherwise bring the partitions back.
+inline constexpr int64_t kQuickWipeTailBytes = 1'048'576;
 inline constexpr int64_t kZeroBufferBytes = 33'554'432;
 
 // Set by the Stop button, read before every pass, cleared by a run that it cancelled.

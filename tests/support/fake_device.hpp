@@ -64,6 +64,8 @@ class FakeDevice : public DeviceIo {
   std::vector<WriteRecord> writes;
   std::vector<int> drivePathQueries;
   int flushes = 0;
+  std::vector<size_t> flushedAfterWrites;  // writes.size() at every flush: where it came
+  RefusalCause refusal;  // handed out once by TakeRefusalCause
 
   Target& At(const std::string& path) { return targets[path]; }
   void Answer(const std::string& path, uint32_t code, Reply reply) {
@@ -162,6 +164,7 @@ class FakeDevice : public DeviceIo {
 
   bool Flush(Handle handle) override {
     ++flushes;
+    flushedAfterWrites.push_back(writes.size());
     if (m_open.count(handle) == 0) return Fail(win::ERROR_INVALID_HANDLE) != kInvalidHandle;
     if (flushError != 0) return Fail(flushError) != kInvalidHandle;
     return true;
@@ -173,6 +176,7 @@ class FakeDevice : public DeviceIo {
   }
 
   uint32_t LastError() const override { return m_lastError; }
+  RefusalCause TakeRefusalCause() override { return std::exchange(refusal, RefusalCause{}); }
   std::string ErrorText(uint32_t code) const override { return "error " + std::to_string(code); }
 
  private:

@@ -92,16 +92,59 @@ TEST_F(FormatOnLoop, AFullRunLeavesEveryByteZero) {
   EXPECT_TRUE(AllBytes(bytes, 0, bytes.size(), 0));
 }
 
-TEST_F(FormatOnLoop, AQuickWipeLeavesEverythingFrom10240000Untouched) {
+// The backup GPT at the end of the disk goes too: no tool finds a partition table afterwards,
+// and what lies between the two wiped stretches is untouched.
+TEST_F(FormatOnLoop, AQuickWipeOfAGptDiskLeavesNoPartitionTable) {
   LoopDevice loop;
   ASSERT_TRUE(loop.Ok()) << loop.Error();
   FillImage(loop, kPattern);
+  const auto probe = [&] {
+    return test::RunCommand("wipefs -n " + loop.Image() + "; blkid -p -o export " + loop.Image());
+  };
+  ASSERT_EQ(test::RunCommand("echo 'label: gpt' | sfdisk -q " + loop.Image()).status, 0);
+  ASSERT_NE(probe().output.find("gpt"), std::string::npos);
+
   const CliRun run = Format("--quick --yes " + loop.Path());
   EXPECT_EQ(run.status, 0) << run.out;
+  const test::CommandResult after = probe();
+  EXPECT_EQ(after.output.find("gpt"), std::string::npos) << after.output;
+  EXPECT_EQ(after.output.find("PTTYPE"), std::string::npos) << after.output;
   const std::vector<uint8_t> bytes = ReadImage(loop);
   ASSERT_EQ(bytes.size(), static_cast<size_t>(LoopDevice::Options{}.size));
+  const size_t tail = bytes.size() - (1 << 20);
   EXPECT_TRUE(AllBytes(bytes, 0, 10'240'000, 0));
-  EXPECT_TRUE(AllBytes(bytes, 10'240'000, bytes.size(), kPattern));
+  EXPECT_TRUE(AllBytes(bytes, 10'240'000, tail, kPattern));
+  EXPECT_TRUE(AllBytes(bytes, tail, bytes.size(), 0));
+}
+
+// The zeros are durable before the run says so: the working handle, opened for direct I/O, is
+// fsynced after its last write (which empties the device's write cache).
+TEST_F(FormatOnLoop, AFullRunFsyncsTheDiskAfterItsLastWrite) {
+  if (test::RunCommand("strace -V").status != 0) GTEST_SKIP() << "strace is not installed";
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  const std::string trace = loop.Image() + ".trace";
+  const test::CommandResult run =
+      test::RunCommand("strace -qq -o " + trace + " -e trace=openat,write,fsync env -u " +
+                       "FERROWIPE_DISKS '" CLI_PATH "' format --yes " + loop.Path() + " </dev/null");
+  std::ifstream in(trace);
+  std::string line;
+  std::string fd;  // the working handle: the disk opened for writing with O_DIRECT
+  std::vector<std::string> calls;
+  while (std::getline(in, line)) {
+    if (line.find("\"" + loop.Path() + "\"") != std::string::npos &&
+        line.find("O_DIRECT") != std::string::npos) {
+      fd = line.substr(line.rfind("= ") + 2);
+    } else if (!fd.empty() && (line.starts_with("write(" + fd + ",") ||
+                               line.starts_with("fsync(" + fd + ")"))) {
+      calls.push_back(line.substr(0, line.find('(')) + (line.ends_with("= 0") ? " ok" : ""));
+    }
+  }
+  std::remove(trace.c_str());
+  ASSERT_FALSE(fd.empty()) << run.output;
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(calls.back(), "fsync ok");
+  EXPECT_EQ(calls[calls.size() - 2], "write");
 }
 
 // A mounted file system on the disk itself, or on a partition of it: it is unmounted first.

@@ -62,18 +62,26 @@ class Volumes : public ::testing::Test {
   FormatLogCapture log;
 };
 
-TEST_F(Volumes, ListHoldsTheSystemsDrivesFromSlotZeroAndAtMost128) {
+TEST_F(Volumes, ListHoldsOnlyTheChosenDisksDrivesFromSlotZero) {
   TDriveList drives;
   drives[5] = "stale";
-  ListLogicalDrives(io, drives);
+  ListLogicalDrives(io, drives, 1);
   EXPECT_EQ(drives[0], "/media/a");
-  EXPECT_EQ(drives[3], "/media/d");
-  EXPECT_EQ(drives[4], "");
+  EXPECT_EQ(drives[1], "/media/b");
+  EXPECT_EQ(drives[2], "");
   EXPECT_EQ(drives[5], "");
 
-  io.logicalDrives.clear();
-  for (int i = 0; i < 200; ++i) io.logicalDrives.push_back("/m/" + std::to_string(i));
-  ListLogicalDrives(io, drives);
+  // Another disk's 200 volumes, listed first, never crowd out the chosen disk's.
+  std::vector<std::string> many;
+  for (int i = 0; i < 200; ++i) {
+    many.push_back("/m/" + std::to_string(i));
+    Volume(many.back(), 7, 0, 1);
+  }
+  io.logicalDrives.insert(io.logicalDrives.begin(), many.begin(), many.end());
+  ListLogicalDrives(io, drives, 1);
+  EXPECT_EQ(drives[0], "/media/a");
+  EXPECT_EQ(drives[1], "/media/b");
+  ListLogicalDrives(io, drives, 0);
   EXPECT_EQ(drives[127], "/m/127");
 }
 
@@ -139,17 +147,19 @@ TEST_F(Volumes, DebugModeLogsEveryStepInOrder) {
     return "找到分割區           " + drive + "      DeviceType: 7   DeviceNumber: " +
            std::to_string(disk) + "   分割區:       " + std::to_string(part);
   };
+  // Every volume is asked first; only then is the chosen disk's volume touched.
   EXPECT_EQ(log.messages(),
-            (std::vector<std::string>{searching, done,
+            (std::vector<std::string>{searching,
                                       getting, done, found("/media/a", 1, 1),
                                       getting, done, found("/media/c", 0, 1),
+                                      getting, done, found("/media/b", 1, 2),
+                                      getting, done,
+                                      done,
                                       "鎖住 \\\\.\\     /media/c",
                                       "得控制代碼!     ",
                                       "正在鎖住磁碟區...       ", done,
                                       "正在卸載磁碟區...           ", done,
-                                      "正在延伸 I/O...     ", done,
-                                      getting, done, found("/media/b", 1, 2),
-                                      getting, done}));
+                                      "正在延伸 I/O...     ", done}));
 }
 
 struct LockFailure {
@@ -197,6 +207,54 @@ TEST_F(Volumes, AFailedClaimFailsTheLockAndKeepsTheVolumesUntilRelease) {
   EXPECT_TRUE(log.lines().empty());
   ReleaseDiskVolumes(io);
   EXPECT_EQ(io.OpenCount(), 0u);
+}
+
+// The backend's cause for a refusal becomes one line for after the lock-failure line; what it
+// mounted again is said at once; a cause is never carried into the next attempt.
+TEST_F(Volumes, ARefusalCauseBecomesOneLineAndRemountsAreSaidAtOnce) {
+  io.Refuse("/media/b", ioctl::FSCTL_LOCK_VOLUME, win::ERROR_SHARING_VIOLATION);
+  io.targets["/media/b"].replies[ioctl::FSCTL_LOCK_VOLUME].pop_front();
+  io.refusal = RefusalCause{RefusalKind::Busy, "/media/b", 4321, "bash", {"/media/a"}};
+  EXPECT_FALSE(LockDiskVolumes(io, 1, kDisk));
+  EXPECT_EQ(log.messages(),
+            std::vector<std::string>{"已將本次卸載的磁碟區重新掛載: /media/a"});
+  EXPECT_EQ(LockRefusalLine(),
+            "磁碟區正在使用中，無法卸載: /media/b   使用中的處理程序: 4321 (bash)");
+  ReleaseDiskVolumes(io);
+  EXPECT_TRUE(LockDiskVolumes(io, 0, kDisk));
+  EXPECT_EQ(LockRefusalLine(), "");
+}
+
+struct CauseCase {
+  RefusalKind kind;
+  std::string line;
+};
+
+class CauseLines : public Volumes, public ::testing::WithParamInterface<CauseCase> {};
+
+TEST_P(CauseLines, NameWhatStoodInTheWay) {
+  io.At(kDisk).openErrorIn[OpenMode::Claim] = win::ERROR_SHARING_VIOLATION;
+  io.refusal = RefusalCause{GetParam().kind, "X", 0, "", {}};
+  EXPECT_FALSE(LockDiskVolumes(io, 5, kDisk));
+  EXPECT_EQ(LockRefusalLine(), GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, CauseLines,
+    ::testing::Values(CauseCase{RefusalKind::None, ""},
+                      CauseCase{RefusalKind::RunningSystem, "此裝置上有執行中的系統，不能格式化: X"},
+                      CauseCase{RefusalKind::Swap, "此裝置上有使用中的置換空間: X"},
+                      CauseCase{RefusalKind::Holder, "此裝置正由其他裝置使用中: X"},
+                      CauseCase{RefusalKind::ForeignMount, "磁碟區上另有其他檔案系統掛載: X"},
+                      CauseCase{RefusalKind::ClaimedElsewhere, "此裝置正由其他程式獨佔使用: X"}));
+
+TEST_F(Volumes, AReleaseThatLeavesThePartitionsStaleSaysSoInOneLine) {
+  ASSERT_TRUE(LockDiskVolumes(io, 1, kDisk));
+  io.refusal = RefusalCause{RefusalKind::PartitionsKept, "/dev/sdb1", 99, "sleep", {}};
+  ReleaseDiskVolumes(io);
+  EXPECT_EQ(log.messages(), std::vector<std::string>{
+                                "無法重新讀取分割表，系統仍在使用舊的分割區: /dev/sdb1   "
+                                "使用中的處理程序: 99 (sleep)"});
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ TEST_F(ZeroFill, BlocksGrowFrom64KiBEveryTenFastPassesUpTo32MiBAndTheLastIsCut) 
   EXPECT_EQ(result.outcome, ZeroFillOutcome::Completed);
   EXPECT_EQ(result.position, lba * 512);
   EXPECT_EQ(result.failedBlocks, 0);
-  EXPECT_EQ(io.flushes, 1);
+  EXPECT_EQ(io.flushedAfterWrites, std::vector<size_t>{io.writes.size()});
 }
 
 struct GrowthCase {
@@ -120,19 +120,43 @@ INSTANTIATE_TEST_SUITE_P(
                    {64, 64, 64, 128, 128, 128, 256}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ZeroFill, QuickWipeWritesExactly10240000BytesAndCompletes) {
+TEST_F(ZeroFill, QuickWipeWritesExactly10240000BytesThenTheLastMiBAndCompletes) {
+  const int64_t capacity = int64_t{1'000'000'000} * 512;
   const ZeroFillResult result = Run(1'000'000'000, 512, true);
-  EXPECT_EQ(BytesWritten(), 10'240'000);
-  EXPECT_EQ(io.writes.back().offset + io.writes.back().count, 10'240'000);
-  ASSERT_GE(io.writes.size(), 2u);
-  EXPECT_LT(io.writes.back().count, io.writes[io.writes.size() - 2].count);
+  EXPECT_EQ(BytesWritten(), 10'240'000 + MiB);
+  ASSERT_GE(io.writes.size(), 3u);
+  const auto& head = io.writes[io.writes.size() - 2];
+  EXPECT_EQ(head.offset + head.count, 10'240'000);
+  EXPECT_LT(head.count, io.writes[io.writes.size() - 3].count);
+  EXPECT_EQ(io.writes.back().offset, capacity - MiB);
+  EXPECT_EQ(io.writes.back().count, MiB);
   EXPECT_EQ(result.outcome, ZeroFillOutcome::Completed);
+  EXPECT_EQ(result.position, 10'240'000);  // the tail is not shown: the log speaks of the head
+  EXPECT_EQ(view.percentTexts.back(), "100% 完成      ");
   EXPECT_EQ(log.messages().back(), "低階格式化完成。                     ");
+  // The flush comes after the last write, the tail's.
+  EXPECT_EQ(io.flushedAfterWrites, std::vector<size_t>{io.writes.size()});
 }
 
-TEST_F(ZeroFill, QuickWipeOnASmallDeviceErasesAllOfIt) {
-  Run(10'000, 512, true);
-  EXPECT_EQ(BytesWritten(), 5'120'000);
+// Below 10,240,000 bytes and the last MiB together, the whole device is written, once.
+class QuickWipeOfASmallDevice : public ZeroFill, public ::testing::WithParamInterface<int64_t> {};
+
+TEST_P(QuickWipeOfASmallDevice, ErasesAllOfItOnce) {
+  Run(GetParam(), 512, true);
+  EXPECT_EQ(BytesWritten(), GetParam() * 512);
+  EXPECT_EQ(io.writes.back().offset + io.writes.back().count, GetParam() * 512);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, QuickWipeOfASmallDevice,
+                         ::testing::Values(10'000, 20'000, 22'047));
+
+TEST_F(ZeroFill, ACancelledQuickWipeWritesNoTail) {
+  view.onPump = [](int pump) {
+    if (pump == 3) StopRequested = true;
+  };
+  Run(1'000'000'000, 512, true);
+  EXPECT_EQ(io.writes.size(), 2u);
+  EXPECT_EQ(io.flushedAfterWrites, std::vector<size_t>{2});
 }
 
 TEST_F(ZeroFill, PercentCountsTheBlockAboutToBeWrittenRoundsTiesToEvenAndStopsAt100) {

@@ -45,7 +45,6 @@ struct OpenDevice {
   OpenMode mode = OpenMode::Identification;
   std::string node;        // the block-device node opened
   Devno devno;
-  bool buffered = false;   // a working open that the device refused O_DIRECT for
   std::string mountPoint;  // volume handles: the mount point the volume was opened by
 };
 
@@ -96,7 +95,6 @@ class LinuxDeviceIo final : public DeviceIo {
             [&] { return ::open(path.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC); });
         if (fd < 0 && errno == EINVAL) {
           fd = RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDWR | O_CLOEXEC); });
-          device.buffered = true;
         }
         break;
       case OpenMode::VolumeLock:
@@ -212,8 +210,9 @@ class LinuxDeviceIo final : public DeviceIo {
   bool Flush(Handle handle) override {
     auto it = m_handles.find(handle);
     if (it == m_handles.end()) return Fail(win::ERROR_INVALID_HANDLE, EBADF);
-    if (!it->second.buffered) return true;
-    if (RetryOnInterrupt([&] { return ::fdatasync(it->second.fd); }) != 0) {
+    // Direct writes skip the page cache but not the drive's volatile write cache: fsync on a
+    // block device writes back what is cached and then has the device flush its cache.
+    if (RetryOnInterrupt([&] { return ::fsync(it->second.fd); }) != 0) {
       const int error = errno;
       if (error == EIO && DeviceGone(it->second)) return Fail(win::ERROR_DEV_NOT_EXIST, ENODEV);
       return FailErrno(error, ErrnoSite::Write);
