@@ -89,14 +89,18 @@ std::string CauseLine(const RefusalCause& cause) {
 
 // The lock failed: what the backend put back is said at once, and why it failed is kept for
 // the line after the lock-failure line.
+void LogRemounted(const RefusalCause& cause) {
+  if (cause.remounted.empty()) return;
+  std::string line(text::kRemounted);
+  for (size_t i = 0; i < cause.remounted.size(); ++i) {
+    line += (i == 0 ? "" : ", ") + cause.remounted[i];
+  }
+  AddFormatLogLine(line);
+}
+
 bool Refused(DeviceIo& io) {
   LastRefusal() = io.TakeRefusalCause();
-  const std::vector<std::string>& remounted = LastRefusal().remounted;
-  if (!remounted.empty()) {
-    std::string line(text::kRemounted);
-    for (size_t i = 0; i < remounted.size(); ++i) line += (i == 0 ? "" : ", ") + remounted[i];
-    AddFormatLogLine(line);
-  }
+  LogRemounted(LastRefusal());
   return false;
 }
 
@@ -170,9 +174,11 @@ void ReleaseDiskVolumes(DeviceIo& io) {
   const bool released = !KeptHandles().empty();
   KeptHandles().clear();
   if (!released) return;
-  if (const RefusalCause kept = io.TakeRefusalCause(); kept.kind == RefusalKind::PartitionsKept) {
-    AddFormatLogLine(CauseLine(kept));
-  }
+  // A backend may still have to put back what a refused attempt took, or may find that the
+  // kernel kept the disk's old partitions.
+  const RefusalCause afterwards = io.TakeRefusalCause();
+  LogRemounted(afterwards);
+  if (afterwards.kind == RefusalKind::PartitionsKept) AddFormatLogLine(CauseLine(afterwards));
 }
 
 const std::vector<Handle>& LockedVolumeHandles() { return KeptHandles(); }

@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "device/backends.hpp"
 #include "device/control_codes.hpp"
@@ -30,6 +31,7 @@
 #include "device/linux/mountinfo.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/sys_tree.hpp"
+#include "device/linux/volume_plan.hpp"
 #include "device/win_layouts.hpp"
 
 namespace fw {
@@ -106,6 +108,13 @@ class LinuxDeviceIo final : public DeviceIo {
           if (mount.mountPoint != path) continue;
           if (std::optional<Devno> d = BlockDevnoOfMount(mount)) devno = d;
         }
+        // A volume of the disk being taken may be gone already: the whole disk's mounts come
+        // off together, at the first volume's lock.
+        if (!devno && m_plan) {
+          for (const MountNode& mount : m_plan->mounts) {
+            if (mount.target == path && MountOnDisk(mount, m_plan->devices)) devno = mount.dev;
+          }
+        }
         const std::optional<BlockNode> node = devno ? NodeOfDevno(m_sys, *devno) : std::nullopt;
         if (!node) {
           Fail(win::ERROR_FILE_NOT_FOUND, ENOENT);
@@ -117,8 +126,7 @@ class LinuxDeviceIo final : public DeviceIo {
         break;
       }
       case OpenMode::Claim:
-        fd = RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC); });
-        break;
+        return Claim(path);
     }
     if (fd < 0) {
       FailErrno(errno, ErrnoSite::Open);
@@ -144,11 +152,7 @@ class LinuxDeviceIo final : public DeviceIo {
       return kInvalidHandle;
     }
     device.fd = fd;
-    const Handle handle = m_nextHandle++;
-    m_handles.emplace(handle, std::move(device));
-    m_lastError = win::ERROR_SUCCESS;
-    m_lastErrno = 0;
-    return handle;
+    return Keep(std::move(device));
   }
 
   bool DeviceControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
@@ -226,13 +230,27 @@ class LinuxDeviceIo final : public DeviceIo {
     if (it->second.mode == OpenMode::Claim) {
       // The partition table may have changed while the disk was claimed, and the re-read
       // only succeeds once no partition is open any more: now, through the claim itself.
-      ::ioctl(it->second.fd, BLKRRPART);
+      // Refused while something holds a partition, the kernel keeps the old ones: say what.
+      if (::ioctl(it->second.fd, BLKRRPART) != 0 && errno == EBUSY) {
+        m_cause = WhatHoldsPartitions(m_sys, NodeOf(it->second).disk);
+      }
     }
     ::close(it->second.fd);
     m_handles.erase(it);
+    const bool attemptOver = std::none_of(m_handles.begin(), m_handles.end(), [](const auto& h) {
+      return h.second.mode == OpenMode::VolumeLock || h.second.mode == OpenMode::Claim;
+    });
+    if (attemptOver && m_plan) {
+      // An attempt that unmounted volumes and never claimed the disk was refused further on:
+      // what it unmounted comes back.
+      if (!m_plan->claimed && !m_plan->unmounted.empty()) m_cause.remounted = RestorePlan(*m_plan);
+      m_plan.reset();
+    }
   }
 
   uint32_t LastError() const override { return m_lastError; }
+
+  RefusalCause TakeRefusalCause() override { return std::exchange(m_cause, RefusalCause{}); }
 
   std::string ErrorText(uint32_t code) const override {
     const int error =
@@ -242,6 +260,70 @@ class LinuxDeviceIo final : public DeviceIo {
   }
 
  private:
+  Handle Keep(OpenDevice device) {
+    const Handle handle = m_nextHandle++;
+    m_handles.emplace(handle, std::move(device));
+    m_lastError = win::ERROR_SUCCESS;
+    m_lastErrno = 0;
+    return handle;
+  }
+
+  // The whole disk for the run, once its volumes are down; O_EXCL fails while anything else
+  // claims the disk or a partition (a mount in another namespace, a RAID or LVM member), and
+  // then what this attempt unmounted is mounted again.
+  Handle Claim(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
+      Fail(win::ERROR_FILE_NOT_FOUND, ENOENT);
+      return kInvalidHandle;
+    }
+    const std::optional<BlockNode> node =
+        NodeOfDevno(m_sys, Devno{major(st.st_rdev), minor(st.st_rdev)});
+    // Volumes are taken by their locks; a disk that still has a mount here is not claimed.
+    if (!node || !TakeDisk(node->disk, false)) {
+      Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
+      return kInvalidHandle;
+    }
+    const int fd = RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC); });
+    if (fd < 0) {
+      const int error = errno;
+      m_cause.kind = RefusalKind::ClaimedElsewhere;
+      m_cause.subject = path;
+      if (const auto user = FindProcessUsing({}, m_plan->devices.devnos)) {
+        m_cause.pid = user->pid;
+        m_cause.command = user->command;
+      }
+      m_cause.remounted = RestorePlan(*m_plan);
+      FailErrno(error, ErrnoSite::Open);
+      return kInvalidHandle;
+    }
+    m_plan->claimed = true;
+    OpenDevice device;
+    device.mode = OpenMode::Claim;
+    device.node = path;
+    device.devno = Devno{major(st.st_rdev), minor(st.st_rdev)};
+    device.fd = fd;
+    return Keep(std::move(device));
+  }
+
+  // Plans the disk's release and carries it out, once per attempt: false (with the cause
+  // kept) when something stands in the way, and then nothing was changed.
+  bool TakeDisk(const std::string& disk, bool unmount) {
+    if (m_plan && m_plan->devices.disk == disk) return true;
+    DiskPlan plan;
+    RefusalCause cause = PlanDisk(m_sys, disk, plan);
+    if (cause.kind == RefusalKind::None && !unmount && !plan.mounts.empty()) {
+      cause.kind = RefusalKind::Busy;
+      cause.subject = plan.mounts.back().target;
+    }
+    if (cause.kind == RefusalKind::None && ExecutePlan(plan, cause)) {
+      m_plan = std::move(plan);
+      return true;
+    }
+    m_cause = std::move(cause);
+    return false;
+  }
+
   bool Fail(uint32_t code, int textErrno) {
     m_lastError = code;
     m_lastErrno = textErrno;
@@ -528,19 +610,12 @@ class LinuxDeviceIo final : public DeviceIo {
     return true;
   }
 
-  // Every mount of the volume's device goes (bind mounts included), latest first so that
-  // mounts stacked on one another come off in order. Never lazy, never forced: a busy file
-  // system stays mounted and the lock fails.
+  // The first lock of a disk takes all of it: every mount of the disk and its partitions comes
+  // off, deepest first, or, when anything stands in the way, none. Later locks of the same
+  // disk find their volume down already.
   bool LockVolume(const OpenDevice& device) {
     if (device.mountPoint.empty()) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
-    const std::vector<std::string> points = MountPointsOf(device.devno);
-    for (auto it = points.rbegin(); it != points.rend(); ++it) {
-      if (::umount2(it->c_str(), 0) != 0) {
-        // EINVAL: no longer a mount point, which is what we wanted.
-        if (errno == EINVAL) continue;
-        return FailErrno(errno, ErrnoSite::Other);
-      }
-    }
+    if (!TakeDisk(NodeOf(device).disk, true)) return Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
     return true;
   }
 
@@ -551,6 +626,8 @@ class LinuxDeviceIo final : public DeviceIo {
   std::map<uint64_t, bool> m_ataCapable;
   uint32_t m_lastError = win::ERROR_SUCCESS;
   int m_lastErrno = 0;
+  std::optional<DiskPlan> m_plan;  // the disk this attempt is taking
+  RefusalCause m_cause;
 };
 
 }  // namespace

@@ -1,0 +1,83 @@
+#include "device/linux/mount_table.hpp"
+
+#include <libmount/libmount.h>
+#include <sys/sysmacros.h>
+
+#include <memory>
+
+namespace fw::linuxio {
+namespace {
+
+struct TableFree {
+  void operator()(libmnt_table* table) const { mnt_unref_table(table); }
+};
+struct IterFree {
+  void operator()(libmnt_iter* iter) const { mnt_free_iter(iter); }
+};
+struct ContextFree {
+  void operator()(libmnt_context* context) const { mnt_free_context(context); }
+};
+using Table = std::unique_ptr<libmnt_table, TableFree>;
+
+std::string Text(const char* text) { return text != nullptr ? text : ""; }
+
+template <class Fn>
+void ForEachFs(libmnt_table* table, Fn fn) {
+  const std::unique_ptr<libmnt_iter, IterFree> iter(mnt_new_iter(MNT_ITER_FORWARD));
+  if (table == nullptr || !iter) return;
+  libmnt_fs* fs = nullptr;
+  while (mnt_table_next_fs(table, iter.get(), &fs) == 0) fn(fs);
+}
+
+}  // namespace
+
+std::vector<MountNode> ReadMountTable() {
+  std::vector<MountNode> nodes;
+  const Table table(mnt_new_table_from_file("/proc/self/mountinfo"));
+  ForEachFs(table.get(), [&](libmnt_fs* fs) {
+    MountNode node;
+    node.id = mnt_fs_get_id(fs);
+    node.parent = mnt_fs_get_parent_id(fs);
+    const dev_t dev = mnt_fs_get_devno(fs);
+    node.dev = Devno{major(dev), minor(dev)};
+    node.root = Text(mnt_fs_get_root(fs));
+    node.target = Text(mnt_fs_get_target(fs));
+    node.fsType = Text(mnt_fs_get_fstype(fs));
+    node.source = Text(mnt_fs_get_source(fs));
+    node.options = Text(mnt_fs_get_options(fs));
+    nodes.push_back(std::move(node));
+  });
+  return nodes;
+}
+
+std::vector<std::string> ActiveSwaps() {
+  std::vector<std::string> paths;
+  const Table table(mnt_new_table());
+  if (!table || mnt_table_parse_swaps(table.get(), nullptr) != 0) return paths;
+  ForEachFs(table.get(), [&](libmnt_fs* fs) { paths.push_back(Text(mnt_fs_get_source(fs))); });
+  return paths;
+}
+
+bool MountAgain(const MountNode& mount, const std::optional<std::string>& folder) {
+  const std::unique_ptr<libmnt_context, ContextFree> context(mnt_new_context());
+  if (!context) return false;
+  libmnt_context* c = context.get();
+  // What was mounted is known exactly; nothing may be looked up or rewritten on the way.
+  mnt_context_set_optsmode(c, MNT_OMODE_NOTAB);
+  mnt_context_disable_mtab(c, 1);
+  mnt_context_disable_helpers(c, 1);
+  mnt_context_disable_canonicalize(c, 1);
+  mnt_context_set_target(c, mount.target.c_str());
+  if (folder) {
+    const bool readOnly = mount.options == "ro" || mount.options.starts_with("ro,");
+    mnt_context_set_source(c, folder->c_str());
+    mnt_context_set_options(c, readOnly ? "bind,ro" : "bind");
+  } else {
+    mnt_context_set_source(c, mount.source.c_str());
+    mnt_context_set_fstype(c, mount.fsType.c_str());
+    mnt_context_set_options(c, mount.options.c_str());
+  }
+  return mnt_context_mount(c) == 0 && mnt_context_get_status(c) == 1;
+}
+
+}  // namespace fw::linuxio

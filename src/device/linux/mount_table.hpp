@@ -1,0 +1,34 @@
+#pragma once
+// The running system's mount tree and swap areas as libmount reads them (escapes, optional
+// fields and the tree's IDs taken care of), and mounting a file system again as it was.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/linux/block_devices.hpp"
+
+namespace fw::linuxio {
+
+struct MountNode {
+  int id = 0;
+  int parent = 0;   // the mount this one is attached to (stacked on, or inside)
+  Devno dev;        // st_dev of the mounted file system
+  std::string root;    // the folder of the file system that is mounted ("/" for all of it)
+  std::string target;  // the mount point
+  std::string fsType;
+  std::string source;
+  std::string options;  // mount and file-system options together, as mount(8) takes them
+};
+
+// /proc/self/mountinfo in file order (parents before the mounts on them); empty when unreadable.
+std::vector<MountNode> ReadMountTable();
+
+// The paths of the active swap areas (/proc/swaps).
+std::vector<std::string> ActiveSwaps();
+
+// Mounts `mount` again at its mount point: the whole file system from its source, or, for a
+// mount of one of its folders, bound from `folder` (that folder where the file system is
+// mounted now). Never through fstab or a mount helper.
+bool MountAgain(const MountNode& mount, const std::optional<std::string>& folder);
+
+}  // namespace fw::linuxio

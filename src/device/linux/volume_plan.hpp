@@ -1,0 +1,71 @@
+#pragma once
+// Taking a disk from the running system without side effects: first the whole picture (its
+// mounts and what is stacked on them, swap, holders, the running system, busy volumes), then,
+// only when nothing stands in the way, the unmounts, deepest first, each confirmed right
+// before it is made; a failure mounts again what this attempt unmounted.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/device_io.hpp"
+#include "device/linux/block_devices.hpp"
+#include "device/linux/mount_table.hpp"
+#include "device/linux/sys_tree.hpp"
+
+namespace fw::linuxio {
+
+struct ProcessUse {
+  int64_t pid = 0;
+  std::string command;
+};
+
+// The first other process whose working folder, root, open files or mapped files lie on one
+// of `fileSystems` (st_dev), or that has one of the block devices `nodes` open, as fuser
+// finds them in /proc.
+std::optional<ProcessUse> FindProcessUsing(const std::vector<Devno>& fileSystems,
+                                           const std::vector<Devno>& nodes);
+
+enum class MountUse { Idle, Busy, Unknown };
+
+// Whether the top mount at `mountPoint` is in use, without unmounting it: umount2 with
+// MNT_EXPIRE answers EBUSY for a mount with anything on or in it (open files, working
+// folders, mounts inside) and EAGAIN for an idle one, which it only marks as expired; the
+// access before and after clears any such mark, so that no second probe can ever unmount it.
+MountUse ProbeMount(const std::string& mountPoint);
+
+// The chosen disk and its partitions.
+struct DiskDevices {
+  std::string disk;
+  std::vector<Devno> devnos;        // the disk first
+  std::vector<std::string> names;   // in the same order
+};
+
+DiskDevices ReadDiskDevices(const SysTree& sys, const std::string& disk);
+
+// Whether a mount lies on one of `devices`: its st_dev, or for file systems with an anonymous
+// st_dev (btrfs) the node its source names, as lsblk matches them.
+bool MountOnDisk(const MountNode& mount, const DiskDevices& devices);
+
+struct DiskPlan {
+  DiskDevices devices;
+  std::vector<MountNode> mounts;     // the disk's mounts, deepest first
+  std::vector<MountNode> unmounted;  // what ExecutePlan took off, in that order
+  bool claimed = false;              // the disk was claimed afterwards: the attempt went ahead
+};
+
+// Gathers the picture of `disk` into `plan`; the cause that forbids touching it, or kind None.
+RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& plan);
+
+// Unmounts the planned mounts, deepest first, never lazily, never by force. On a failure
+// (something changed since the plan) it mounts again what it unmounted, fills `cause` (the
+// mount points mounted again among it) and answers false.
+bool ExecutePlan(DiskPlan& plan, RefusalCause& cause);
+
+// Mounts again, shallowest first, what the plan unmounted; the mount points that came back.
+std::vector<std::string> RestorePlan(DiskPlan& plan);
+
+// What keeps the kernel from reading the disk's partition table again: a mount, swap, a
+// holder or a process with a partition open.
+RefusalCause WhatHoldsPartitions(const SysTree& sys, const std::string& disk);
+
+}  // namespace fw::linuxio
