@@ -126,6 +126,18 @@ class LoopDevice {
   // A bind mount of `folder` on a new folder; the new folder, or empty.
   std::string BindMount(const std::string& folder) { return MountAt(folder, "", "--bind"); }
 
+  // `mount ARGUMENTS FOLDER` on a folder that exists (inside or on top of another mount),
+  // undone with the rest; false on failure.
+  bool MountOn(const std::string& arguments, const std::string& folder) {
+    const CommandResult r = RunCommand("mount " + arguments + " " + folder);
+    if (r.status != 0) {
+      m_error = "mount failed: " + FirstLine(r.output);
+      return false;
+    }
+    m_mounts.push_back(folder);
+    return true;
+  }
+
  private:
   std::string MountAt(const std::string& source, const std::string& type, const std::string& how) {
     char dir[] = "/tmp/ferrowipe-mnt-XXXXXX";

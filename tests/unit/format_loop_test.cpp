@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,30 @@ bool IsMounted(const std::string& folder) {
     if (line.find(" " + folder + " ") != std::string::npos) return true;
   }
   return false;
+}
+
+// Refused: exit 3, nothing formatted, and the line right after the lock-failure line names
+// the cause.
+void ExpectCauseAfterLockFailure(const CliRun& run, const std::string& cause) {
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_FALSE(run.Logged(kFormatting)) << run.out;
+  const size_t at = run.out.find(kLockFailed);
+  ASSERT_NE(at, std::string::npos) << run.out;
+  const size_t next = run.out.find('\n', at) + 1;
+  EXPECT_NE(run.out.substr(next, run.out.find('\n', next) - next).find(cause), std::string::npos)
+      << run.out;
+}
+
+// The file systems mounted at `folder`, bottom first.
+std::vector<std::string> MountsAt(const std::string& folder) {
+  std::vector<std::string> types;
+  const std::string table = test::RunCommand("findmnt -n -l -o TARGET,FSTYPE").output;
+  std::istringstream lines(table);
+  std::string target, type;
+  while (lines >> target >> type) {
+    if (target == folder) types.push_back(type);
+  }
+  return types;
 }
 
 class FormatOnLoop : public ::testing::Test {
@@ -219,6 +244,149 @@ TEST_F(FormatOnLoop, ADiskClaimedElsewhereIsNeverWritten) {
   EXPECT_TRUE(run.Logged(kLockFailed));
   EXPECT_TRUE(AllBytes(ReadImage(loop), 0, static_cast<size_t>(LoopDevice::Options{}.size),
                        kPattern));
+}
+
+// Two partitions of 20 MiB with stretches of the pattern around them that no file system covers:
+// a refused run must leave those as they were, byte for byte.
+class RefusedOnLoop : public FormatOnLoop {
+ protected:
+  static constexpr int64_t kP1Start = 2048, kP2Start = 45'056, kSectors = 40'960;
+
+  void SetUp() override {
+    FormatOnLoop::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_TRUE(loop.Ok()) << loop.Error();
+    FillImage(loop, kPattern);
+    p1 = loop.AddPartition(1, kP1Start, kSectors);
+    p2 = loop.AddPartition(2, kP2Start, kSectors);
+    ASSERT_FALSE(p1.empty() || p2.empty()) << loop.Error();
+  }
+  void TearDown() override {
+    if (holder > 0) {
+      ::kill(holder, SIGKILL);
+      ::waitpid(holder, nullptr, 0);
+    }
+    if (!swap.empty()) test::RunCommand("swapoff " + swap);
+  }
+  bool OutsideUntouched() const {
+    const std::vector<uint8_t> bytes = ReadImage(loop);
+    return bytes.size() == static_cast<size_t>(LoopDevice::Options{}.size) &&
+           AllBytes(bytes, 0, kP1Start * 512, kPattern) &&
+           AllBytes(bytes, (kP1Start + kSectors) * 512, kP2Start * 512, kPattern) &&
+           AllBytes(bytes, (kP2Start + kSectors) * 512, bytes.size(), kPattern);
+  }
+  // A process (sleep) started with its working folder in `folder`, or in a new mount namespace
+  // of its own (a copy of every mount) when `folder` is empty.
+  void HoldWith(const std::string& folder) {
+    holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+      if (folder.empty()) {
+        ::execlp("unshare", "unshare", "-m", "sleep", "60", nullptr);
+      } else if (::chdir(folder.c_str()) == 0) {
+        ::execlp("sleep", "sleep", "60", nullptr);
+      }
+      ::_exit(127);
+    }
+    ::usleep(200'000);  // until the child stands where it should
+  }
+  void ExpectRefused(const CliRun& run, const std::string& cause) {
+    ExpectCauseAfterLockFailure(run, cause);
+    EXPECT_TRUE(OutsideUntouched());
+  }
+
+  LoopDevice loop;
+  std::string p1, p2, swap;
+  pid_t holder = 0;
+};
+
+// Someone else's tmpfs on top of a volume: not ours to take away.
+TEST_F(RefusedOnLoop, AForeignMountStackedOnAVolume) {
+  const std::string folder = loop.MountExt4(p1);
+  ASSERT_FALSE(folder.empty()) << loop.Error();
+  ASSERT_TRUE(loop.MountOn("-t tmpfs stacked", folder)) << loop.Error();
+  std::ofstream(folder + "/f") << "data";
+  ExpectRefused(Format("--yes " + loop.Path()), "磁碟區上另有其他檔案系統掛載: " + folder + " (tmpfs)");
+  std::ifstream kept(folder + "/f");
+  std::string data;
+  kept >> data;
+  EXPECT_EQ(data, "data");
+  EXPECT_EQ(MountsAt(folder), (std::vector<std::string>{"ext4", "tmpfs"}));
+}
+
+// The idle first partition stays mounted when the second one is busy or is active swap.
+TEST_F(RefusedOnLoop, ABusyVolumeNamesTheMountPointAndTheProcess) {
+  const std::string idle = loop.MountExt4(p1);
+  const std::string busy = loop.MountExt4(p2);
+  ASSERT_FALSE(idle.empty() || busy.empty()) << loop.Error();
+  HoldWith(busy);
+  ExpectRefused(Format("--yes " + loop.Path()), "磁碟區正在使用中，無法卸載: " + busy +
+                                                    "   使用中的處理程序: " +
+                                                    std::to_string(holder) + " (sleep)");
+  EXPECT_TRUE(IsMounted(idle));
+  EXPECT_TRUE(IsMounted(busy));
+}
+
+TEST_F(RefusedOnLoop, ActiveSwapIsNamed) {
+  const std::string idle = loop.MountExt4(p1);
+  ASSERT_FALSE(idle.empty()) << loop.Error();
+  ASSERT_EQ(test::RunCommand("mkswap -q " + p2 + " && swapon " + p2).status, 0);
+  swap = p2;
+  ExpectRefused(Format("--yes " + loop.Path()), "此裝置上有使用中的置換空間: " + p2);
+  EXPECT_TRUE(IsMounted(idle));
+}
+
+// A race lost after the unmounts (here: the file system is still mounted in another mount
+// namespace, so the disk cannot be claimed): what was unmounted is mounted again, as it was.
+TEST_F(RefusedOnLoop, WhatAFailedAttemptUnmountedIsMountedAgain) {
+  const std::string folder = loop.MountExt4(p1);
+  ASSERT_FALSE(folder.empty()) << loop.Error();
+  std::ofstream(folder + "/f") << "data";
+  const std::string before = test::RunCommand("findmnt -n -o SOURCE,FSTYPE,OPTIONS " + folder).output;
+  HoldWith("");
+  const CliRun run = Format("--yes " + loop.Path());
+  ExpectRefused(run, "此裝置正由其他程式獨佔使用: " + loop.Path());
+  EXPECT_TRUE(run.Logged("已將本次卸載的磁碟區重新掛載: " + folder)) << run.out;
+  EXPECT_EQ(test::RunCommand("findmnt -n -o SOURCE,FSTYPE,OPTIONS " + folder).output, before);
+  EXPECT_TRUE(std::ifstream(folder + "/f").good());
+}
+
+// The disk's own volume mounted inside another: the inner one comes off first, the run goes on.
+TEST_F(RefusedOnLoop, NestedVolumesAreBothUnmountedAndTheRunCompletes) {
+  const std::string outer = loop.MountExt4(p1);
+  ASSERT_FALSE(outer.empty()) << loop.Error();
+  ASSERT_EQ(test::RunCommand("mkfs.ext4 -q -F " + p2 + " && mkdir " + outer + "/sub").status, 0);
+  ASSERT_TRUE(loop.MountOn(p2, outer + "/sub")) << loop.Error();
+  const CliRun run = Format("--yes " + loop.Path());
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(run.Logged(kCompleted)) << run.out;
+  EXPECT_FALSE(IsMounted(outer + "/sub"));
+  EXPECT_FALSE(IsMounted(outer));
+  EXPECT_TRUE(AllBytes(ReadImage(loop), 0, static_cast<size_t>(LoopDevice::Options{}.size), 0));
+}
+
+// A run started inside a chroot whose root is the chosen disk's file system: the disk carries
+// the running system (this process's root) and is refused; the root stays read-write.
+TEST_F(FormatOnLoop, TheDiskUnderTheRunsOwnRootIsRefused) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  const std::string root = loop.MountExt4(loop.Path());
+  ASSERT_FALSE(root.empty()) << loop.Error();
+  const std::string inside =
+      "set -e; cd " + root + "; mkdir usr etc proc sys dev; ln -s usr/lib lib; "
+      "ln -s usr/lib64 lib64; ln -s usr/bin bin; mount --bind /usr usr; mount --bind /etc etc; "
+      "mount -t proc proc proc; mount --rbind /sys sys; mount --rbind /dev dev; "
+      "cp '" CLI_PATH "' ferrowipe-cli; set +e; "
+      "chroot . /ferrowipe-cli format --yes " + loop.Path() + " </dev/null 2>/dev/null";
+  const test::CommandResult r =
+      test::RunCommand("env -u FERROWIPE_DISKS unshare -m sh -c \"" + inside + "\"");
+  ExpectCauseAfterLockFailure(CliRun{r.status, r.output}, "此裝置上有執行中的系統，不能格式化: /");
+  EXPECT_EQ(test::RunCommand("findmnt -n -o FS-OPTIONS " + root).output.substr(0, 2), "rw");
+  EXPECT_TRUE(std::ofstream(root + "/still-writable").good());
+  const std::vector<uint8_t> bytes = ReadImage(loop);
+  ASSERT_GT(bytes.size(), 1082u);
+  EXPECT_EQ(bytes[1080], 0x53);
+  EXPECT_EQ(bytes[1081], 0xEF);
 }
 
 // SIGINT is the Stop button: the run ends with its cancel line and exit status 4.
