@@ -1,0 +1,81 @@
+// The busy check that unmounts nothing, and the search for the process that holds a volume,
+// on loop devices the tests make themselves. Needs root and loop devices; skips visibly
+// otherwise.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "device/linux/volume_plan.hpp"
+#include "loop_device.hpp"
+
+namespace fw::linuxio {
+namespace {
+
+using test::LoopDevice;
+
+bool IsMountPoint(const std::string& folder) {
+  std::ifstream mountinfo("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(mountinfo, line)) {
+    if (line.find(" " + folder + " ") != std::string::npos) return true;
+  }
+  return false;
+}
+
+Devno DevOf(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return Devno{major(st.st_dev), minor(st.st_dev)};
+}
+
+TEST(MountProbe, AnswersIdleOrBusyAndNeverUnmounts) {
+  if (const std::string reason = LoopDevice::SkipReason(); !reason.empty()) GTEST_SKIP() << reason;
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  const std::string folder = loop.MountExt4(loop.Path());
+  ASSERT_FALSE(folder.empty()) << loop.Error();
+  const Devno dev = DevOf(folder);
+
+  // Probes in a row: two bare MNT_EXPIRE calls would unmount it; these never do.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(ProbeMount(folder), MountUse::Idle);
+    EXPECT_TRUE(IsMountPoint(folder));
+  }
+  EXPECT_FALSE(FindProcessUsing({dev}, {}).has_value());
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::chdir(folder.c_str()) == 0) ::execlp("sleep", "sleep", "30", nullptr);
+    ::_exit(127);
+  }
+  ::usleep(200'000);
+  EXPECT_EQ(ProbeMount(folder), MountUse::Busy);
+  const std::optional<ProcessUse> user = FindProcessUsing({dev}, {});
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ASSERT_TRUE(user.has_value());
+  EXPECT_EQ(user->pid, child);
+  EXPECT_EQ(user->command, "sleep");
+  EXPECT_TRUE(IsMountPoint(folder));
+
+  // A mount inside makes its parent busy as well; the inner one alone is idle.
+  const std::string inner = folder + "/inner";
+  ASSERT_EQ(::mkdir(inner.c_str(), 0700), 0);
+  ASSERT_TRUE(loop.MountOn("-t tmpfs inner", inner)) << loop.Error();
+  EXPECT_EQ(ProbeMount(folder), MountUse::Busy);
+  EXPECT_EQ(ProbeMount(inner), MountUse::Idle);
+  EXPECT_TRUE(IsMountPoint(folder));
+  EXPECT_TRUE(IsMountPoint(inner));
+  EXPECT_EQ(ProbeMount(folder + "/not-a-mount"), MountUse::Unknown);
+}
+
+}  // namespace
+}  // namespace fw::linuxio
