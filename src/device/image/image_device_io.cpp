@@ -165,6 +165,8 @@ class ImageDeviceIo final : public DeviceIo {
 
   uint32_t LastError() const override { return m_lastError; }
 
+  RefusalCause TakeRefusalCause() override { return std::exchange(m_cause, RefusalCause{}); }
+
   std::string ErrorText(uint32_t code) const override {
     const int error = linuxio::ErrnoForWindowsError(code);
     if (error < 0) return "Unknown error " + std::to_string(code);
@@ -401,7 +403,10 @@ class ImageDeviceIo final : public DeviceIo {
         // Locking takes data access; the query mode has none.
         if (open.mode != OpenMode::VolumeLock) return Fail(win::ERROR_ACCESS_DENIED);
         if (drive.fail.lock != 0) return Fail(drive.fail.lock);
-        if (drive.mounts[open.mount].busy) return Fail(win::ERROR_SHARING_VIOLATION);
+        if (drive.mounts[open.mount].busy) {
+          m_cause = RefusalCause{RefusalKind::Busy, drive.mounts[open.mount].mountPoint, 0, "", {}};
+          return Fail(win::ERROR_SHARING_VIOLATION);
+        }
         state.mounted[open.mount] = false;  // on Linux the lock is the unmount
         return Succeed();
       case ioctl::FSCTL_DISMOUNT_VOLUME:
@@ -460,6 +465,7 @@ class ImageDeviceIo final : public DeviceIo {
   std::map<Handle, OpenHandle> m_handles;
   Handle m_next = 1;
   uint32_t m_lastError = 0;
+  RefusalCause m_cause;
 };
 
 }  // namespace
