@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,16 @@ inline CommandResult RunCommand(const std::string& command) {
 }
 
 inline std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+// Whether something is mounted at `folder` in this mount namespace.
+inline bool IsMounted(const std::string& folder) {
+  std::ifstream mountinfo("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(mountinfo, line)) {
+    if (line.find(" " + folder + " ") != std::string::npos) return true;
+  }
+  return false;
+}
 
 class LoopDevice {
  public:

@@ -19,6 +19,7 @@
 namespace fw {
 namespace {
 
+using test::IsMounted;
 using test::LoopDevice;
 
 constexpr uint8_t kPattern = 0xAB;
@@ -63,14 +64,6 @@ bool AllBytes(const std::vector<uint8_t>& bytes, size_t from, size_t to, uint8_t
   return true;
 }
 
-bool IsMounted(const std::string& folder) {
-  std::ifstream mountinfo("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(mountinfo, line)) {
-    if (line.find(" " + folder + " ") != std::string::npos) return true;
-  }
-  return false;
-}
 
 // Refused: exit 3, nothing formatted, and the line right after the lock-failure line names
 // the cause.

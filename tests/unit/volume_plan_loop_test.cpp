@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
 #include "device/linux/volume_plan.hpp"
@@ -19,15 +18,6 @@ namespace fw::linuxio {
 namespace {
 
 using test::LoopDevice;
-
-bool IsMountPoint(const std::string& folder) {
-  std::ifstream mountinfo("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(mountinfo, line)) {
-    if (line.find(" " + folder + " ") != std::string::npos) return true;
-  }
-  return false;
-}
 
 Devno DevOf(const std::string& path) {
   struct stat st {};
@@ -46,7 +36,7 @@ TEST(MountProbe, AnswersIdleOrBusyAndNeverUnmounts) {
   // Probes in a row: two bare MNT_EXPIRE calls would unmount it; these never do.
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(ProbeMount(folder), MountUse::Idle);
-    EXPECT_TRUE(IsMountPoint(folder));
+    EXPECT_TRUE(test::IsMounted(folder));
   }
   EXPECT_FALSE(FindProcessUsing({dev}, {}).has_value());
 
@@ -64,7 +54,7 @@ TEST(MountProbe, AnswersIdleOrBusyAndNeverUnmounts) {
   ASSERT_TRUE(user.has_value());
   EXPECT_EQ(user->pid, child);
   EXPECT_EQ(user->command, "sleep");
-  EXPECT_TRUE(IsMountPoint(folder));
+  EXPECT_TRUE(test::IsMounted(folder));
 
   // A mount inside makes its parent busy as well; the inner one alone is idle.
   const std::string inner = folder + "/inner";
@@ -72,8 +62,8 @@ TEST(MountProbe, AnswersIdleOrBusyAndNeverUnmounts) {
   ASSERT_TRUE(loop.MountOn("-t tmpfs inner", inner)) << loop.Error();
   EXPECT_EQ(ProbeMount(folder), MountUse::Busy);
   EXPECT_EQ(ProbeMount(inner), MountUse::Idle);
-  EXPECT_TRUE(IsMountPoint(folder));
-  EXPECT_TRUE(IsMountPoint(inner));
+  EXPECT_TRUE(test::IsMounted(folder));
+  EXPECT_TRUE(test::IsMounted(inner));
   EXPECT_EQ(ProbeMount(folder + "/not-a-mount"), MountUse::Unknown);
 }
 

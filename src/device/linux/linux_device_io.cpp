@@ -352,12 +352,8 @@ class LinuxDeviceIo final : public DeviceIo {
         return devno;
       }
     }
-    if (!mount.source.starts_with("/dev/")) return std::nullopt;
-    std::string name = BaseName(mount.source);
-    if (char* resolved = ::realpath(mount.source.c_str(), nullptr)) {
-      name = BaseName(resolved);
-      std::free(resolved);
-    }
+    const std::string name = SourceDeviceName(mount.source);
+    if (name.empty()) return std::nullopt;
     return DevnoOfName(m_sys, name);
   }
 

@@ -3,6 +3,7 @@
 #include <libmount/libmount.h>
 #include <sys/sysmacros.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace fw::linuxio {
@@ -30,6 +31,16 @@ void ForEachFs(libmnt_table* table, Fn fn) {
 }
 
 }  // namespace
+
+std::string SourceDeviceName(const std::string& source) {
+  if (!source.starts_with("/dev/")) return {};
+  std::string name = BaseName(source);
+  if (char* resolved = ::realpath(source.c_str(), nullptr)) {
+    name = BaseName(resolved);
+    std::free(resolved);
+  }
+  return name;
+}
 
 std::vector<MountNode> ReadMountTable() {
   std::vector<MountNode> nodes;

@@ -20,6 +20,10 @@ struct MountNode {
   std::string options;  // mount and file-system options together, as mount(8) takes them
 };
 
+// The name of the block device a mount source names under /dev ("sda1" for /dev/sda1 or for a
+// /dev/disk/by-uuid link to it), or empty for a source that is no device path.
+std::string SourceDeviceName(const std::string& source);
+
 // /proc/self/mountinfo in file order (parents before the mounts on them); empty when unreadable.
 std::vector<MountNode> ReadMountTable();
 

@@ -235,13 +235,9 @@ DiskDevices ReadDiskDevices(const SysTree& sys, const std::string& disk) {
 
 bool MountOnDisk(const MountNode& mount, const DiskDevices& devices) {
   if (Contains(devices.devnos, mount.dev)) return true;
-  if (!mount.source.starts_with("/dev/")) return false;
-  std::string name = BaseName(mount.source);
-  if (char* resolved = ::realpath(mount.source.c_str(), nullptr)) {
-    name = BaseName(resolved);
-    std::free(resolved);
-  }
-  return std::find(devices.names.begin(), devices.names.end(), name) != devices.names.end();
+  const std::string name = SourceDeviceName(mount.source);
+  return !name.empty() &&
+         std::find(devices.names.begin(), devices.names.end(), name) != devices.names.end();
 }
 
 RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& plan) {
