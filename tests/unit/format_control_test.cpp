@@ -106,6 +106,16 @@ TEST_F(FormatAttempt, AFailedLockWritesNothingAndReenablesTheControls) {
   EXPECT_EQ(io.CodesSent().front(), ioctl::IOCTL_DISK_UPDATE_PROPERTIES);
 }
 
+TEST_F(FormatAttempt, TheCauseOfAFailedLockFollowsTheLockFailureLine) {
+  io.At(kDisk).openErrorIn[OpenMode::Claim] = win::ERROR_SHARING_VIOLATION;
+  io.refusal = RefusalCause{RefusalKind::Swap, "/dev/sdb2", 0, "", {}};
+  Run();
+  std::vector<std::string> expected = Header();
+  expected.push_back("無法鎖住裝置。請確定您沒有在此裝置上開啟檔案後再試一次。" + std::string(62, ' '));
+  expected.push_back("此裝置上有使用中的置換空間: /dev/sdb2");
+  EXPECT_EQ(log.messages(), expected);
+}
+
 TEST_F(FormatAttempt, DebugModePutsTheVolumeLinesBetweenLockingAndFormatting) {
   DebugMode = true;
   Run(true);

@@ -1,6 +1,7 @@
 #include "device/linux/volume_plan.hpp"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -156,6 +157,14 @@ std::optional<RefusalCause> ActiveSwapOn(const std::vector<MountNode>& own,
   return std::nullopt;
 }
 
+// Whether the mount a path walk to `path` ends on is mount `id`: only then does an umount of
+// that path act on it, and not on a mount laid over it or over a folder above it.
+bool TopMountIs(const std::string& path, int id) {
+  struct statx stx {};
+  return ::statx(AT_FDCWD, path.c_str(), 0, STATX_MNT_ID, &stx) == 0 &&
+         (stx.stx_mask & STATX_MNT_ID) != 0 && stx.stx_mnt_id == static_cast<uint64_t>(id);
+}
+
 bool HasChildren(const std::vector<MountNode>& table, int id) {
   return std::any_of(table.begin(), table.end(), [&](const MountNode& m) { return m.parent == id; });
 }
@@ -269,9 +278,9 @@ RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& pla
     return da != db ? da > db : a.id > b.id;
   });
   for (const MountNode& mount : own) {
-    // A mount with the disk's other volumes inside cannot be probed (they make it busy too):
-    // then only the processes that use it tell.
-    const bool busy = HasChildren(table, mount.id)
+    // A mount with the disk's other volumes inside cannot be probed (they make it busy too),
+    // nor one that its mount point no longer leads to: then the processes that use it tell.
+    const bool busy = HasChildren(table, mount.id) || !TopMountIs(mount.target, mount.id)
                           ? FindProcessUsing({mount.dev}, {}).has_value()
                           : ProbeMount(mount.target) == MountUse::Busy;
     if (busy) return BusyCause(mount);
@@ -291,7 +300,8 @@ bool ExecutePlan(DiskPlan& plan, RefusalCause& cause) {
         cause = Cause(RefusalKind::ForeignMount, child.target + " (" + child.fsType + ")");
       }
     }
-    if (cause.kind == RefusalKind::None && now->dev != mount.dev) {
+    if (cause.kind == RefusalKind::None &&
+        (now->dev != mount.dev || !TopMountIs(mount.target, mount.id))) {
       cause = Cause(RefusalKind::ForeignMount, mount.target + " (" + now->fsType + ")");
     }
     if (cause.kind == RefusalKind::None) {
