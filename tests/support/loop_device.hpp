@@ -53,6 +53,7 @@ class LoopDevice {
     int64_t size = 64ll << 20;
     int sectorSize = 0;  // 0: the default (512)
     bool readOnly = false;
+    bool partitionScan = false;  // losetup -P: the kernel re-reads the table on BLKRRPART
   };
 
   // Why no loop device can be had here, or empty when one can.
@@ -81,6 +82,7 @@ class LoopDevice {
     std::string command = "losetup -f --show";
     if (options.sectorSize != 0) command += " --sector-size " + std::to_string(options.sectorSize);
     if (options.readOnly) command += " -r";
+    if (options.partitionScan) command += " -P";
     const CommandResult r = RunCommand(command + " " + m_image);
     if (r.status != 0) {
       m_error = "losetup failed: " + FirstLine(r.output);

@@ -382,6 +382,32 @@ TEST_F(FormatOnLoop, TheDiskUnderTheRunsOwnRootIsRefused) {
   EXPECT_EQ(bytes[1081], 0xEF);
 }
 
+// After the run the partition table is read again; a program holding a partition open keeps
+// the kernel from it, and the log names both.
+TEST_F(FormatOnLoop, ARereadRefusedAfterTheRunNamesWhatHoldsThePartition) {
+  LoopDevice::Options options;
+  options.partitionScan = true;
+  LoopDevice loop(options);
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  const std::string partition = loop.AddPartition(1, 2048, 40'960);
+  ASSERT_FALSE(partition.empty()) << loop.Error();
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    const int fd = ::open(partition.c_str(), O_RDONLY);
+    if (fd >= 0 && ::dup2(fd, STDIN_FILENO) >= 0) ::execlp("sleep", "sleep", "30", nullptr);
+    ::_exit(127);
+  }
+  ::usleep(200'000);
+  const CliRun run = Format("--yes " + loop.Path());
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(run.Logged("無法重新讀取分割表，系統仍在使用舊的分割區: " + partition +
+                         "   使用中的處理程序: " + std::to_string(holder) + " (sleep)"))
+      << run.out;
+}
+
 // SIGINT is the Stop button: the run ends with its cancel line and exit status 4.
 TEST_F(FormatOnLoop, InterruptCancelsTheRun) {
   LoopDevice::Options options;

@@ -346,11 +346,13 @@ RefusalCause WhatHoldsPartitions(const SysTree& sys, const std::string& disk) {
   if (cause.kind == RefusalKind::None && !plan.mounts.empty()) {
     cause = Cause(RefusalKind::None, plan.mounts.back().target, FindProcessUsing({plan.mounts.back().dev}, {}));
   }
-  if (cause.subject.empty()) {
-    const std::vector<Devno> partitions(plan.devices.devnos.begin() + (plan.devices.devnos.empty() ? 0 : 1),
-                                        plan.devices.devnos.end());
-    cause = Cause(RefusalKind::None, "/dev/" + disk, FindProcessUsing({}, partitions));
+  // Otherwise a program has a partition open: which one, and who.
+  for (size_t i = 1; cause.subject.empty() && i < plan.devices.devnos.size(); ++i) {
+    if (const auto user = FindProcessUsing({}, {plan.devices.devnos[i]})) {
+      cause = Cause(RefusalKind::None, "/dev/" + plan.devices.names[i], user);
+    }
   }
+  if (cause.subject.empty()) cause.subject = "/dev/" + disk;
   cause.kind = RefusalKind::PartitionsKept;
   cause.remounted.clear();
   return cause;
