@@ -11,7 +11,7 @@ packages=(
   xvfb xauth
   util-linux mount fdisk e2fsprogs dosfstools groff-base
   desktop-file-utils dpkg-dev file time
-  libmount-dev libblkid-dev psmisc
+  libmount-dev libblkid-dev psmisc strace
   lintian appstream
 )
 
