@@ -382,6 +382,21 @@ TEST_F(FormatOnLoop, TheDiskUnderTheRunsOwnRootIsRefused) {
   EXPECT_EQ(bytes[1081], 0xEF);
 }
 
+// A second loop device over the same file would write the same bytes behind the run's back.
+TEST_F(FormatOnLoop, AnotherLoopDeviceOverTheSameFileIsAHolder) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  FillImage(loop, kPattern);
+  const test::CommandResult second = test::RunCommand("losetup -f --show " + loop.Image());
+  ASSERT_EQ(second.status, 0) << second.output;
+  const std::string other = test::FirstLine(second.output);
+  const CliRun run = Format("--yes " + loop.Path());
+  test::RunCommand("losetup -d " + other);
+  ExpectCauseAfterLockFailure(run, "此裝置正由其他裝置使用中: " + other.substr(other.rfind('/') + 1));
+  EXPECT_TRUE(AllBytes(ReadImage(loop), 0, static_cast<size_t>(LoopDevice::Options{}.size),
+                       kPattern));
+}
+
 // After the run the partition table is read again; a program holding a partition open keeps
 // the kernel from it, and the log names both.
 TEST_F(FormatOnLoop, ARereadRefusedAfterTheRunNamesWhatHoldsThePartition) {
