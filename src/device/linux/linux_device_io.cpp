@@ -84,6 +84,8 @@ class LinuxDeviceIo final : public DeviceIo {
   }
 
   Handle Open(const std::string& path, OpenMode mode) override {
+    // A cause belongs to the failure it explains, never to a later one.
+    if (mode == OpenMode::VolumeLock || mode == OpenMode::Claim) m_cause = RefusalCause{};
     OpenDevice device;
     device.mode = mode;
     device.node = path;
@@ -309,6 +311,7 @@ class LinuxDeviceIo final : public DeviceIo {
   // Plans the disk's release and carries it out, once per attempt: false (with the cause
   // kept) when something stands in the way, and then nothing was changed.
   bool TakeDisk(const std::string& disk, bool unmount) {
+    m_cause = RefusalCause{};
     if (m_plan && m_plan->devices.disk == disk) return true;
     DiskPlan plan;
     RefusalCause cause = PlanDisk(m_sys, disk, plan);
@@ -432,10 +435,15 @@ class LinuxDeviceIo final : public DeviceIo {
         return true;
       }
       case ioctl::FSCTL_LOCK_VOLUME: return LockVolume(device);
-      case ioctl::FSCTL_DISMOUNT_VOLUME:
+      case ioctl::FSCTL_DISMOUNT_VOLUME: {
         if (device.mountPoint.empty()) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
-        if (!MountPointsOf(device.devno).empty()) return Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
-        return true;
+        // Mounted again since the lock (by someone else, in between): not ours to take now.
+        const std::vector<std::string> points = MountPointsOf(device.devno);
+        if (points.empty()) return true;
+        m_cause.kind = RefusalKind::Busy;
+        m_cause.subject = points.front();
+        return Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
+      }
       case ioctl::FSCTL_ALLOW_EXTENDED_DASD_IO: return true;
       case ioctl::IOCTL_DISK_UPDATE_PROPERTIES:
         if (::ioctl(device.fd, BLKRRPART) != 0) return FailErrno(errno, ErrnoSite::Other);
