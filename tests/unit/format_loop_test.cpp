@@ -323,7 +323,8 @@ TEST_F(RefusedOnLoop, ABusyVolumeNamesTheMountPointAndTheProcess) {
 TEST_F(RefusedOnLoop, ActiveSwapIsNamed) {
   const std::string idle = loop.MountExt4(p1);
   ASSERT_FALSE(idle.empty()) << loop.Error();
-  ASSERT_EQ(test::RunCommand("mkswap -q " + p2 + " && swapon " + p2).status, 0);
+  const test::CommandResult on = test::RunCommand("mkswap -q " + p2 + " && swapon " + p2);
+  if (on.status != 0) GTEST_SKIP() << "no swap here: " << on.output;
   swap = p2;
   ExpectRefused(Format("--yes " + loop.Path()), "此裝置上有使用中的置換空間: " + p2);
   EXPECT_TRUE(IsMounted(idle));
