@@ -65,6 +65,12 @@ bool AllBytes(const std::vector<uint8_t>& bytes, size_t from, size_t to, uint8_t
 }
 
 
+// The ext4 superblock (magic 0xEF53 at byte 1,080) is still where mkfs put it.
+bool Ext4SuperblockKept(const LoopDevice& loop) {
+  const std::vector<uint8_t> bytes = ReadImage(loop);
+  return bytes.size() > 1082 && bytes[1080] == 0x53 && bytes[1081] == 0xEF;
+}
+
 // Refused: exit 3, nothing formatted, and the line right after the lock-failure line names
 // the cause.
 void ExpectCauseAfterLockFailure(const CliRun& run, const std::string& cause) {
@@ -218,11 +224,7 @@ TEST_F(FormatOnLoop, AFileHeldOpenMakesTheLockFailAndNothingIsWritten) {
   EXPECT_TRUE(run.Logged(kLockFailed));
   EXPECT_FALSE(run.Logged(kFormatting));
   EXPECT_TRUE(IsMounted(folder));
-  // The ext4 superblock (magic 0xEF53 at byte 1,080) is still where mkfs put it.
-  const std::vector<uint8_t> bytes = ReadImage(loop);
-  ASSERT_GT(bytes.size(), 1082u);
-  EXPECT_EQ(bytes[1080], 0x53);
-  EXPECT_EQ(bytes[1081], 0xEF);
+  EXPECT_TRUE(Ext4SuperblockKept(loop));
 }
 
 TEST_F(FormatOnLoop, ADiskClaimedElsewhereIsNeverWritten) {
@@ -377,10 +379,7 @@ TEST_F(FormatOnLoop, TheDiskUnderTheRunsOwnRootIsRefused) {
   ExpectCauseAfterLockFailure(CliRun{r.status, r.output}, "此裝置上有執行中的系統，不能格式化: /");
   EXPECT_EQ(test::RunCommand("findmnt -n -o FS-OPTIONS " + root).output.substr(0, 2), "rw");
   EXPECT_TRUE(std::ofstream(root + "/still-writable").good());
-  const std::vector<uint8_t> bytes = ReadImage(loop);
-  ASSERT_GT(bytes.size(), 1082u);
-  EXPECT_EQ(bytes[1080], 0x53);
-  EXPECT_EQ(bytes[1081], 0xEF);
+  EXPECT_TRUE(Ext4SuperblockKept(loop));
 }
 
 // A second loop device over the same file would write the same bytes behind the run's back.
