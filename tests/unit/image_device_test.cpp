@@ -437,6 +437,18 @@ TEST(ImageDevice, AFullFormatLeavesTheImageSparseAndZero) {
   ::close(fd);
 }
 
+TEST(ImageDevice, AnImageSwappedForAFifoAfterTheScanIsRefusedAtOnce) {
+  TempFolder folder;
+  folder.Image("d.img", 1 << 20);
+  Backend io(folder);
+  fs::remove(folder / "d.img");
+  ASSERT_EQ(mkfifo((folder / "d.img").c_str(), 0600), 0);
+  for (const OpenMode mode : {OpenMode::Identification, OpenMode::Working}) {
+    EXPECT_EQ(io->Open(folder / "d.img", mode), kInvalidHandle);
+    EXPECT_EQ(io->LastError(), win::ERROR_ACCESS_DENIED);
+  }
+}
+
 TEST(ImageDevice, PositionsAndWritesStayWithinTheDisk) {
   TempFolder folder;
   folder.Image("d.img", 8192);

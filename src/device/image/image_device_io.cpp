@@ -224,12 +224,12 @@ class ImageDeviceIo final : public DeviceIo {
     open.mode = mode;
     switch (mode) {
       case OpenMode::Identification:
-        open.fd = ::open(drive.path.c_str(), O_RDONLY | O_CLOEXEC);
+        open.fd = OpenImageFile(drive.path, O_RDONLY);
         if (open.fd < 0) return FailOpenErrno(errno);
         break;
       case OpenMode::Working:
         if (drive.fail.openWorking != 0) return FailOpen(drive.fail.openWorking);
-        open.fd = ::open(drive.path.c_str(), O_RDWR | O_CLOEXEC);
+        open.fd = OpenImageFile(drive.path, O_RDWR);
         if (open.fd < 0) return FailOpenErrno(errno);
         // The udev convention for exclusive use of a disk; flock conflicts between two opens
         // of one process as well as between processes.
@@ -252,6 +252,20 @@ class ImageDeviceIo final : public DeviceIo {
         return FailOpen(win::ERROR_INVALID_PARAMETER);
     }
     return AddHandle(open);
+  }
+
+  // The scan took only regular files; one swapped for a FIFO or a device since must neither
+  // block the open nor be written. O_NONBLOCK changes nothing for a regular file.
+  static int OpenImageFile(const std::string& path, int access) {
+    const int fd = ::open(path.c_str(), access | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      errno = EACCES;
+      return -1;
+    }
+    return fd;
   }
 
   Handle OpenVolume(size_t d, size_t m, OpenMode mode) {
