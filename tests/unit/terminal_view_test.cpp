@@ -20,26 +20,22 @@ const std::string kDisk = "/dev/sdx";
 constexpr int64_t kSectors = 2'560;  // 1,310,720 bytes: twenty blocks of 64 KiB
 constexpr int64_t kStepMs = 250;
 
+// One engine run with a view of `style`; the pump with number `stopAt` asks to stop (the
+// engine clears the request when it cancels).
 class Progress : public ::testing::Test {
  protected:
-  void SetUp() override {
-    StopRequested = false;
-    io.At(kDisk);
-    handle = io.Open(kDisk, OpenMode::Working);
-  }
-  void TearDown() override { StopRequested = false; }
-
-  // Runs the engine with a view of `style`; the pump with number `stopAt` asks to stop.
   ZeroFillResult Run(ProgressStyle style, int stopAt = 0) {
     TIdentifyDeviceData device;
     device.LBA = kSectors;
     device.SectorSize = 512;
+    io.At(kDisk);
     int pumps = 0;
     TerminalView view(style, kSectors * 512, 512, clock, out, [&] {
       clock.now += kStepMs;
       return ++pumps == stopAt;
     });
-    const ZeroFillResult result = ZeroFillDevice(io, handle, device, false, view, clock);
+    const ZeroFillResult result =
+        ZeroFillDevice(io, io.Open(kDisk, OpenMode::Working), device, false, view, clock);
     view.Finish();
     return result;
   }
@@ -50,7 +46,6 @@ class Progress : public ::testing::Test {
   }
 
   test::FakeDevice io;
-  Handle handle = kInvalidHandle;
   test::ManualClock clock;
   test::FormatLogCapture log;  // also fixes the decimal point
   std::ostringstream out;
