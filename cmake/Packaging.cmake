@@ -19,6 +19,15 @@ configure_file(packaging/org.example.ferrowipe.policy.in
 install(TARGETS ferrowipe RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/ferrowipe)
 install(TARGETS ferrowipe-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${CMAKE_BINARY_DIR}/packaging/ferrowipe DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (the package's) also drops the compiler's .comment section, as Debian's own
+# packages do.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program ${CMAKE_INSTALL_BINDIR}/ferrowipe-cli ${CMAKE_INSTALL_LIBEXECDIR}/ferrowipe/ferrowipe)
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${program}\" COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
 install(FILES ${CMAKE_BINARY_DIR}/packaging/org.example.ferrowipe.policy
         DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 install(FILES packaging/ferrowipe.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
