@@ -44,6 +44,8 @@ for size in 16 32 48 128 256; do
   png=$root/$prefix/$icons/${size}x${size}/apps/ferrowipe.png
   file "$png" | grep -q "PNG image data, $size x $size," || fail "icon $size: $(file "$png")"
 done
+grep -q "^ LICENSE AGREEMENT: TERMS AND CONDITIONS OF USE$" "$root/$prefix/share/doc/ferrowipe/copyright" \
+  || fail "the copyright file lacks the terms of use"
 grep -q "Name\[zh_TW\]=" "$root/$prefix/share/applications/ferrowipe.desktop" \
   || fail "the desktop entry has no Traditional Chinese name"
 [ -x "$root/$prefix/bin/ferrowipe" ] || fail "the launcher is not executable"
