@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build folder, unpacks it into a scratch root and checks what
-# a user gets: the files, the desktop entry, the CLI from its installed path, and the launcher.
+# Builds the Debian package from a build folder, has Debian's own checkers judge it (lintian:
+# no error and no warning; appstreamcli: the metainfo), unpacks it into a scratch root and checks
+# what a user gets: the files, the desktop entry, the CLI from its installed path, the launcher.
 # Usage: check_package.sh BUILD_DIR SOURCE_DIR PREFIX
 set -euo pipefail
 build=$1
@@ -16,29 +17,47 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 deb=$(ls "$scratch"/out/ferrowipe_*.deb)
 echo "package: $(basename "$deb")"
 
+# Lintian's informational notes are left to the reader; anything worse fails.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || {
+  cat "$scratch/lintian.log" >&2; fail "lintian"; }
+cat "$scratch/lintian.log"
+
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for dep in libqt6widgets6 libqt6core6 fonts-arphic-uming; do
   grep -q "$dep" <<<"$depends" || fail "Depends lacks $dep"
 done
+grep -qw "util-linux" <<<"$depends" && fail "Depends names util-linux, which is essential"
 
 root=$scratch/root
 dpkg -x "$deb" "$root"
+icons=share/icons/hicolor
 for f in bin/ferrowipe bin/ferrowipe-cli libexec/ferrowipe/ferrowipe \
-         share/applications/ferrowipe.desktop \
-         share/icons/hicolor/scalable/apps/ferrowipe.svg \
-         share/man/man1/ferrowipe.1 share/man/man1/ferrowipe-cli.1 \
+         share/applications/ferrowipe.desktop share/metainfo/org.example.ferrowipe.metainfo.xml \
+         $icons/scalable/apps/ferrowipe.svg \
+         share/man/man1/ferrowipe.1.gz share/man/man1/ferrowipe-cli.1.gz \
+         share/doc/ferrowipe/copyright share/doc/ferrowipe/changelog.gz \
          share/polkit-1/actions/org.example.ferrowipe.policy; do
   [ -e "$root/$prefix/$f" ] || fail "missing /$prefix/$f"
 done
+for size in 16 32 48 128 256; do
+  png=$root/$prefix/$icons/${size}x${size}/apps/ferrowipe.png
+  file "$png" | grep -q "PNG image data, $size x $size," || fail "icon $size: $(file "$png")"
+done
+grep -q "^ LICENSE AGREEMENT: TERMS AND CONDITIONS OF USE$" "$root/$prefix/share/doc/ferrowipe/copyright" \
+  || fail "the copyright file lacks the terms of use"
+grep -q "Name\[zh_TW\]=" "$root/$prefix/share/applications/ferrowipe.desktop" \
+  || fail "the desktop entry has no Traditional Chinese name"
 [ -x "$root/$prefix/bin/ferrowipe" ] || fail "the launcher is not executable"
 grep -q "/$prefix/libexec/ferrowipe/ferrowipe" \
   "$root/$prefix/share/polkit-1/actions/org.example.ferrowipe.policy" \
   || fail "the polkit action does not name the installed program"
 
 desktop-file-validate "$root/$prefix/share/applications/ferrowipe.desktop" || fail "desktop entry"
+appstreamcli validate --no-net "$root/$prefix/share/metainfo/org.example.ferrowipe.metainfo.xml" \
+  || fail "appstream metainfo"
 for page in ferrowipe.1 ferrowipe-cli.1; do
-  warnings=$(groff -man -Tutf8 -ww "$root/$prefix/share/man/man1/$page" 2>&1 >/dev/null)
+  warnings=$(zcat "$root/$prefix/share/man/man1/$page.gz" | groff -man -Tutf8 -ww 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man page $page: $warnings"
 done
 

@@ -172,6 +172,55 @@ TEST_F(Cli, BadUsageNoSuchDiskAndTooSmallDisksExitWithTwo) {
   EXPECT_NE(RunCli({"details", "5"}).err.find(std::string(kTooSmallText)), std::string::npos);
 }
 
+TEST_F(Cli, HelpGoesToStandardOutputWithStatusZero) {
+  const std::vector<std::vector<std::string>> cases{
+      {"--help"}, {"-h"}, {"--debug", "--help"}, {"format", "--help"}, {"list", "-h"},
+      {"details", "0", "--help"}, {"smart", "--debug", "-h"}};
+  for (const auto& args : cases) {
+    const CliRun run = RunCli(args);
+    EXPECT_EQ(run.status, 0) << args.back();
+    ASSERT_FALSE(run.out.empty()) << args.back();
+    const std::string command = args.front().starts_with("-") ? "" : args.front() + " ";
+    EXPECT_TRUE(run.out[0].starts_with("Usage: ferrowipe-cli [--debug] " + command)) << run.out[0];
+    EXPECT_EQ(run.err, "") << args.back();
+  }
+  const CliRun version = RunCli({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::vector<std::string>{"ferrowipe-cli 4.30"});
+}
+
+// Whatever is not understood is named on standard error, with the help that lists what is.
+TEST_F(Cli, UnknownOptionsAndCommandsAreNamedWithStatusTwo) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* named;
+    const char* help;
+  };
+  const Case cases[] = {
+      {{"--force", "list"}, "'--force'", "'ferrowipe-cli --help'"},
+      {{"format", "--force", "0"}, "'--force'", "'ferrowipe-cli format --help'"},
+      {{"smart", "0", "-x"}, "'x'", "'ferrowipe-cli smart --help'"},
+      {{"list", "--quick"}, "'--quick'", "'ferrowipe-cli list --help'"},
+      {{"nonsense"}, "'nonsense'", "'ferrowipe-cli --help'"},
+      {{"list", "0"}, "'0'", "'ferrowipe-cli list --help'"},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = RunCli(c.args);
+    EXPECT_EQ(run.status, 2) << c.named;
+    EXPECT_TRUE(run.out.empty()) << c.named;
+    EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.help), std::string::npos) << run.err;
+  }
+}
+
+TEST_F(Cli, OptionsMayComeAnywhereAfterTheCommand) {
+  const CliRun before = RunCli({"--debug", "details", "0"});
+  const CliRun after = RunCli({"details", "0", "--debug"});
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_EQ(test::WithoutTime(after.out), test::WithoutTime(before.out));
+  EXPECT_NE(after.err.find("正透過裝置重複..."), std::string::npos) << after.err;
+}
+
 TEST_F(Cli, DebugLinesGoToStandardErrorOnly) {
   const CliRun plain = RunCli({"list"});
   const CliRun debug = RunCli({"--debug", "list"});
