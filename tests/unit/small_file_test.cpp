@@ -1,4 +1,4 @@
-// The agreement marker's file helpers: whole-file reads, replace-by-rename writes.
+// The agreement marker's file helpers: bounded reads, replace-by-rename writes.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,19 +33,49 @@ class SmallFileTest : public testing::Test {
   fs::path m_dir;
 };
 
-TEST_F(SmallFileTest, ReadsWholeFilesOfAnySize) {
+TEST_F(SmallFileTest, ReadsWholeFilesUpToTheLimit) {
   for (const std::string& content : {std::string(), std::string("1"), std::string("1\n"),
                                     std::string(300, 'x') + std::string(1, '\0') + "end"}) {
     std::ofstream(Path("f"), std::ios::binary | std::ios::trunc) << content;
-    EXPECT_EQ(ReadSmallFile(Path("f")), content);
+    EXPECT_EQ(ReadSmallFile(Path("f"), content.size()), content);
+    EXPECT_EQ(ReadSmallFile(Path("f"), 4096), content);
+    if (!content.empty()) {
+      EXPECT_EQ(ReadSmallFile(Path("f"), content.size() - 1), "");
+    }
+  }
+}
+
+// Bytes this process has read through read() and its kin so far.
+uint64_t BytesReadSoFar() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+// A 1 GiB file (sparse: it costs no disk) that begins like an agreement is judged by its size,
+// without its bulk being read, also behind a symbolic link.
+TEST_F(SmallFileTest, JudgesAHugeFileWithoutReadingIt) {
+  {
+    std::ofstream(Path("huge"), std::ios::binary) << "1";
+  }
+  fs::resize_file(Path("huge"), uint64_t{1} << 30);
+  fs::create_symlink(Path("huge"), Path("link"));
+  for (const char* name : {"huge", "link"}) {
+    const uint64_t before = BytesReadSoFar();
+    EXPECT_EQ(ReadSmallFile(Path(name), 1), "");
+    EXPECT_LT(BytesReadSoFar() - before, uint64_t{64} << 10) << name;
   }
 }
 
 TEST_F(SmallFileTest, ReadsNothingFromWhatIsNotARegularFile) {
-  EXPECT_EQ(ReadSmallFile(Path("missing")), "");
-  EXPECT_EQ(ReadSmallFile(m_dir.string()), "");
+  EXPECT_EQ(ReadSmallFile(Path("missing"), 1), "");
+  EXPECT_EQ(ReadSmallFile(m_dir.string(), 1), "");
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
-  EXPECT_EQ(ReadSmallFile(Path("fifo")), "");  // returns at once instead of waiting for a writer
+  EXPECT_EQ(ReadSmallFile(Path("fifo"), 1), "");  // returns at once instead of waiting for a writer
 }
 
 TEST_F(SmallFileTest, WritesExactlyTheTextAndReplaces) {
