@@ -1,5 +1,5 @@
-// Start-up when raised by pkexec or sudo: only --debug from the command line, no Qt option and
-// no display surprises, and the agreement marker and started programs belong to the real user.
+// Start-up when raised by pkexec or sudo: no Qt option, a plain word when there is no display,
+// and the agreement marker and the started programs belong to the real user.
 // The tests that fake an elevated start need root; they skip themselves elsewhere.
 #include <fcntl.h>
 #include <grp.h>
@@ -15,13 +15,10 @@
 #include <optional>
 #include <utility>
 
-#include "app/debug_window.hpp"
 #include "app/license_window.hpp"
-#include "app/main_window.hpp"
 #include "app/qt_start.hpp"
 #include "app/real_user.hpp"
 #include "gui_support.hpp"
-#include "select/choose_window.hpp"
 #include "temp_folder.hpp"
 
 using namespace fw;
@@ -112,36 +109,6 @@ class ElevationTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void init() { fw::test::ResetProgramState(); }
-
-  // --debug is judged on the command line as the program received it: Qt's own options taken
-  // out first would make a second argument the first.
-  void debugSwitch_data() {
-    QTest::addColumn<QByteArrayList>("arguments");
-    QTest::addColumn<bool>("debug");
-    QTest::newRow("after a Qt option") << QByteArrayList{"ferrowipe", "-reverse", "--debug"}
-                                       << false;
-    QTest::newRow("after a Qt option with a value")
-        << QByteArrayList{"ferrowipe", "-platform", "offscreen", "--debug"} << false;
-    QTest::newRow("capitals") << QByteArrayList{"ferrowipe", "--DEBUG"} << true;
-  }
-  void debugSwitch() {
-    QFETCH(QByteArrayList, arguments);
-    QFETCH(bool, debug);
-    std::vector<char*> argv;
-    for (QByteArray& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const QStringList commandLine = TrueCommandLine(int(arguments.size()), argv.data());
-    ProgramEndRecorder ending;
-    TFmMain window;
-    TFmChoose choose;
-    TFmDebug debugWindow;
-    window.Attach(nullptr, &choose, &debugWindow);
-    window.SetArguments(commandLine);
-    QVERIFY(window.PrepareStartup());
-    QCOMPARE(DebugMode, debug);
-  }
-
   // Run as root, the program honours no Qt option: a plugin folder and platform named on the
   // command line are not loaded, and the window comes up on the platform of the environment.
   void qtOptionsIgnoredAsRoot() {
