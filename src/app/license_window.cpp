@@ -101,7 +101,9 @@ std::string LocalAppDataFolder() {
   const char* data = std::getenv("XDG_DATA_HOME");
   if (data != nullptr && data[0] == '/') return data;
   const char* home = std::getenv("HOME");
-  if (!forAnotherUser && home != nullptr && home[0] == '/') return std::string(home) + "/.local/share";
+  if (!forAnotherUser && home != nullptr && home[0] == '/') {
+    return std::string(home) + "/.local/share";
+  }
   if (!account || account->home.empty() || account->home[0] != '/') return {};
   return account->home + "/.local/share";
 }

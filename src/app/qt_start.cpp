@@ -16,17 +16,29 @@ namespace {
 // can only name a plugin installed with the system, yet a theme or an input method still loads
 // more of the user's settings into a root process than the window needs.
 constexpr std::array kCodeLoadingVariables{
-    "QT_PLUGIN_PATH",         "QT_QPA_PLATFORM_PLUGIN_PATH",
-    "QT_QPA_PLATFORMTHEME",   "QT_QPA_GENERIC_PLUGINS",
-    "QT_STYLE_OVERRIDE",      "QT_IM_MODULE",
-    "QT_IM_MODULES",          "QT_XCB_GL_INTEGRATION",
-    "QT_WAYLAND_SHELL_INTEGRATION", "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION",
-    "QT_WAYLAND_DECORATION",  "QT_QPA_EGLFS_INTEGRATION",
-    "QML_IMPORT_PATH",        "QML2_IMPORT_PATH",
-    "GTK_PATH",               "GTK_MODULES",
-    "GTK3_MODULES",           "GTK_IM_MODULE_FILE",
-    "GIO_MODULE_DIR",         "GIO_EXTRA_MODULES",
-    "GDK_PIXBUF_MODULE_FILE", "GDK_PIXBUF_MODULEDIR",
+    "QT_PLUGIN_PATH",
+    "QT_QPA_PLATFORM_PLUGIN_PATH",
+    "QT_QPA_PLATFORMTHEME",
+    "QT_QPA_GENERIC_PLUGINS",
+    "QT_QPA_EGLFS_INTEGRATION",
+    "QT_STYLE_OVERRIDE",
+    "QT_IM_MODULE",
+    "QT_IM_MODULES",
+    "QT_XCB_GL_INTEGRATION",
+    "QT_WAYLAND_SHELL_INTEGRATION",
+    "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION",
+    "QT_WAYLAND_DECORATION",
+    "QML_IMPORT_PATH",
+    "QML2_IMPORT_PATH",
+    // The GTK platform theme loads GTK, which loads modules of its own.
+    "GTK_PATH",
+    "GTK_MODULES",
+    "GTK3_MODULES",
+    "GTK_IM_MODULE_FILE",
+    "GIO_MODULE_DIR",
+    "GIO_EXTRA_MODULES",
+    "GDK_PIXBUF_MODULE_FILE",
+    "GDK_PIXBUF_MODULEDIR",
 };
 
 bool IsSet(const char* name) {

@@ -77,7 +77,8 @@ std::vector<std::string> SessionEnvironment(const UserAccount& account) {
                                        "LOGNAME=" + account.name,
                                        std::string("PATH=") + kUserPath};
   for (const char* name : kSessionVariables) {
-    if (const char* value = std::getenv(name)) environment.push_back(std::string(name) + "=" + value);
+    const char* value = std::getenv(name);
+    if (value != nullptr) environment.push_back(std::string(name) + "=" + value);
   }
   // The user's runtime folder holds the Wayland socket and the session bus that xdg-open and the
   // browser talk to.

@@ -17,7 +17,8 @@ std::string ReadSmallFile(const std::string& path, size_t limit) {
   if (fd < 0) return {};
   std::string content;
   struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<size_t>(info.st_size) <= limit) {
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+      static_cast<size_t>(info.st_size) <= limit) {
     // One byte more than allowed tells a file that grew, or lied about its size, from one that
     // fits.
     std::array<char, 128> block{};

@@ -2,7 +2,6 @@
 // and the agreement marker and the started programs belong to the real user.
 // The tests that fake an elevated start need root; they skip themselves elsewhere.
 #include <fcntl.h>
-#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
