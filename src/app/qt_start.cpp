@@ -46,13 +46,20 @@ bool IsSet(const char* name) {
   return value != nullptr && value[0] != '\0';
 }
 
-// The platforms Qt will try: its -platform option (a first or second dash), else
-// QT_QPA_PLATFORM; a list separated by ";", each name perhaps followed by ":" and options.
-std::string_view PlatformRequest(int qtArgc, char** argv) {
+// The value of one of Qt's options (written with one dash or two) among what it will see.
+const char* QtOption(int qtArgc, char** argv, std::string_view name) {
   for (int i = 1; i + 1 < qtArgc; ++i) {
-    const std::string_view option = argv[i];
-    if (option == "-platform" || option == "--platform") return argv[i + 1];
+    std::string_view option = argv[i];
+    if (option.starts_with("--")) option.remove_prefix(1);
+    if (option.starts_with('-') && option.substr(1) == name) return argv[i + 1];
   }
+  return nullptr;
+}
+
+// The platforms Qt will try: its -platform option, else QT_QPA_PLATFORM; a list separated by
+// ";", each name perhaps followed by ":" and options.
+std::string_view PlatformRequest(int qtArgc, char** argv) {
+  if (const char* option = QtOption(qtArgc, argv, "platform")) return option;
   const char* variable = std::getenv("QT_QPA_PLATFORM");
   return variable != nullptr ? variable : "";
 }
@@ -90,6 +97,7 @@ void ClearCodeLoadingEnvironment() {
 std::string NoDisplayMessage(int qtArgc, char** argv) {
   if (!NeedsDisplayServer(PlatformRequest(qtArgc, argv))) return {};
   if (IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")) return {};
+  if (QtOption(qtArgc, argv, "display") != nullptr) return {};
   return "ferrowipe: there is no display to open the window on (neither DISPLAY nor "
          "WAYLAND_DISPLAY is set).\n"
          "Without a display, use ferrowipe-cli (see ferrowipe-cli --help), or open the window on "
