@@ -118,8 +118,9 @@ void CloseInheritedFiles(int report, int openMax) {
 
 [[noreturn]] void RunChild(const Launch& launch, char* const* argv, char* const* envp, int report,
                            int openMax) {
-  // The middle child leaves at once: the program becomes init's child, nobody's zombie.
-  const pid_t grandchild = fork();
+  // The middle child leaves at once: the program becomes init's child, nobody's zombie. _Fork
+  // runs no fork handlers, which a child of a threaded process must not.
+  const pid_t grandchild = _Fork();
   if (grandchild < 0) FailChild(report, errno);
   if (grandchild > 0) _exit(0);
   setsid();
