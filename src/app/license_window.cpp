@@ -143,7 +143,8 @@ TfmLicenseAgreement::TfmLicenseAgreement(QWidget* parent)
   connect(m_disagree, &QPushButton::clicked, this, &TfmLicenseAgreement::Button2Click);
 
   // FormCreate: the question comes before anything else of the program runs.
-  if (ReadSmallFile(AgreementPath(), kAgreed.size()) == kAgreed) return;
+  // Judged by its size first: a huge file planted in the marker's place is never read.
+  if (ReadBoundedFile(AgreementPath(), kAgreed.size()).content == kAgreed) return;
   m_shown = true;
   exec();
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Reads and writes of files of a few bytes: the agreement marker.
+// Whole-file reads and writes of a few bytes: the agreement marker, the simulated disks'
+// metadata and sector files.
 #include <sys/types.h>
 
 #include <cstddef>
@@ -15,11 +16,22 @@ struct FileOwner {
   gid_t gid;
 };
 
-// The content of a regular file of at most `limit` bytes; empty when it cannot be opened, is
-// not a regular file (a FIFO or a device planted in its place must not block or be read) or is
-// larger. The size is judged before reading, and no more than limit + 1 bytes are ever read, so
-// a huge file planted in its place costs nothing.
-std::string ReadSmallFile(const std::string& path, size_t limit);
+// A file read whole, or why it was not.
+struct SmallFileRead {
+  bool ok = false;
+  std::string content;
+  std::string problem;  // when !ok: a short reason, such as "it is a FIFO, not a regular file"
+};
+
+// Reads the file whole when it is a regular file of at most `limit` bytes. The open never waits
+// (a FIFO planted in the file's place must not block), and the type is checked on the open
+// descriptor before a byte is read, so a FIFO, a device or a folder is refused, never read.
+// With `followLink` false a symbolic link in the name's last place is refused as well.
+SmallFileRead ReadBoundedFile(const std::string& path, size_t limit, bool followLink = true);
+
+// The file's whole content as bytes; empty when it cannot be opened or is not a regular file
+// (a FIFO or a device planted in its place must not block or be read).
+std::string ReadSmallFile(const std::string& path);
 
 // Creates or replaces the file with exactly `text`, mode 0644. The bytes go to a new file beside
 // it that then takes its name, so a symbolic link planted at `path` is replaced, never followed,

@@ -1,4 +1,4 @@
-// The agreement marker's file helpers: bounded reads, replace-by-rename writes.
+// The agreement marker's file helpers: whole-file reads, replace-by-rename writes.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,15 +33,11 @@ class SmallFileTest : public testing::Test {
   fs::path m_dir;
 };
 
-TEST_F(SmallFileTest, ReadsWholeFilesUpToTheLimit) {
+TEST_F(SmallFileTest, ReadsWholeFilesOfAnySize) {
   for (const std::string& content : {std::string(), std::string("1"), std::string("1\n"),
                                     std::string(300, 'x') + std::string(1, '\0') + "end"}) {
     std::ofstream(Path("f"), std::ios::binary | std::ios::trunc) << content;
-    EXPECT_EQ(ReadSmallFile(Path("f"), content.size()), content);
-    EXPECT_EQ(ReadSmallFile(Path("f"), 4096), content);
-    if (!content.empty()) {
-      EXPECT_EQ(ReadSmallFile(Path("f"), content.size() - 1), "");
-    }
+    EXPECT_EQ(ReadSmallFile(Path("f")), content);
   }
 }
 
@@ -56,8 +52,8 @@ uint64_t BytesReadSoFar() {
   return 0;
 }
 
-// A 1 GiB file (sparse: it costs no disk) that begins like an agreement is judged by its size,
-// without its bulk being read, also behind a symbolic link.
+// A 1 GiB file (sparse: it costs no disk) that begins like the agreement marker is judged by
+// its size, without its bulk being read, also behind a symbolic link.
 TEST_F(SmallFileTest, JudgesAHugeFileWithoutReadingIt) {
   {
     std::ofstream(Path("huge"), std::ios::binary) << "1";
@@ -66,16 +62,46 @@ TEST_F(SmallFileTest, JudgesAHugeFileWithoutReadingIt) {
   fs::create_symlink(Path("huge"), Path("link"));
   for (const char* name : {"huge", "link"}) {
     const uint64_t before = BytesReadSoFar();
-    EXPECT_EQ(ReadSmallFile(Path(name), 1), "");
+    const SmallFileRead read = ReadBoundedFile(Path(name), 1);
+    EXPECT_FALSE(read.ok) << name;
+    EXPECT_EQ(read.content, "") << name;
     EXPECT_LT(BytesReadSoFar() - before, uint64_t{64} << 10) << name;
   }
 }
 
 TEST_F(SmallFileTest, ReadsNothingFromWhatIsNotARegularFile) {
-  EXPECT_EQ(ReadSmallFile(Path("missing"), 1), "");
-  EXPECT_EQ(ReadSmallFile(m_dir.string(), 1), "");
+  EXPECT_EQ(ReadSmallFile(Path("missing")), "");
+  EXPECT_EQ(ReadSmallFile(m_dir.string()), "");
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
-  EXPECT_EQ(ReadSmallFile(Path("fifo"), 1), "");  // returns at once instead of waiting for a writer
+  EXPECT_EQ(ReadSmallFile(Path("fifo")), "");  // returns at once instead of waiting for a writer
+}
+
+TEST_F(SmallFileTest, BoundedReadsSayWhyTheyRefuse) {
+  std::ofstream(Path("four"), std::ios::binary) << "1234";
+  fs::create_symlink(Path("four"), Path("link"));
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  struct Case {
+    std::string path;
+    size_t limit;
+    bool followLink;
+    std::string problem;  // empty: read whole
+  };
+  const Case cases[] = {
+      {Path("four"), 4, false, ""},
+      {Path("four"), 3, true, "it holds more than 3 bytes"},
+      {Path("link"), 4, true, ""},
+      {Path("link"), 4, false, "it is a symbolic link, which is not followed"},
+      {Path("fifo"), 4, true, "it is a FIFO, not a regular file"},
+      {m_dir.string(), 4, true, "it is a folder, not a regular file"},
+      {"/dev/zero", 4, true, "it is a character device, not a regular file"},
+      {Path("missing"), 4, true, "No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    const SmallFileRead r = ReadBoundedFile(c.path, c.limit, c.followLink);
+    EXPECT_EQ(r.ok, c.problem.empty()) << c.path;
+    EXPECT_EQ(r.problem, c.problem) << c.path;
+    EXPECT_EQ(r.content, r.ok ? "1234" : "") << c.path;
+  }
 }
 
 TEST_F(SmallFileTest, WritesExactlyTheTextAndReplaces) {
