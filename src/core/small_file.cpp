@@ -78,7 +78,8 @@ std::string ReadSmallFile(const std::string& path) {
   return ReadBoundedFile(path, std::numeric_limits<size_t>::max()).content;
 }
 
-bool WriteSmallFile(const std::string& path, const std::string& text) {
+bool WriteSmallFile(const std::string& path, const std::string& text,
+                    std::optional<FileOwner> owner) {
   std::vector<char> temp(path.begin(), path.end());
   for (const char c : std::string_view(".XXXXXX")) temp.push_back(c);
   temp.push_back('\0');
@@ -93,6 +94,7 @@ bool WriteSmallFile(const std::string& path, const std::string& text) {
     if (ok) done += static_cast<size_t>(n);
   }
   // mkostemp creates the file 0600; the marker is an ordinary user file.
+  ok = ok && (!owner || fchown(fd, owner->uid, owner->gid) == 0);
   ok = ok && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   ok = ok && std::rename(temp.data(), path.c_str()) == 0;
@@ -100,10 +102,21 @@ bool WriteSmallFile(const std::string& path, const std::string& text) {
   return ok;
 }
 
-bool MakeUserFolder(const std::string& path) {
+bool MakeUserFolder(const std::string& path, std::optional<FileOwner> owner) {
   for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
     const std::string part = path.substr(0, slash);
-    if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (!part.empty()) {
+      if (mkdir(part.c_str(), 0700) == 0) {
+        // A folder of root's in the user's home would keep the user's own programs out of it.
+        if (owner && fchownat(AT_FDCWD, part.c_str(), owner->uid, owner->gid,
+                              AT_SYMLINK_NOFOLLOW) != 0) {
+          rmdir(part.c_str());
+          return false;
+        }
+      } else if (errno != EEXIST) {
+        return false;
+      }
+    }
     if (slash == std::string::npos) break;
   }
   struct stat info {};

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -18,6 +17,7 @@
 #include "app/dialogs.hpp"
 #include "app/link_label.hpp"
 #include "app/program_end.hpp"
+#include "app/real_user.hpp"
 #include "core/messages.hpp"
 #include "core/product.hpp"
 #include "select/device_table.hpp"
@@ -223,7 +223,7 @@ void TFmChoose::btContinueClick() {
 }
 
 void TFmChoose::lbDiskManagementClick() {
-  if (!m_diskTool.isEmpty()) QProcess::startDetached(m_diskTool, {});
+  if (!m_diskTool.isEmpty()) StartAsRealUser(m_diskTool.toStdString(), {});
 }
 
 void TFmChoose::done(int result) {

@@ -68,28 +68,41 @@ FERROWIPE_DISKS=$demo "$root/$prefix/bin/ferrowipe-cli" list >"$scratch/list.txt
   || fail "installed ferrowipe-cli list"
 [ -s "$scratch/list.txt" ] || fail "installed ferrowipe-cli list printed nothing"
 
-# The launcher, for a user who is not root: through pkexec with the installed program and the
-# arguments passed on; without pkexec, a clear message and no start.
+# The launcher, for a user who is not root: through pkexec with the installed program and only a
+# first --debug passed on; without pkexec, the program itself, as the user.
 if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
   fake=$scratch/fakebin
   mkdir -p "$fake"
   printf '#!/bin/sh\necho "pkexec $*"\n' >"$fake/pkexec"
-  chmod 755 "$fake" "$fake/pkexec" "$scratch"
-  out=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
-        env PATH="$fake:/usr/bin:/bin" sh "$root/$prefix/bin/ferrowipe" --debug)
-  [ "$out" = "pkexec /$prefix/libexec/ferrowipe/ferrowipe --debug" ] || fail "launcher ran: $out"
+  printf '#!/bin/sh\necho "program $(id -u) $*"\n' >"$fake/program"
+  chmod 755 "$fake" "$fake/pkexec" "$fake/program" "$scratch"
+  launcher=$root/$prefix/bin/ferrowipe
+  # The same launcher with the stand-in program in place of the installed one.
+  sed "s|^program=.*|program=\"$fake/program\"|" "$launcher" >"$scratch/launcher"
+  as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env "$@"; }
+  launch() {  # expected output, the command; what the launcher says goes to $scratch/said
+    local expected=$1 out
+    shift
+    out=$("$@" 2>"$scratch/said") || fail "launcher failed: $* ($(cat "$scratch/said"))"
+    [ "$out" = "$expected" ] || fail "launcher $*: ran '$out'"
+  }
+  program=/$prefix/libexec/ferrowipe/ferrowipe
+  launch "pkexec $program --debug" as_user PATH="$fake:/usr/bin:/bin" sh "$launcher" --debug
+  [ ! -s "$scratch/said" ] || fail "launcher with --debug said: $(cat "$scratch/said")"
+  launch "pkexec $program" as_user PATH="$fake:/usr/bin:/bin" sh "$launcher"
+  launch "pkexec $program --DEBUG" as_user PATH="$fake:/usr/bin:/bin" sh "$launcher" \
+    --DEBUG -platform evil
+  grep -q "ignoring the arguments" "$scratch/said" || fail "launcher dropped arguments silently"
+  launch "pkexec $program" as_user PATH="$fake:/usr/bin:/bin" sh "$launcher" \
+    -platformpluginpath "$fake" -platform evil --debug
+  grep -q "ignoring the arguments" "$scratch/said" || fail "launcher dropped arguments silently"
+  launch "program 0 --debug" sh "$scratch/launcher" --debug -reverse
   bare=$scratch/barebin  # the launcher's own tools, and no pkexec
   mkdir -p "$bare"
   ln -s "$(command -v id)" "$bare/id"
-  ln -s "$(command -v cat)" "$bare/cat"
   chmod 755 "$bare"
-  set +e
-  msg=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
-        env PATH="$bare" /bin/sh "$root/$prefix/bin/ferrowipe" 2>&1)
-  status=$?
-  set -e
-  [ $status -eq 126 ] || fail "launcher without pkexec exited $status"
-  grep -q "pkexec is not installed" <<<"$msg" || fail "launcher message: $msg"
+  launch "program 65534 --debug" as_user PATH="$bare" /bin/sh "$scratch/launcher" --debug
+  grep -q "pkexec is not installed" "$scratch/said" || fail "launcher message: $(cat "$scratch/said")"
 else
   echo "SKIP: launcher check needs root and setpriv"
 fi

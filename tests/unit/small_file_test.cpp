@@ -41,6 +41,34 @@ TEST_F(SmallFileTest, ReadsWholeFilesOfAnySize) {
   }
 }
 
+// Bytes this process has read through read() and its kin so far.
+uint64_t BytesReadSoFar() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+// A 1 GiB file (sparse: it costs no disk) that begins like the agreement marker is judged by
+// its size, without its bulk being read, also behind a symbolic link.
+TEST_F(SmallFileTest, JudgesAHugeFileWithoutReadingIt) {
+  {
+    std::ofstream(Path("huge"), std::ios::binary) << "1";
+  }
+  fs::resize_file(Path("huge"), uint64_t{1} << 30);
+  fs::create_symlink(Path("huge"), Path("link"));
+  for (const char* name : {"huge", "link"}) {
+    const uint64_t before = BytesReadSoFar();
+    const SmallFileRead read = ReadBoundedFile(Path(name), 1);
+    EXPECT_FALSE(read.ok) << name;
+    EXPECT_EQ(read.content, "") << name;
+    EXPECT_LT(BytesReadSoFar() - before, uint64_t{64} << 10) << name;
+  }
+}
+
 TEST_F(SmallFileTest, ReadsNothingFromWhatIsNotARegularFile) {
   EXPECT_EQ(ReadSmallFile(Path("missing")), "");
   EXPECT_EQ(ReadSmallFile(m_dir.string()), "");
