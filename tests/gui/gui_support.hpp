@@ -158,10 +158,14 @@ struct FakeDrive {
   uint32_t deviceQueryError = 0;  // nonzero: the device-property query is refused with it
 };
 
-// Appends the drive as the next physical drive number; an empty path leaves a gap.
+// Appends the drive as the next physical drive number; an empty path leaves a gap: a drive
+// number whose node does not open.
 inline void AddFakeDrive(FakeDevice& fake, const FakeDrive& drive) {
+  if (drive.path.empty()) {
+    fake.drivePaths.push_back("/dev/absent" + std::to_string(fake.drivePaths.size()));
+    return;
+  }
   fake.drivePaths.push_back(drive.path);
-  if (drive.path.empty()) return;
   fake.At(drive.path).size = drive.sectors * drive.sectorSize;
 
   DriveFacts facts;
