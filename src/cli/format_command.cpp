@@ -11,12 +11,14 @@
 
 #include "cli/chosen_disk.hpp"
 #include "cli/commands.hpp"
+#include "cli/terminal_safe.hpp"
 #include "core/clock.hpp"
 #include "core/logs.hpp"
 #include "core/text.hpp"
 #include "format/format_control.hpp"
 #include "format/format_view.hpp"
 #include "format/zero_fill.hpp"
+#include "report/disk_summary.hpp"
 #include "select/device_table.hpp"
 
 namespace fw::cli {
@@ -108,12 +110,18 @@ std::optional<FormatArgs> ParseArgs(const Args& args) {
   return parsed;
 }
 
-// The window's question, asked on the terminal; true only for the answer "yes".
-bool ConfirmOnTerminal(const std::string& caption) {
+// The window's question, asked on the terminal after the facts that tell this disk from the
+// others; true only for the answer "yes".
+bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen) {
+  const TDeviceTable& row = DeviceTable[chosen.row];
   std::cerr << FormatConfirmTitle() << '\n'
             << FormatConfirmInstruction() << '\n'
-            << FormatConfirmContent(caption) << "\n\n"
-            << "Type yes to erase this disk: " << std::flush;
+            << FormatConfirmContent(TerminalSafe(chosen.caption)) << "\n\n";
+  for (const std::string& line :
+       DiskSummaryLines(row, io.DescribeDisk(row.DevicePath), kDiskSummaryEnglish)) {
+    std::cerr << TerminalSafe(line) << '\n';
+  }
+  std::cerr << "\nType yes to erase this disk: " << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;
   return Trim(answer) == "yes";
@@ -148,7 +156,7 @@ int RunFormat(DeviceIo& io, const Args& args) {
   int status = kExitDone;
   const std::optional<ChosenDisk> chosen = ChooseDisk(io, parsed->disk, &status);
   if (!chosen) return status;
-  if (!parsed->yes && !ConfirmOnTerminal(chosen->caption)) {
+  if (!parsed->yes && !ConfirmOnTerminal(io, *chosen)) {
     io.Close(chosen->handle);
     return kExitCancelled;
   }
@@ -156,7 +164,7 @@ int RunFormat(DeviceIo& io, const Args& args) {
   TerminalView view(isatty(STDERR_FILENO) != 0);
   SetFormatLogSink([&view](const std::string& line) {
     view.ClearProgressLine();
-    std::cout << line << '\n' << std::flush;
+    std::cout << TerminalSafe(line) << '\n' << std::flush;
   });
   SteadyClock clock;
   FormatAttemptResult result;
@@ -166,7 +174,8 @@ int RunFormat(DeviceIo& io, const Args& args) {
                               parsed->quick, view, clock);
   }
   view.ClearProgressLine();
-  SetFormatLogSink([](const std::string& line) { std::cout << line << '\n' << std::flush; });
+  SetFormatLogSink(
+      [](const std::string& line) { std::cout << TerminalSafe(line) << '\n' << std::flush; });
   io.Close(chosen->handle);
   return ExitStatus(result);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/commands.hpp"
+#include "cli/terminal_safe.hpp"
 #include "core/logs.hpp"
 #include "device/device_io.hpp"
 
@@ -49,8 +50,11 @@ int main(int argc, char** argv) {
     return cli::kExitUsage;
   }
 
-  const auto print = [](const std::string& line) { std::cout << line << '\n' << std::flush; };
-  SetDebugLineSink([](const std::string& line) { std::cerr << line << '\n'; });
+  // Lines carry device strings: a terminal must show them, never obey them.
+  const auto print = [](const std::string& line) {
+    std::cout << cli::TerminalSafe(line) << '\n' << std::flush;
+  };
+  SetDebugLineSink([](const std::string& line) { std::cerr << cli::TerminalSafe(line) << '\n'; });
   SetFormatLogSink(print);
   SetDetailsSink(print);
   SetSmartSink(print);

@@ -3,6 +3,8 @@
 
 #include "cli/chosen_disk.hpp"
 #include "cli/commands.hpp"
+#include "cli/list_json.hpp"
+#include "cli/terminal_safe.hpp"
 #include "report/device_details.hpp"
 #include "report/smart_report.hpp"
 #include "select/device_table.hpp"
@@ -33,15 +35,26 @@ int RunReport(DeviceIo& io, const Args& args, const char* usage, Report report) 
 }  // namespace
 
 int RunList(DeviceIo& io, const Args& args) {
-  if (!args.empty()) return UsageError("list");
+  const bool json = args.size() == 1 && args[0] == "--json";
+  if (!args.empty() && !json) return UsageError("list [--json]");
   int status = kExitDone;
-  if (!ScanForCli(io, &status)) return status;
+  const std::optional<ScanResult> scan = ScanForCli(io, &status);
+  if (!scan) return status;
+  // A list without the disks that did not open is not the machine's list.
+  if (ScanLackedRights(*scan)) {
+    SayRunAsRoot("cannot open " + std::to_string(scan->deniedCount) + " disk(s)");
+    return kExitFailure;
+  }
+  if (json) {
+    std::cout << ListJson(io) << '\n' << std::flush;
+    return kExitDone;
+  }
   for (int64_t row = 1; row <= DeviceCount; ++row) {
     const DriveListRow cells = DriveListCells(DeviceTable[row]);
-    std::string line = cells[0];
+    std::string line = TerminalSafe(cells[0]);
     for (size_t i = 1; i < cells.size(); ++i) {
       line += '\t';
-      line += cells[i];
+      line += TerminalSafe(cells[i]);
     }
     std::cout << line << '\n';
   }

@@ -1,10 +1,14 @@
 #include "select/scan.hpp"
 
+#include <unistd.h>
+
 #include "core/logs.hpp"
 #include "device/identify.hpp"
 #include "select/device_table.hpp"
 
 namespace fw {
+
+bool ScanLackedRights(const ScanResult& scan) { return scan.deniedCount > 0 && ::geteuid() != 0; }
 
 ScanResult ScanPhysicalDrives(DeviceIo& io) {
   ScanResult result;

@@ -18,6 +18,10 @@ struct ScanResult {
   int64_t deniedCount = 0;
 };
 
+// Drives did not open for lack of rights, and running as root would open them: the list is not
+// the machine's. (Root itself refused, by a device cgroup say, has no such way out.)
+bool ScanLackedRights(const ScanResult& scan);
+
 // Fills DeviceTable rows 1..DeviceCount and DeviceCount; writes the scan's debug lines.
 ScanResult ScanPhysicalDrives(DeviceIo& io);
 

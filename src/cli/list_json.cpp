@@ -1,0 +1,59 @@
+#include "cli/list_json.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include "core/text.hpp"
+#include "report/text_format.hpp"
+#include "select/device_table.hpp"
+
+namespace fw::cli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+json TextOrNull(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
+
+json PartitionJson(const PartitionContents& p) {
+  return {{"number", p.number},          {"path", TextOrNull(p.path)},
+          {"bytes", p.bytes},            {"fs_type", TextOrNull(p.fsType)},
+          {"label", TextOrNull(p.label)}, {"mount_points", p.mountPoints}};
+}
+
+json RowJson(const TDeviceTable& row, const DiskContents& contents) {
+  const TIdentifyDeviceData& id = row.IdentifyData;
+  json partitions = json::array();
+  for (const PartitionContents& p : contents.partitions) partitions.push_back(PartitionJson(p));
+  return {{"drive", row.DeviceNumber},
+          {"path", row.DevicePath},
+          {"by_id", contents.byIdLinks},
+          {"model", Trim(id.Model)},
+          {"firmware", Trim(id.FW)},
+          {"serial", Trim(id.SN)},
+          {"bus", Trim(BusTypeToStr(id.BusType))},
+          {"bus_type", id.BusType},
+          {"sectors", id.LBA},
+          {"sector_size", id.SectorSize},
+          {"bytes", CapacityBytes(id)},
+          {"removable", id.RemovableMedia},
+          {"read_only", contents.readOnly},
+          {"partition_table", TextOrNull(contents.partitionTable)},
+          {"fs_type", TextOrNull(contents.fsType)},
+          {"label", TextOrNull(contents.label)},
+          {"partitions", partitions},
+          {"mount_points", contents.AllMountPoints()},
+          {"system_disk", contents.carriesSystem}};
+}
+
+}  // namespace
+
+std::string ListJson(DeviceIo& io) {
+  json rows = json::array();
+  for (int64_t row = 1; row <= DeviceCount; ++row) {
+    rows.push_back(RowJson(DeviceTable[row], io.DescribeDisk(DeviceTable[row].DevicePath)));
+  }
+  // Strings the device stores need not be UTF-8: a bad byte becomes U+FFFD rather than an error.
+  return rows.dump(2, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace fw::cli
