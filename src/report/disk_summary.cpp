@@ -73,4 +73,13 @@ std::vector<std::string> DiskSummaryLines(const TDeviceTable& row, const DiskCon
   return lines;
 }
 
+std::string DiskSummaryText(const TDeviceTable& row, const DiskContents& contents,
+                            const DiskSummaryLabels& labels) {
+  std::string text;
+  for (const std::string& line : DiskSummaryLines(row, contents, labels)) {
+    text += (text.empty() ? "" : "\n") + line;
+  }
+  return text;
+}
+
 }  // namespace fw

@@ -22,4 +22,8 @@ extern const DiskSummaryLabels kDiskSummaryChinese;
 std::vector<std::string> DiskSummaryLines(const TDeviceTable& row, const DiskContents& contents,
                                           const DiskSummaryLabels& labels);
 
+// The same lines joined by line breaks, for a tooltip or a message box's detailed text.
+std::string DiskSummaryText(const TDeviceTable& row, const DiskContents& contents,
+                            const DiskSummaryLabels& labels);
+
 }  // namespace fw
