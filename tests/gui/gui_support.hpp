@@ -85,7 +85,8 @@ class ModalScript {
   ModalScript& Press(QMessageBox::StandardButton button) {
     return Then(IsMessageBox, [this, button](QWidget* w) {
       auto* box = qobject_cast<QMessageBox*>(w);
-      boxes.push_back({box->windowTitle(), box->text(), box->informativeText(), box->icon()});
+      boxes.push_back({box->windowTitle(), box->text(), box->informativeText(), box->icon(),
+                       box->detailedText()});
       box->button(button)->click();
     });
   }
@@ -99,6 +100,7 @@ class ModalScript {
   struct Box {
     QString title, text, informative;
     QMessageBox::Icon icon;
+    QString detailed = {};
   };
   std::vector<Box> boxes;
   std::vector<QString> unexpected;
