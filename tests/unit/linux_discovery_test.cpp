@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -171,6 +172,49 @@ TEST(LinuxDiscovery, LogicalDrivesAreTheBlockDeviceMountsInMountinfoOrder) {
   const std::vector<std::string> expected = {"/", "/boot/efi", "/home", "/media/user/My Stick",
                                              "/mnt/bind", "/var/lib/vm"};
   EXPECT_EQ(io->LogicalDrives(), expected);
+}
+
+// What lies on each disk, from sysfs and mountinfo: partitions in number order with their
+// sizes and mounts, and whether the running system lives there, also through a holder.
+TEST(LinuxDiscovery, ContentsOfADiskTellItsPartitionsMountsAndTheRunningSystem) {
+  const test::TempFolder root("ferrowipe-contents");
+  namespace fs = std::filesystem;
+  fs::copy(kMachine, root.Path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  // vda is stacked under dm-0 (LVM, say), which gets mounted on /usr.
+  const fs::path vda = fs::canonical(root / "sys/block/vda");
+  fs::create_directories(vda / "holders");
+  std::ofstream(vda / "holders/dm-0").close();
+  std::ofstream(root / "proc/self/mountinfo", std::ios::app)
+      << "35 26 252:0 / /usr rw - ext4 /dev/mapper/vg-usr rw\n";
+
+  std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo(root.Path());
+  struct Expected {
+    const char* disk;
+    std::vector<std::pair<uint32_t, std::vector<std::string>>> partitions;
+    bool system;
+  };
+  const Expected cases[] = {
+      {"sda", {{1, {"/boot/efi"}}, {2, {"/"}}}, true},
+      {"sdc", {{1, {"/media/user/My Stick", "/mnt/bind"}}}, false},
+      {"nvme0n1", {{1, {"/home"}}}, false},
+      {"vda", {}, true},
+      {"sdb", {}, false},
+  };
+  for (const Expected& e : cases) {
+    SCOPED_TRACE(e.disk);
+    const DiskContents contents = io->DescribeDisk(std::string("/dev/") + e.disk);
+    ASSERT_EQ(contents.partitions.size(), e.partitions.size());
+    for (size_t i = 0; i < e.partitions.size(); ++i) {
+      EXPECT_EQ(contents.partitions[i].number, e.partitions[i].first);
+      EXPECT_EQ(contents.partitions[i].path,
+                std::string("/dev/") + e.disk + (e.disk[0] == 'n' ? "p" : "") +
+                    std::to_string(e.partitions[i].first));
+      EXPECT_GT(contents.partitions[i].bytes, 0);
+      EXPECT_EQ(contents.partitions[i].mountPoints, e.partitions[i].second);
+    }
+    EXPECT_EQ(contents.carriesSystem, e.system);
+    EXPECT_TRUE(contents.byIdLinks.empty()) << "a fixture tree has no /dev of its own";
+  }
 }
 
 TEST(LinuxDiscovery, MissingTreeGivesNoDrives) {
