@@ -68,14 +68,14 @@ TEST(CliDisks, AModelWithEscapeAndNewlinePrintsEscapedOnOneRow) {
   const test::TempFolder disks("ferrowipe-evil");
   disks.Image("disk.img", 64 << 20);
   disks.Write("disk.json",
-              R"({"vendor": "ATA", "product": "EVIL\u001b[2J\nDISK", "serial": "S\u001b]0;x\u0007"})");
+              R"({"vendor": "ATA", "product": "EVIL\u001b[2J\nDISK\u009b", "serial": "S\u001b]0;x\u0007"})");
   const std::string environment = "FERROWIPE_DISKS='" + disks.Path() + "'";
 
   const CommandResult list = Cli("list", environment);
   EXPECT_EQ(list.status, 0) << list.output;
   // (Identification trims the serial's trailing control character, BEL, as it trims blanks.)
   EXPECT_EQ(list.output,
-            "FBVIRTUAL\tATA EVIL\\x1b[2J\\x0aDISK\t0000\tS\\x1b]0;x\t131072\t67.1 MB\n");
+            "FBVIRTUAL\tATA EVIL\\x1b[2J\\x0aDISK\\u009b\t0000\tS\\x1b]0;x\t131072\t67.1 MB\n");
 
   // The caption in a report's header comes from the same model.
   const CommandResult details = Cli("details 0", environment);
@@ -86,9 +86,10 @@ TEST(CliDisks, AModelWithEscapeAndNewlinePrintsEscapedOnOneRow) {
   const CommandResult listJson = Cli("list --json", environment);
   ASSERT_EQ(listJson.status, 0) << listJson.output;
   EXPECT_EQ(listJson.output.find('\x1b'), std::string::npos);
+  EXPECT_EQ(listJson.output.find("\xc2\x9b"), std::string::npos);
   const json rows = json::parse(listJson.output);
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].at("model"), "ATA EVIL\x1b[2J\nDISK");
+  EXPECT_EQ(rows[0].at("model"), "ATA EVIL\x1b[2J\nDISK\xc2\x9b");
   EXPECT_EQ(rows[0].at("drive"), 0);
   EXPECT_EQ(rows[0].at("path"), disks / "disk.img");
   EXPECT_EQ(rows[0].at("bytes"), 64 << 20);
