@@ -129,7 +129,8 @@ QFont MemoFont(int pixelSize) {
 }
 
 int ShowTaskDialog(QWidget* owner, const QString& title, const QString& instruction,
-                   const QString& content, int icon, int buttons, DialogPath path) {
+                   const QString& content, int icon, int buttons, DialogPath path,
+                   const QString& details) {
   const bool classic = path == DialogPath::Classic;
   QuestionBox box(owner);
   box.setIcon(IconFor(icon));
@@ -145,6 +146,7 @@ int ShowTaskDialog(QWidget* owner, const QString& title, const QString& instruct
     if ((buttons & b.bit) != 0) standard |= classic ? b.classic : b.task;
   }
   box.setStandardButtons(standard == QMessageBox::NoButton ? QMessageBox::Ok : standard);
+  if (!details.isEmpty()) box.setDetailedText(details);
   box.exec();
   const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
   return classic ? ClassicResult(pressed) : TaskResult(pressed);

@@ -11,12 +11,14 @@
 
 #include "cli/chosen_disk.hpp"
 #include "cli/commands.hpp"
+#include "cli/terminal_safe.hpp"
 #include "cli/terminal_view.hpp"
 #include "core/clock.hpp"
 #include "core/logs.hpp"
 #include "core/text.hpp"
 #include "format/format_control.hpp"
 #include "format/zero_fill.hpp"
+#include "report/disk_summary.hpp"
 #include "report/text_format.hpp"
 #include "select/device_table.hpp"
 
@@ -48,12 +50,18 @@ class InterruptAsStop {
   struct sigaction m_previous {};
 };
 
-// The window's question, asked on the terminal; true only for the answer "yes".
-bool ConfirmOnTerminal(const std::string& caption) {
+// The window's question, asked on the terminal after the facts that tell this disk from the
+// others; true only for the answer "yes".
+bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen) {
+  const TDeviceTable& row = DeviceTable[chosen.row];
   std::cerr << FormatConfirmTitle() << '\n'
             << FormatConfirmInstruction() << '\n'
-            << FormatConfirmContent(caption) << "\n\n"
-            << "Type yes to erase this disk: " << std::flush;
+            << FormatConfirmContent(TerminalSafe(chosen.caption)) << "\n\n";
+  for (const std::string& line :
+       DiskSummaryLines(row, io.DescribeDisk(row.DevicePath), kDiskSummaryEnglish)) {
+    std::cerr << TerminalSafe(line) << '\n';
+  }
+  std::cerr << "\nType yes to erase this disk: " << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;
   return Trim(answer) == "yes";
@@ -83,7 +91,7 @@ int RunFormat(DeviceIo& io, const Options& options) {
   int status = kExitDone;
   const std::optional<ChosenDisk> chosen = ChooseDisk(io, options.disk, &status);
   if (!chosen) return status;
-  if (!options.yes && !ConfirmOnTerminal(chosen->caption)) {
+  if (!options.yes && !ConfirmOnTerminal(io, *chosen)) {
     io.Close(chosen->handle);
     return kExitCancelled;
   }
@@ -100,7 +108,7 @@ int RunFormat(DeviceIo& io, const Options& options) {
                     });
   SetFormatLogSink([&view](const std::string& line) {
     view.ClearProgressLine();
-    std::cout << line << '\n' << std::flush;
+    std::cout << TerminalSafe(line) << '\n' << std::flush;
   });
   FormatAttemptResult result;
   {
@@ -109,7 +117,8 @@ int RunFormat(DeviceIo& io, const Options& options) {
                               options.quick, view, clock);
   }
   view.Finish();
-  SetFormatLogSink([](const std::string& line) { std::cout << line << '\n' << std::flush; });
+  SetFormatLogSink(
+      [](const std::string& line) { std::cout << TerminalSafe(line) << '\n' << std::flush; });
   io.Close(chosen->handle);
   return ExitStatus(result);
 }

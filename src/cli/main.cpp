@@ -6,6 +6,7 @@
 
 #include "cli/command_line.hpp"
 #include "cli/commands.hpp"
+#include "cli/terminal_safe.hpp"
 #include "core/logs.hpp"
 #include "device/device_io.hpp"
 
@@ -16,8 +17,11 @@ int main(int argc, char** argv) {
   if (line.exitStatus) return *line.exitStatus;
   DebugMode = line.debug;
 
-  const auto print = [](const std::string& text) { std::cout << text << '\n' << std::flush; };
-  SetDebugLineSink([](const std::string& text) { std::cerr << text << '\n'; });
+  // Lines carry device strings: a terminal must show them, never obey them.
+  const auto print = [](const std::string& line) {
+    std::cout << cli::TerminalSafe(line) << '\n' << std::flush;
+  };
+  SetDebugLineSink([](const std::string& line) { std::cerr << cli::TerminalSafe(line) << '\n'; });
   SetFormatLogSink(print);
   SetDetailsSink(print);
   SetSmartSink(print);

@@ -3,6 +3,8 @@
 
 #include "cli/chosen_disk.hpp"
 #include "cli/commands.hpp"
+#include "cli/list_json.hpp"
+#include "cli/terminal_safe.hpp"
 #include "report/device_details.hpp"
 #include "report/smart_report.hpp"
 #include "select/device_table.hpp"
@@ -27,19 +29,25 @@ int RunReport(DeviceIo& io, const Options& options, Report report) {
 }  // namespace
 
 int RunList(DeviceIo& io, const Options& options) {
-  // Where the JSON listing joins: until it is built, the flag is refused rather than ignored.
-  if (options.json) {
-    std::cerr << "ferrowipe-cli: list --json is not available in this build\n";
+  const bool json = options.json;
+  int status = kExitDone;
+  const std::optional<ScanResult> scan = ScanForCli(io, &status);
+  if (!scan) return status;
+  // A list without the disks that did not open is not the machine's list.
+  if (ScanLackedRights(*scan)) {
+    SayRunAsRoot("cannot open " + std::to_string(scan->deniedCount) + " disk(s)");
     return kExitFailure;
   }
-  int status = kExitDone;
-  if (!ScanForCli(io, &status)) return status;
+  if (json) {
+    std::cout << ListJson(io) << '\n' << std::flush;
+    return kExitDone;
+  }
   for (int64_t row = 1; row <= DeviceCount; ++row) {
     const DriveListRow cells = DriveListCells(DeviceTable[row]);
-    std::string line = cells[0];
+    std::string line = TerminalSafe(cells[0]);
     for (size_t i = 1; i < cells.size(); ++i) {
       line += '\t';
-      line += cells[i];
+      line += TerminalSafe(cells[i]);
     }
     std::cout << line << '\n';
   }

@@ -17,6 +17,7 @@
 
 #include "device/backends.hpp"
 #include "device/control_codes.hpp"
+#include "device/image/image_contents.hpp"
 #include "device/image/image_drive.hpp"
 #include "device/linux/descriptors.hpp"
 #include "device/linux/errno_map.hpp"
@@ -171,6 +172,16 @@ class ImageDeviceIo final : public DeviceIo {
     const int error = linuxio::ErrnoForWindowsError(code);
     if (error < 0) return "Unknown error " + std::to_string(code);
     return linuxio::ErrnoText(error);
+  }
+
+  DiskContents DescribeDisk(const std::string& drivePath) override {
+    const std::optional<size_t> drive = FindDrive(drivePath);
+    if (!drive) return {};
+    std::vector<image::ImageMount> mounted;
+    for (size_t m = 0; m < m_drives[*drive].mounts.size(); ++m) {
+      if (m_state[*drive].mounted[m]) mounted.push_back(m_drives[*drive].mounts[m]);
+    }
+    return image::DescribeImageDrive(m_drives[*drive], mounted);
   }
 
  private:

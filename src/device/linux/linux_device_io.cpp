@@ -26,6 +26,7 @@
 #include "device/control_codes.hpp"
 #include "device/linux/block_devices.hpp"
 #include "device/linux/descriptors.hpp"
+#include "device/linux/disk_contents_linux.hpp"
 #include "device/linux/errno_map.hpp"
 #include "device/linux/mountinfo.hpp"
 #include "device/linux/sat_cdb.hpp"
@@ -234,6 +235,20 @@ class LinuxDeviceIo final : public DeviceIo {
   }
 
   uint32_t LastError() const override { return m_lastError; }
+
+  DiskContents DescribeDisk(const std::string& drivePath) override {
+    std::vector<BlockMount> mounts;
+    for (const MountEntry& mount : Mounts()) {
+      if (std::optional<Devno> devno = BlockDevnoOfMount(mount)) {
+        mounts.push_back({*devno, mount.mountPoint});
+      }
+    }
+    return ReadLinuxDiskContents(m_sys, BaseName(drivePath), mounts);
+  }
+
+  std::string WholeDiskOfPartition(const std::string& path) override {
+    return WholeDiskOfPartitionNode(m_sys, path);
+  }
 
   std::string ErrorText(uint32_t code) const override {
     const int error =
