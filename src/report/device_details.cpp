@@ -5,6 +5,7 @@
 #include "core/logs.hpp"
 #include "core/product.hpp"
 #include "device/ata_transport.hpp"
+#include "report/nvme_details.hpp"
 #include "report/report_header.hpp"
 #include "report/text_format.hpp"
 
@@ -139,6 +140,19 @@ void ShowDeviceDetails(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows
   for (const std::string& line :
        ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
     AddDetailsLine(line);
+  }
+
+  if (device.BusType == kBusTypeNvme) {
+    const std::optional<NvmeDetails> nvme = ReadNvmeDetails(io, deviceHandle);
+    if (!nvme) {
+      AddDetailsLine(kUnavailable);
+      return;
+    }
+    AddDetailsLine(Join(kModel, nvme->controller.model));
+    AddDetailsLine(Join(kFirmware, nvme->controller.firmware));
+    AddDetailsLine(Join(kSerial, nvme->controller.serial));
+    for (const std::string& line : NvmeDetailsLines(*nvme)) AddDetailsLine(line);
+    return;
   }
 
   // Only a parallel-ATA drive gets a second read; SATA and every other bus get one.
