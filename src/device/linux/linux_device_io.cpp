@@ -28,6 +28,7 @@
 #include "device/linux/descriptors.hpp"
 #include "device/linux/errno_map.hpp"
 #include "device/linux/mountinfo.hpp"
+#include "device/linux/nvme_admin.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/sys_tree.hpp"
 #include "device/win_layouts.hpp"
@@ -396,6 +397,16 @@ class LinuxDeviceIo final : public DeviceIo {
     if (inSize < 8) return Fail(win::ERROR_INVALID_PARAMETER, EINVAL);
     const auto query = win::LoadLayout<win::STORAGE_PROPERTY_QUERY>(in, inSize);
     if (query.QueryType != win::PropertyStandardQuery) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+    if (IsProtocolSpecificProperty(query.PropertyId)) {
+      // Only the three NVMe queries, and only to an NVMe disk: nothing else is sent to one.
+      const std::optional<NvmeRequest> request = ParseNvmeQuery(in, inSize);
+      if (!request || ReadDiskFacts(m_sys, NodeOf(device).disk).busType != win::BusTypeNvme) {
+        return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+      }
+      const int error = SendNvmeAdmin(device.fd, *request, out, outCapacity, count);
+      if (error == ENOBUFS) return Fail(win::ERROR_INSUFFICIENT_BUFFER, error);
+      return error == 0 || FailErrno(error, ErrnoSite::Other);
+    }
     if (query.PropertyId != win::StorageDeviceProperty &&
         query.PropertyId != win::StorageAdapterProperty) {
       return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
