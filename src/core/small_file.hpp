@@ -1,8 +1,23 @@
 #pragma once
-// Whole-file reads and writes of a few bytes: the agreement marker.
+// Whole-file reads and writes of a few bytes: the agreement marker, the simulated disks'
+// metadata and sector files.
+#include <cstddef>
 #include <string>
 
 namespace fw {
+
+// A file read whole, or why it was not.
+struct SmallFileRead {
+  bool ok = false;
+  std::string content;
+  std::string problem;  // when !ok: a short reason, such as "it is a FIFO, not a regular file"
+};
+
+// Reads the file whole when it is a regular file of at most `limit` bytes. The open never waits
+// (a FIFO planted in the file's place must not block), and the type is checked on the open
+// descriptor before a byte is read, so a FIFO, a device or a folder is refused, never read.
+// With `followLink` false a symbolic link in the name's last place is refused as well.
+SmallFileRead ReadBoundedFile(const std::string& path, size_t limit, bool followLink = true);
 
 // The file's whole content as bytes; empty when it cannot be opened or is not a regular file
 // (a FIFO or a device planted in its place must not block or be read).

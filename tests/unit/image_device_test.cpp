@@ -1,10 +1,12 @@
 // The disk-image backend, on image folders each test makes (and removes) itself.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 
@@ -221,8 +223,48 @@ TEST(ImageDevice, BadMetadataLeavesTheDriveOutWithOneClearLine) {
   struct Case {
     std::string json;
     std::string mentions;
+    // Puts a hostile file in place after the metadata is written.
+    std::function<void(const TempFolder&)> plant = nullptr;
   };
+  const auto fifo = [](const std::string& name) {
+    return [name](const TempFolder& f) {
+      fs::remove(f / name);
+      ASSERT_EQ(mkfifo((f / name).c_str(), 0600), 0);
+    };
+  };
+  const auto folderAt = [](const std::string& name) {
+    return [name](const TempFolder& f) {
+      fs::remove(f / name);
+      fs::create_directory(f / name);
+    };
+  };
+  const auto link = [](const std::string& name) {
+    return [name](const TempFolder& f) {
+      f.Write("sector.bin", std::string(512, 'x'));
+      fs::remove(f / name);
+      fs::create_symlink(f / "sector.bin", f / name);
+    };
+  };
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   const Case cases[] = {
+      // Hostile files: each is refused before a byte of it is read, and at once.
+      {R"({"fail": )" + deep + "}", "nested deeper than 16 levels"},
+      {"", "cannot read the file: it is a folder", folderAt("2-bad.json")},
+      {"", "cannot read the file: it is a FIFO", fifo("2-bad.json")},
+      {"", "cannot read the file: it is a symbolic link", link("2-bad.json")},
+      {std::string(1 << 20, ' ') + "{}", "cannot read the file: it holds more than 1048576 bytes"},
+      {R"({"identify": "id"})", "key \"identify\": cannot read ", fifo("id")},
+      {R"({"identify": "id"})", "it is a FIFO, not a regular file", fifo("id")},
+      {R"({"smart": "id"})", "key \"smart\": cannot read ", folderAt("id")},
+      {R"({"identify": "/dev/zero"})",
+       "key \"identify\": cannot read /dev/zero: it is a character device"},
+      {R"({"smart": "/dev/urandom"})", "key \"smart\": cannot read /dev/urandom: it is a"},
+      {R"({"smart": "big.bin"})", "key \"smart\": cannot read ",
+       [](const TempFolder& f) { f.Write("big.bin", std::string(513, 'x')); }},
+      {R"({"smart": "big.bin"})", "it holds more than 512 bytes",
+       [](const TempFolder& f) { f.Write("big.bin", std::string(513, 'x')); }},
+      {R"({"identify": "id"})", "key \"identify\": cannot read ", link("id")},
+      {R"({"identify": "id"})", "it is a symbolic link, which is not followed", link("id")},
       {R"({"vendor": "A",)", "not valid JSON"},
       {R"([1, 2])", "must be a JSON object"},
       {R"({"bus_type": "eleven"})", "key \"bus_type\": expected a whole number"},
@@ -256,8 +298,9 @@ TEST(ImageDevice, BadMetadataLeavesTheDriveOutWithOneClearLine) {
     folder.Write("2-bad.json", c.json);
     folder.Write("short.bin", std::string(100, 'x'));
     folder.Image("3-plain.img", 1 << 20);
+    if (c.plant) c.plant(folder);
     Backend io(folder);
-    SCOPED_TRACE(c.json);
+    SCOPED_TRACE(c.json.substr(0, 80) + " " + c.mentions);
     ASSERT_EQ(std::count(io.errors.begin(), io.errors.end(), '\n'), 1) << io.errors;
     EXPECT_EQ(io.errors.rfind(folder / "2-bad.json" + ": ", 0), 0u) << io.errors;
     EXPECT_NE(io.errors.find(c.mentions), std::string::npos) << io.errors;

@@ -48,6 +48,34 @@ TEST_F(SmallFileTest, ReadsNothingFromWhatIsNotARegularFile) {
   EXPECT_EQ(ReadSmallFile(Path("fifo")), "");  // returns at once instead of waiting for a writer
 }
 
+TEST_F(SmallFileTest, BoundedReadsSayWhyTheyRefuse) {
+  std::ofstream(Path("four"), std::ios::binary) << "1234";
+  fs::create_symlink(Path("four"), Path("link"));
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  struct Case {
+    std::string path;
+    size_t limit;
+    bool followLink;
+    std::string problem;  // empty: read whole
+  };
+  const Case cases[] = {
+      {Path("four"), 4, false, ""},
+      {Path("four"), 3, true, "it holds more than 3 bytes"},
+      {Path("link"), 4, true, ""},
+      {Path("link"), 4, false, "it is a symbolic link, which is not followed"},
+      {Path("fifo"), 4, true, "it is a FIFO, not a regular file"},
+      {m_dir.string(), 4, true, "it is a folder, not a regular file"},
+      {"/dev/zero", 4, true, "it is a character device, not a regular file"},
+      {Path("missing"), 4, true, "No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    const SmallFileRead r = ReadBoundedFile(c.path, c.limit, c.followLink);
+    EXPECT_EQ(r.ok, c.problem.empty()) << c.path;
+    EXPECT_EQ(r.problem, c.problem) << c.path;
+    EXPECT_EQ(r.content, r.ok ? "1234" : "") << c.path;
+  }
+}
+
 TEST_F(SmallFileTest, WritesExactlyTheTextAndReplaces) {
   ASSERT_TRUE(WriteSmallFile(Path("m"), "1\n2"));
   EXPECT_EQ(Slurp(Path("m")), "1\n2");

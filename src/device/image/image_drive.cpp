@@ -1,16 +1,14 @@
 #include "device/image/image_drive.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string_view>
 #include <system_error>
+
+#include "core/small_file.hpp"
 
 namespace fw::image {
 
@@ -18,6 +16,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+
+// Metadata is a few hundred bytes, three levels deep; these bounds keep a hostile file from
+// taking the memory or the stack.
+constexpr size_t kMetadataLimit = 1 << 20;
+constexpr int kNestingLimit = 16;
 
 // Reads the keys of one metadata file and keeps the first problem found. Every reader returns
 // false once a problem is recorded, so that a parse reads `return Fail(...)` on its error path.
@@ -107,21 +110,21 @@ class MetadataReader {
     return true;
   }
 
-  // A 512-byte sector file, named relative to the metadata file's folder.
+  // A 512-byte sector file. A relative name is looked up in the metadata file's folder, the disk
+  // set, and a symbolic link there is not followed.
   bool SectorFile(const json& value, const std::string& key, std::optional<Sector>& out) {
     if (!value.is_string()) return Fail(key, "expected a file name, found " + Found(value));
     fs::path file = value.get<std::string>();
-    if (file.is_relative()) file = fs::path(m_jsonPath).parent_path() / file;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return Fail(key, "cannot read " + file.string() + ": " + std::strerror(errno));
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-    if (bytes.size() != Sector().size()) {
-      return Fail(key, file.string() + " holds " + std::to_string(bytes.size()) +
+    const bool relative = file.is_relative();
+    if (relative) file = fs::path(m_jsonPath).parent_path() / file;
+    const SmallFileRead read = ReadBoundedFile(file.string(), Sector().size(), !relative);
+    if (!read.ok) return Fail(key, "cannot read " + file.string() + ": " + read.problem);
+    if (read.content.size() != Sector().size()) {
+      return Fail(key, file.string() + " holds " + std::to_string(read.content.size()) +
                            " bytes; a sector file holds exactly 512");
     }
     Sector sector{};
-    std::copy(bytes.begin(), bytes.end(), sector.begin());
+    std::copy(read.content.begin(), read.content.end(), sector.begin());
     out = sector;
     return true;
   }
@@ -255,17 +258,41 @@ bool IsImageName(const std::string& name) {
 std::optional<ImageDrive> ParseImageDrive(const std::string& imagePath, const std::string& jsonPath,
                                           const std::string& text, std::string* error) {
   MetadataReader reader(jsonPath, error);
-  json root;
-  try {
-    root = json::parse(text);
-  } catch (const json::exception& e) {
-    reader.FailWhole(std::string("not valid JSON: ") + e.what());
+  if (text.size() > kMetadataLimit) {
+    reader.FailWhole("more than " + std::to_string(kMetadataLimit) + " bytes of metadata");
     return std::nullopt;
   }
-  ImageDrive drive;
-  drive.path = imagePath;
-  if (!ReadDrive(reader, root, drive)) return std::nullopt;
-  return drive;
+  try {
+    // Containers nested deeper than any metadata needs are dropped while parsing and the
+    // whole file refused, so that no depth of nesting can exhaust the stack.
+    bool tooDeep = false;
+    const json::parser_callback_t limitDepth = [&tooDeep](int depth, json::parse_event_t event,
+                                                          json&) {
+      const bool opens = event == json::parse_event_t::object_start ||
+                         event == json::parse_event_t::array_start;
+      if (opens && depth >= kNestingLimit) tooDeep = true;
+      return !tooDeep;
+    };
+    json root;
+    try {
+      root = json::parse(text, limitDepth);
+    } catch (const json::parse_error& e) {
+      reader.FailWhole(std::string("not valid JSON: ") + e.what());
+      return std::nullopt;
+    }
+    if (tooDeep) {
+      reader.FailWhole("nested deeper than " + std::to_string(kNestingLimit) + " levels");
+      return std::nullopt;
+    }
+    ImageDrive drive;
+    drive.path = imagePath;
+    if (!ReadDrive(reader, root, drive)) return std::nullopt;
+    return drive;
+  } catch (const std::exception& e) {
+    // Whatever else goes wrong with one drive's metadata leaves that drive out, not the scan.
+    reader.FailWhole(std::string("cannot be read: ") + e.what());
+    return std::nullopt;
+  }
 }
 
 std::vector<ImageDrive> ScanImageFolder(const std::string& folder,
@@ -291,18 +318,15 @@ std::vector<ImageDrive> ScanImageFolder(const std::string& folder,
         (fs::path(folder) / (name.substr(0, name.size() - 4) + ".json")).string();
     std::optional<ImageDrive> drive;
     std::string error;
-    if (!fs::exists(jsonPath, ec)) {
+    std::error_code statusError;
+    if (!fs::exists(fs::symlink_status(jsonPath, statusError))) {
       drive = ImageDrive{};
       drive->path = imagePath;
+    } else if (const SmallFileRead read = ReadBoundedFile(jsonPath, kMetadataLimit, false);
+               !read.ok) {
+      error = jsonPath + ": cannot read the file: " + read.problem;
     } else {
-      std::ifstream in(jsonPath, std::ios::binary);
-      if (!in.is_open()) {
-        error = jsonPath + ": cannot read the file: " + std::strerror(errno);
-      } else {
-        const std::string text((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-        drive = ParseImageDrive(imagePath, jsonPath, text, &error);
-      }
+      drive = ParseImageDrive(imagePath, jsonPath, read.content, &error);
     }
     if (drive) {
       // A mount point names one volume: a second drive claiming it would make it ambiguous.

@@ -55,8 +55,9 @@ struct ImageDrive {
 };
 
 // The drive described by the metadata text `json` of `jsonPath` for the image `imagePath`;
-// sector files are looked up beside `jsonPath`. On bad metadata: nullopt and *error set to one
-// line naming the file and the key.
+// sector files are looked up beside `jsonPath`. On bad metadata (more than 1 MiB of it, or
+// nested more than 16 levels, among the rest): nullopt and *error set to one line naming the
+// file and the key. Nothing is thrown.
 std::optional<ImageDrive> ParseImageDrive(const std::string& imagePath, const std::string& jsonPath,
                                           const std::string& json, std::string* error);
 
