@@ -85,7 +85,7 @@ class NvmeReports : public ::testing::Test {
     table.Clear();
     TDeviceTable& row = table[1];
     row.DevicePath = kPath;
-    row.DeviceNumber = 0;
+    row.DeviceNumber = 6;
     row.IdentifyData.Model = " EXAMPLE NVMe SSD 1TB";
     row.IdentifyData.FW = "1.2.3";
     row.IdentifyData.LBA = 1953525168;
@@ -133,7 +133,7 @@ class NvmeReports : public ::testing::Test {
     return {" ", std::string(test::kReportDateLabel) + test::kReportDatePlaceholder,
             "Ferrowipe 4.30; https://ferrowipe.example.org/",
             std::string(label) +
-                "[0]  EXAMPLE NVMe SSD 1TB    1.2.3    [1000.2 GB]    (1953525168 512-byte sectors)",
+                "[6]  EXAMPLE NVMe SSD 1TB    1.2.3    [1000.2 GB]    (1953525168 512-byte sectors)",
             " "};
   }
 
