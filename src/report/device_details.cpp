@@ -63,12 +63,6 @@ constexpr std::string_view kQueueSupported = "裝置支援命令佇列          
 constexpr std::string_view kNoQueue = "裝置不支援命令佇列                                     ";
 constexpr std::string_view kMaxQueueDepth = "最大佇列深度:              ";
 
-std::string Join(std::string_view label, std::string_view value) {
-  std::string line(label);
-  line += value;
-  return line;
-}
-
 // The identify data count 512-byte sectors; a garbage 48-bit count must not overflow.
 int64_t TotalBytes(int64_t sectors) {
   int64_t bytes = 0;

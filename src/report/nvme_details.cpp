@@ -46,12 +46,6 @@ constexpr std::string_view kCriticalThreshold = "嚴重溫度臨界值:      ";
 constexpr std::string_view kDegrees = " °C";
 constexpr std::string_view kNamespaceCount = "命名空間數目:      ";
 
-std::string Join(std::string_view label, std::string_view value) {
-  std::string line(label);
-  line += value;
-  return line;
-}
-
 std::string FormatText(const NvmeLbaFormat& format) {
   return Join(kDataSize, std::to_string(format.dataBytes)) + std::string(kMetadataSize) +
          std::to_string(format.metadataBytes) + std::string(kBytes);
