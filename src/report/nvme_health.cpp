@@ -88,10 +88,14 @@ std::string Temperature(uint16_t kelvin) {
   return std::to_string(KelvinToCelsius(kelvin)) + std::string(kDegrees);
 }
 
-// The count, and the bytes it stands for in capacity units.
+// The count, and the bytes it stands for in capacity units (left out for a count whose bytes
+// would not fit even 128 bits, which no disk reaches).
 std::string DataUnits(UInt128 units) {
-  return GroupThousandsWide(units) + " (" +
-         CapacityToStrWide(units * static_cast<UInt128>(nvme::health::kDataUnitBytes)) + ")";
+  UInt128 bytes = 0;
+  if (__builtin_mul_overflow(units, static_cast<UInt128>(nvme::health::kDataUnitBytes), &bytes)) {
+    return GroupThousandsWide(units);
+  }
+  return GroupThousandsWide(units) + " (" + CapacityToStrWide(bytes) + ")";
 }
 
 std::string WarningMeanings(uint8_t warning) {

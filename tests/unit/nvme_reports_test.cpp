@@ -166,6 +166,7 @@ TEST_F(NvmeReports, HealthOfAFailingDisk) {
   test::PutLe(log, h::kTemperature, 263, 2);            // below 0 degrees
   log[h::kAvailableSpare] = 3;
   log[h::kPercentageUsed] = 104;
+  test::PutLe(log, h::kDataUnitsRead, ~UInt128{0}, 16);  // its bytes would pass 128 bits
   test::PutLe(log, h::kDataUnitsWritten, test::kPast64Bits, 16);
   test::PutLe(log, h::kMediaErrors, 2, 16);
   test::PutLe(log, h::kSensors, 0, 2);                   // sensor 1 unused
@@ -183,6 +184,7 @@ TEST_F(NvmeReports, HealthOfAFailingDisk) {
   // 2^64 + 5 units of 512,000 bytes: both exact, never wrapped.
   EXPECT_TRUE(has(std::string("  寫入的資料單位                  ") + test::kPast64BitsText +
                   " (9444732965739290.42 GB)"));
+  EXPECT_TRUE(has("  讀取的資料單位                  340,282,366,920,938,463,463,374,607,431,768,211,455"));
   EXPECT_TRUE(has("  媒體與資料完整性錯誤            2"));
   EXPECT_TRUE(has("  溫度感測器 2                    32 °C"));
   EXPECT_TRUE(has("  溫度感測器 8                    -23 °C"));
