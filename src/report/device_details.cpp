@@ -63,10 +63,11 @@ constexpr std::string_view kQueueSupported = "裝置支援命令佇列          
 constexpr std::string_view kNoQueue = "裝置不支援命令佇列                                     ";
 constexpr std::string_view kMaxQueueDepth = "最大佇列深度:              ";
 
-// The identify data count 512-byte sectors; a garbage 48-bit count must not overflow.
-int64_t TotalBytes(int64_t sectors) {
+// The identify data count logical sectors; a garbage 48-bit count or sector length must not
+// overflow.
+int64_t TotalBytes(int64_t sectors, int64_t sectorBytes) {
   int64_t bytes = 0;
-  if (__builtin_mul_overflow(sectors, int64_t{512}, &bytes)) return INT64_MAX;
+  if (__builtin_mul_overflow(sectors, sectorBytes, &bytes)) return INT64_MAX;
   return bytes;
 }
 
@@ -90,7 +91,8 @@ std::vector<std::string> DeviceDetailsLines(const T_IDE_PASSPORT& p) {
   choose(p.lba48support, kLba48, kNoLba48);
   add(Join(kLbaSectors, GroupThousands(p.lba28sectors)));
   add(Join(kLba48Sectors, GroupThousands(p.lba48sectors)));
-  add(Join(kTotalCapacity, GroupThousands(TotalBytes(p.lbasectors))) + std::string(kBytes));
+  add(Join(kTotalCapacity, GroupThousands(TotalBytes(p.lbasectors, p.sectorsize))) +
+      std::string(kBytes));
   add(kReportSeparator);
 
   add(kSecurity);

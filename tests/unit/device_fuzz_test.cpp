@@ -157,7 +157,8 @@ TEST(DeviceFuzz, DecodeRandomSectors) {
     EXPECT_LE(p.dmamodeselected, 6);
     EXPECT_GE(p.lbasectors, 0);
     EXPECT_EQ(p.lbasectors, p.lba48support ? p.lba48sectors : p.lba28sectors);
-    EXPECT_EQ(p.sectorsize, 512);
+    EXPECT_GE(p.sectorsize, 512);
+    EXPECT_EQ(p.sectorsize % 2, 0);
     EXPECT_TRUE(IsUtf8(p.name) && IsUtf8(p.fw) && IsUtf8(p.sn));
   }
 }

@@ -1,6 +1,7 @@
 // The disk-image backend, on image folders each test makes (and removes) itself.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <iterator>
 
 #include "core/logs.hpp"
+#include "loop_device.hpp"
 #include "temp_folder.hpp"
 #include "device/ata_transport.hpp"
 #include "device/backends.hpp"
@@ -383,6 +385,68 @@ TEST_F(ImageWrites, UnpluggedAtAnOffsetAndGoneFromThenOn) {
   EXPECT_EQ(Error(), win::ERROR_DEV_NOT_EXIST);
   EXPECT_FALSE((*m_io)->Flush(m_handle));
   EXPECT_EQ(Error(), win::ERROR_DEV_NOT_EXIST);
+}
+
+// Zeros become holes: a full format of a 2 GiB demo disk takes next to nothing on the machine's
+// disk, while data written beside the zeros stays where it was written.
+TEST(ImageDevice, AFullFormatLeavesTheImageSparseAndZero) {
+  constexpr int64_t kDisk = int64_t{2} << 30;
+  constexpr int64_t kMiB = 1 << 20;
+  TempFolder folder;
+  folder.Image("d.img", kDisk);
+  {
+    Backend io(folder);
+    const Handle h = io->Open(folder / "d.img", OpenMode::Working);
+    ASSERT_NE(h, kInvalidHandle);
+    // Unaligned, with data in the middle of zeros and zeros over the end of the data.
+    std::string block(3 * kMiB + 5, '\0');
+    std::fill_n(block.begin() + kMiB, 10, 'd');
+    for (const int64_t at : {int64_t{0}, kDisk / 2 - 7, kDisk - int64_t(block.size())}) {
+      ASSERT_EQ(io->SeekDevice(h, at), at);
+      ASSERT_EQ(io->Write(h, block.data(), int64_t(block.size())), int64_t(block.size()));
+    }
+    io->Close(h);
+    std::string image(block.size(), 'x');
+    std::ifstream(folder / "d.img", std::ios::binary).read(image.data(), int64_t(image.size()));
+    EXPECT_EQ(image, block);
+  }
+  struct stat before {};
+  ASSERT_EQ(stat((folder / "d.img").c_str(), &before), 0);
+  EXPECT_GT(before.st_blocks, 0);
+
+  const test::CommandResult run = test::RunCommand("FERROWIPE_DISKS='" + folder.Path() + "' '" +
+                                                   CLI_PATH "' format --yes '" +
+                                                   folder / "d.img" + "' </dev/null");
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  struct stat after {};
+  ASSERT_EQ(stat((folder / "d.img").c_str(), &after), 0);
+  EXPECT_EQ(after.st_size, kDisk);
+  EXPECT_LE(after.st_blocks * 512, 64 * 1024) << "allocated after the format";
+  // No data left anywhere in the file: every byte reads back as zero. Reading 2 GiB of holes
+  // would prove the same at length; the places that held data are read back to be sure.
+  const int fd = ::open((folder / "d.img").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::lseek(fd, 0, SEEK_DATA), -1);
+  EXPECT_EQ(errno, ENXIO);
+  for (const int64_t at : {int64_t{0}, kDisk / 2 - kMiB, kDisk - 4 * kMiB}) {
+    std::string back(4 * kMiB, 'x');
+    ASSERT_EQ(::pread(fd, back.data(), back.size(), at), ssize_t(back.size()));
+    EXPECT_EQ(back, std::string(back.size(), '\0')) << at;
+  }
+  ::close(fd);
+}
+
+TEST(ImageDevice, AnImageSwappedForAFifoAfterTheScanIsRefusedAtOnce) {
+  TempFolder folder;
+  folder.Image("d.img", 1 << 20);
+  Backend io(folder);
+  fs::remove(folder / "d.img");
+  ASSERT_EQ(mkfifo((folder / "d.img").c_str(), 0600), 0);
+  for (const OpenMode mode : {OpenMode::Identification, OpenMode::Working}) {
+    EXPECT_EQ(io->Open(folder / "d.img", mode), kInvalidHandle);
+    EXPECT_EQ(io->LastError(), win::ERROR_ACCESS_DENIED);
+  }
 }
 
 TEST(ImageDevice, PositionsAndWritesStayWithinTheDisk) {

@@ -31,6 +31,8 @@ using image::ImageDrive;
 using linuxio::ErrnoSite;
 
 constexpr uint32_t kSectorBytes = 512;
+// Writes are stored in pieces of this size, each either punched out as zeros or written.
+constexpr int64_t kZeroChunk = 1 << 20;
 
 class ImageDeviceIo final : public DeviceIo {
  public:
@@ -124,8 +126,8 @@ class ImageDeviceIo final : public DeviceIo {
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     int64_t written = 0;
     while (written < wanted) {
-      const ssize_t n = ::pwrite(open->fd, bytes + written, static_cast<size_t>(wanted - written),
-                                 begin + written);
+      const int64_t chunk = std::min(wanted - written, kZeroChunk);
+      const ssize_t n = StoreChunk(*open, bytes + written, chunk, begin + written);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         const int error = n < 0 ? errno : EIO;
@@ -186,6 +188,7 @@ class ImageDeviceIo final : public DeviceIo {
     size_t mount = 0;
     int fd = -1;
     int64_t position = 0;
+    bool punchHoles = true;  // until the file system says it cannot
   };
 
   // The caller's output buffer.
@@ -222,12 +225,12 @@ class ImageDeviceIo final : public DeviceIo {
     open.mode = mode;
     switch (mode) {
       case OpenMode::Identification:
-        open.fd = ::open(drive.path.c_str(), O_RDONLY | O_CLOEXEC);
+        open.fd = OpenImageFile(drive.path, O_RDONLY);
         if (open.fd < 0) return FailOpenErrno(errno);
         break;
       case OpenMode::Working:
         if (drive.fail.openWorking != 0) return FailOpen(drive.fail.openWorking);
-        open.fd = ::open(drive.path.c_str(), O_RDWR | O_CLOEXEC);
+        open.fd = OpenImageFile(drive.path, O_RDWR);
         if (open.fd < 0) return FailOpenErrno(errno);
         // The udev convention for exclusive use of a disk; flock conflicts between two opens
         // of one process as well as between processes.
@@ -250,6 +253,20 @@ class ImageDeviceIo final : public DeviceIo {
         return FailOpen(win::ERROR_INVALID_PARAMETER);
     }
     return AddHandle(open);
+  }
+
+  // The scan took only regular files; one swapped for a FIFO or a device since must neither
+  // block the open nor be written. O_NONBLOCK changes nothing for a regular file.
+  static int OpenImageFile(const std::string& path, int access) {
+    const int fd = ::open(path.c_str(), access | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      errno = EACCES;
+      return -1;
+    }
+    return fd;
   }
 
   Handle OpenVolume(size_t d, size_t m, OpenMode mode) {
@@ -275,6 +292,23 @@ class ImageDeviceIo final : public DeviceIo {
     const auto it = m_handles.find(handle);
     if (it == m_handles.end() || it->second.volume || it->second.fd < 0) return nullptr;
     return &it->second;
+  }
+
+  // Zeros become a hole, so that wiping a demo disk leaves its image sparse instead of filling
+  // the machine's disk; a hole reads back as zeros. Where the file system cannot punch holes
+  // the zeros are written.
+  ssize_t StoreChunk(OpenHandle& open, const uint8_t* bytes, int64_t count, int64_t offset) {
+    // A block is all zeros when its first byte is and every byte equals the one before it.
+    const bool zeros = count > 0 && bytes[0] == 0 &&
+                       std::memcmp(bytes, bytes + 1, static_cast<size_t>(count - 1)) == 0;
+    if (open.punchHoles && zeros) {
+      if (::fallocate(open.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, count) == 0) {
+        return static_cast<ssize_t>(count);
+      }
+      if (errno != EOPNOTSUPP && errno != ENOSYS) return -1;
+      open.punchHoles = false;
+    }
+    return ::pwrite(open.fd, bytes, static_cast<size_t>(count), offset);
   }
 
   bool FileSize(const OpenHandle& open, int64_t& size) {
