@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "core/logs.hpp"
-#include "core/user_locale.hpp"
 #include "device/control_codes.hpp"
 #include "device/nvme_protocol.hpp"
 #include "fake_device.hpp"
@@ -76,12 +74,10 @@ TEST(NvmeProtocol, ReplyIsTheDescriptorThenTheData) {
   EXPECT_EQ(BuildNvmeReply(NvmeRequest::IdentifyController, log, out.data(), 560), 0u);
 }
 
-class NvmeReports : public ::testing::Test {
+class NvmeReports : public test::ReportTest {
  protected:
   void SetUp() override {
-    SetUserLocale(UserLocale{});
-    SetDetailsSink([this](const std::string& line) { details.push_back(line); });
-    SetSmartSink([this](const std::string& line) { smart.push_back(line); });
+    ReportTest::SetUp();
     table.Clear();
     TDeviceTable& row = table[1];
     row.DevicePath = kPath;
@@ -95,11 +91,6 @@ class NvmeReports : public ::testing::Test {
     io.At(kPath);
     handle = io.Open(kPath, OpenMode::Working);
   }
-  void TearDown() override {
-    SetDetailsSink(nullptr);
-    SetSmartSink(nullptr);
-  }
-
   template <size_t N>
   void Answer(NvmeRequest request, const std::array<uint8_t, N>& data) {
     std::vector<uint8_t> reply(48 + N);
@@ -129,18 +120,14 @@ class NvmeReports : public ::testing::Test {
     return sent;
   }
 
-  std::vector<std::string> Header(const char* label) const {
-    return {" ", std::string(test::kReportDateLabel) + test::kReportDatePlaceholder,
-            "Ferrowipe 4.30; https://ferrowipe.example.org/",
-            std::string(label) +
-                "[6]  EXAMPLE NVMe SSD 1TB    1.2.3    [1000.2 GB]    (1953525168 512-byte sectors)",
-            " "};
+  static std::vector<std::string> Header(const char* label) {
+    return ReportTest::Header(
+        label, "[6]  EXAMPLE NVMe SSD 1TB    1.2.3    [1000.2 GB]    (1953525168 512-byte sectors)");
   }
 
   test::FakeDevice io;
   Handle handle = kInvalidHandle;
   TDeviceTableRows table;
-  std::vector<std::string> details, smart;
 };
 
 constexpr const char* kDetailsLabel = "裝置詳細資料-            ";
