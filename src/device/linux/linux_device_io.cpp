@@ -435,6 +435,12 @@ class LinuxDeviceIo final : public DeviceIo {
 
   AtaCall SendAta(const OpenDevice& device, const win::IDEREGS& regs, AtaDataPhase phase,
                   uint8_t* data) const {
+    AtaCall call;
+    // An NVMe disk is sent its three admin commands and nothing else, no ATA command either.
+    if (ReadDiskFacts(m_sys, NodeOf(device).disk).busType == win::BusTypeNvme) {
+      call.error = EOPNOTSUPP;
+      return call;
+    }
     std::array<uint8_t, 16> cdb = BuildAtaPassThrough16(regs, phase);
     std::array<uint8_t, 32> sense{};
     sg_io_hdr_t hdr{};
@@ -451,7 +457,6 @@ class LinuxDeviceIo final : public DeviceIo {
     } else {
       hdr.dxfer_direction = SG_DXFER_NONE;
     }
-    AtaCall call;
     if (::ioctl(device.fd, SG_IO, &hdr) != 0) {
       call.error = errno;
       return call;
