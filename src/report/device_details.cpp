@@ -5,6 +5,7 @@
 #include "core/logs.hpp"
 #include "core/product.hpp"
 #include "device/ata_transport.hpp"
+#include "report/nvme_details.hpp"
 #include "report/report_header.hpp"
 #include "report/text_format.hpp"
 
@@ -61,12 +62,6 @@ constexpr std::string_view kQueuing = "QUEUING:";
 constexpr std::string_view kQueueSupported = "裝置支援命令佇列                                  ";
 constexpr std::string_view kNoQueue = "裝置不支援命令佇列                                     ";
 constexpr std::string_view kMaxQueueDepth = "最大佇列深度:              ";
-
-std::string Join(std::string_view label, std::string_view value) {
-  std::string line(label);
-  line += value;
-  return line;
-}
 
 // The identify data count logical sectors; a garbage 48-bit count or sector length must not
 // overflow.
@@ -141,6 +136,19 @@ void ShowDeviceDetails(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows
   for (const std::string& line :
        ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
     AddDetailsLine(line);
+  }
+
+  if (device.BusType == kBusTypeNvme) {
+    const std::optional<NvmeDetails> nvme = ReadNvmeDetails(io, deviceHandle);
+    if (!nvme) {
+      AddDetailsLine(kUnavailable);
+      return;
+    }
+    AddDetailsLine(Join(kModel, nvme->controller.model));
+    AddDetailsLine(Join(kFirmware, nvme->controller.firmware));
+    AddDetailsLine(Join(kSerial, nvme->controller.serial));
+    for (const std::string& line : NvmeDetailsLines(*nvme)) AddDetailsLine(line);
+    return;
   }
 
   // Only a parallel-ATA drive gets a second read; SATA and every other bus get one.

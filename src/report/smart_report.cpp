@@ -8,6 +8,7 @@
 #include "core/logs.hpp"
 #include "core/text.hpp"
 #include "device/identify_decoder.hpp"
+#include "report/nvme_health.hpp"
 #include "report/report_header.hpp"
 #include "report/text_format.hpp"
 
@@ -159,6 +160,16 @@ void ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& 
   for (const std::string& line :
        ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
     AddSmartLine(line);
+  }
+
+  if (device.BusType == kBusTypeNvme) {
+    const std::optional<NvmeHealth> health = ReadNvmeHealth(io, deviceHandle);
+    if (!health) {
+      AddSmartLine(kNotSupported);
+      return;
+    }
+    for (const std::string& line : NvmeHealthLines(*health)) AddSmartLine(line);
+    return;
   }
 
   const uint8_t selector = device.IsIDESlave;

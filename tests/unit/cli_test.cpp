@@ -84,12 +84,13 @@ TEST_F(Cli, ListsEveryDemoDiskWithTheSixCellsOfTheSelectionList) {
       "USB\tGeneric Flash Disk\t8.07\t0000000000001A2B\t15633408\t8004.3 MB",
       "SAS\tEXAMPLE 4KN DISK 1000\t0102\tEX4K0001\t244190646\t1000.2 GB",
       "SD\tSD CARD 16M\t1.0\tC0FFEE16\t32768\t16.77 MB",
+      "NVMe\tEXAMPLE NVMe SSD 1TB\t1.2.3\tEX21N0A0123456\t1953525168\t1000.2 GB",
       "USB\tDEMO QUICK WIPE STICK\t1.00\tQW000064\t131072\t67.1 MB",
   };
   EXPECT_EQ(run.out, expected);
 }
 
-TEST_F(Cli, ReportsOfTheAtaDemoDisksAreThoseOfTheirRealDrives) {
+TEST_F(Cli, ReportsOfTheDemoDisksAreThoseOfTheirDrives) {
   struct Case {
     std::vector<std::string> args;
     const char* golden;
@@ -101,6 +102,9 @@ TEST_F(Cli, ReportsOfTheAtaDemoDisksAreThoseOfTheirRealDrives) {
       {{"details", "1"}, "demo-details-1.txt"},
       {{"smart", "1"}, "demo-smart-1.txt"},
       {{"smart", "2"}, "smart-maxtor-96147h8.txt"},
+      // The NVMe disk: its identify data and health log, through the protocol-specific queries.
+      {{"details", "6"}, "nvme-details-demo.txt"},
+      {{"smart", "6"}, "nvme-smart-demo.txt"},
       // DISK as the path the scan lists.
       {{"details", s_disks + "/0-sata-hdd.img"}, "demo-details-0.txt"},
   };
@@ -155,7 +159,7 @@ TEST_F(Cli, BadUsageNoSuchDiskAndTooSmallDisksExitWithTwo) {
       {"details"},
       {"details", "0", "1"},
       {"smart", "--yes"},
-      {"details", "7"},
+      {"details", "8"},
       {"smart", "/dev/null"},
       // Under 65535 sectors: refused as the selection window refuses it.
       {"details", "5"},

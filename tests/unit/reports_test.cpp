@@ -62,20 +62,14 @@ std::vector<Sent> AtaCommandsSent(const test::FakeDevice& io) {
   return sent;
 }
 
-class Reports : public ::testing::Test {
+class Reports : public test::ReportTest {
  protected:
   void SetUp() override {
-    SetUserLocale(UserLocale{});
-    SetDetailsSink([this](const std::string& line) { details.push_back(line); });
-    SetSmartSink([this](const std::string& line) { smart.push_back(line); });
+    ReportTest::SetUp();
     m_table.Clear();
     io.drivePaths = {kPath};
     io.At(kPath);
     handle = io.Open(kPath, OpenMode::Working);
-  }
-  void TearDown() override {
-    SetDetailsSink(nullptr);
-    SetSmartSink(nullptr);
   }
 
   // Row `row` of the table describes the drive behind the fake.
@@ -96,11 +90,6 @@ class Reports : public ::testing::Test {
   void RunDetails() { ShowDeviceDetails(io, handle, m_table, m_row); }
   void RunSmart() { ShowSmartReport(io, handle, m_table, m_row); }
 
-  std::vector<std::string> Header(const char* label, const std::string& caption) const {
-    return {" ", std::string(test::kReportDateLabel) + test::kReportDatePlaceholder,
-            "Ferrowipe 4.30; https://ferrowipe.example.org/", std::string(label) + caption, " "};
-  }
-
   size_t Count(uint32_t code) const {
     size_t n = 0;
     for (const auto& r : io.requests) n += r.code == code ? 1 : 0;
@@ -109,7 +98,6 @@ class Reports : public ::testing::Test {
 
   test::FakeDevice io;
   Handle handle = kInvalidHandle;
-  std::vector<std::string> details, smart;
 
  private:
   TDeviceTableRows m_table;

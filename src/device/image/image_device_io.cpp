@@ -21,6 +21,7 @@
 #include "device/image/image_drive.hpp"
 #include "device/linux/descriptors.hpp"
 #include "device/linux/errno_map.hpp"
+#include "device/nvme_protocol.hpp"
 #include "device/win_layouts.hpp"
 
 namespace fw {
@@ -373,6 +374,7 @@ class ImageDeviceIo final : public DeviceIo {
     }
     const auto query = win::LoadLayout<win::STORAGE_PROPERTY_QUERY>(in, inSize);
     if (query.QueryType != win::PropertyStandardQuery) return Fail(win::ERROR_INVALID_FUNCTION);
+    if (IsProtocolSpecificProperty(query.PropertyId)) return NvmeQuery(drive, in, inSize, reply);
     if (query.PropertyId == win::StorageAdapterProperty) {
       if (drive.fail.adapter != 0) return Fail(drive.fail.adapter);
       return Answer(reply, linuxio::BuildAdapterDescriptor(drive.busType, drive.maxTransfer, 0, 0));
@@ -387,6 +389,36 @@ class ImageDeviceIo final : public DeviceIo {
       return AnswerBytes(reply, descriptor.data(), descriptor.size(), 8);
     }
     return Fail(win::ERROR_INVALID_FUNCTION);
+  }
+
+  // The three NVMe requests, answered from the drive's NVMe data; a drive without the data
+  // refuses them, as a disk on another bus does.
+  bool NvmeQuery(const ImageDrive& drive, const void* in, uint32_t inSize, const Reply& reply) {
+    const std::optional<NvmeRequest> request = ParseNvmeQuery(in, inSize);
+    if (!request) return Fail(win::ERROR_INVALID_FUNCTION);
+    const uint8_t* data = nullptr;
+    uint32_t fault = 0;
+    switch (*request) {
+      case NvmeRequest::IdentifyController:
+        data = drive.nvmeController ? drive.nvmeController->data() : nullptr;
+        fault = drive.fail.nvmeIdentifyController;
+        break;
+      case NvmeRequest::IdentifyNamespace:
+        data = drive.nvmeNamespace ? drive.nvmeNamespace->data() : nullptr;
+        fault = drive.fail.nvmeIdentifyNamespace;
+        break;
+      case NvmeRequest::HealthLog:
+        data = drive.nvmeHealth ? drive.nvmeHealth->data() : nullptr;
+        fault = drive.fail.nvmeSmartLog;
+        break;
+    }
+    if (data == nullptr) return Fail(win::ERROR_INVALID_FUNCTION);
+    if (fault != 0) return Fail(fault);
+    const uint32_t count = BuildNvmeReply(
+        *request, std::span<const uint8_t>(data, NvmeDataLength(*request)), reply.out, reply.capacity);
+    if (count == 0) return Fail(win::ERROR_INSUFFICIENT_BUFFER);
+    if (reply.returned != nullptr) *reply.returned = count;
+    return Succeed();
   }
 
   // IDENTIFY DEVICE and the SMART subcommands ENABLE, DISABLE and READ DATA, answered from the

@@ -1,12 +1,14 @@
 #include "device/image/image_drive.hpp"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "core/small_file.hpp"
 
@@ -110,23 +112,30 @@ class MetadataReader {
     return true;
   }
 
-  // A 512-byte sector file. A relative name is looked up in the metadata file's folder, the disk
-  // set, and a symbolic link there is not followed.
-  bool SectorFile(const json& value, const std::string& key, std::optional<Sector>& out) {
+  // A data file of exactly N bytes: a 512-byte sector file, or an NVMe page. A relative name is
+  // looked up in the metadata file's folder, the disk set, and a symbolic link there is not
+  // followed.
+  template <size_t N>
+  bool DataFile(const json& value, const std::string& key, std::optional<std::array<uint8_t, N>>& out,
+                std::string_view kind) {
     if (!value.is_string()) return Fail(key, "expected a file name, found " + Found(value));
     fs::path file = value.get<std::string>();
     const bool relative = file.is_relative();
     if (relative) file = fs::path(m_jsonPath).parent_path() / file;
-    const SmallFileRead read = ReadBoundedFile(file.string(), Sector().size(), !relative);
+    const SmallFileRead read = ReadBoundedFile(file.string(), N, !relative);
     if (!read.ok) return Fail(key, "cannot read " + file.string() + ": " + read.problem);
-    if (read.content.size() != Sector().size()) {
+    if (read.content.size() != N) {
       return Fail(key, file.string() + " holds " + std::to_string(read.content.size()) +
-                           " bytes; a sector file holds exactly 512");
+                           " bytes; " + std::string(kind) + " holds exactly " + std::to_string(N));
     }
-    Sector sector{};
-    std::copy(read.content.begin(), read.content.end(), sector.begin());
-    out = sector;
+    std::array<uint8_t, N> data{};
+    std::copy(read.content.begin(), read.content.end(), data.begin());
+    out = data;
     return true;
+  }
+
+  bool SectorFile(const json& value, const std::string& key, std::optional<Sector>& out) {
+    return DataFile(value, key, out, "a sector file");
   }
 
  private:
@@ -148,6 +157,9 @@ bool ReadFaults(MetadataReader& r, const json& object, ImageFaults& fail) {
       {"smart_enable", &fail.smartEnable}, {"smart_read", &fail.smartRead},
       {"identify", &fail.identify},        {"lock", &fail.lock},
       {"open_working", &fail.openWorking},
+      {"nvme_identify_controller", &fail.nvmeIdentifyController},
+      {"nvme_identify_namespace", &fail.nvmeIdentifyNamespace},
+      {"nvme_smart_log", &fail.nvmeSmartLog},
   };
   for (const auto& item : object.items()) {
     const auto key = keys.find(item.key());
@@ -208,7 +220,9 @@ bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
   if (!root.is_object()) return r.FailWhole("the metadata must be a JSON object");
   if (!r.OnlyKnownKeys(root, "",
                        {"vendor", "product", "revision", "serial", "bus_type", "sector_size",
-                        "max_transfer", "removable", "slave", "identify", "smart", "fail",
+                        "max_transfer", "removable", "slave", "identify", "smart",
+                        "nvme_identify_controller", "nvme_identify_namespace", "nvme_smart_log",
+                        "fail",
                         "write_errors", "unplug_at", "mounts"})) {
     return false;
   }
@@ -234,6 +248,14 @@ bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
     return false;
   }
   if (has("smart") && !r.SectorFile(root["smart"], "smart", drive.smart)) return false;
+  for (const auto& [key, page] : {std::pair{"nvme_identify_controller", &drive.nvmeController},
+                                  std::pair{"nvme_identify_namespace", &drive.nvmeNamespace}}) {
+    if (has(key) && !r.DataFile(root[key], key, *page, "an NVMe identify file")) return false;
+  }
+  if (has("nvme_smart_log") &&
+      !r.DataFile(root["nvme_smart_log"], "nvme_smart_log", drive.nvmeHealth, "an NVMe log file")) {
+    return false;
+  }
   if (has("fail") && !ReadFaults(r, root["fail"], drive.fail)) return false;
   if (has("write_errors") && !ReadWriteErrors(r, root["write_errors"], drive.writeErrors)) {
     return false;

@@ -29,6 +29,7 @@
 #include "device/linux/disk_contents_linux.hpp"
 #include "device/linux/errno_map.hpp"
 #include "device/linux/mountinfo.hpp"
+#include "device/linux/nvme_admin.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/sys_tree.hpp"
 #include "device/win_layouts.hpp"
@@ -411,6 +412,16 @@ class LinuxDeviceIo final : public DeviceIo {
     if (inSize < 8) return Fail(win::ERROR_INVALID_PARAMETER, EINVAL);
     const auto query = win::LoadLayout<win::STORAGE_PROPERTY_QUERY>(in, inSize);
     if (query.QueryType != win::PropertyStandardQuery) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+    if (IsProtocolSpecificProperty(query.PropertyId)) {
+      // Only the three NVMe queries, and only to an NVMe disk: nothing else is sent to one.
+      const std::optional<NvmeRequest> request = ParseNvmeQuery(in, inSize);
+      if (!request || ReadDiskFacts(m_sys, NodeOf(device).disk).busType != win::BusTypeNvme) {
+        return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+      }
+      const int error = SendNvmeAdmin(device.fd, *request, out, outCapacity, count);
+      if (error == ENOBUFS) return Fail(win::ERROR_INSUFFICIENT_BUFFER, error);
+      return error == 0 || FailErrno(error, ErrnoSite::Other);
+    }
     if (query.PropertyId != win::StorageDeviceProperty &&
         query.PropertyId != win::StorageAdapterProperty) {
       return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
@@ -439,6 +450,12 @@ class LinuxDeviceIo final : public DeviceIo {
 
   AtaCall SendAta(const OpenDevice& device, const win::IDEREGS& regs, AtaDataPhase phase,
                   uint8_t* data) const {
+    AtaCall call;
+    // An NVMe disk is sent its three admin commands and nothing else, no ATA command either.
+    if (ReadDiskFacts(m_sys, NodeOf(device).disk).busType == win::BusTypeNvme) {
+      call.error = EOPNOTSUPP;
+      return call;
+    }
     std::array<uint8_t, 16> cdb = BuildAtaPassThrough16(regs, phase);
     std::array<uint8_t, 32> sense{};
     sg_io_hdr_t hdr{};
@@ -455,7 +472,6 @@ class LinuxDeviceIo final : public DeviceIo {
     } else {
       hdr.dxfer_direction = SG_DXFER_NONE;
     }
-    AtaCall call;
     if (::ioctl(device.fd, SG_IO, &hdr) != 0) {
       call.error = errno;
       return call;
