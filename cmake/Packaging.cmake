@@ -19,28 +19,91 @@ configure_file(packaging/org.example.ferrowipe.policy.in
 install(TARGETS ferrowipe RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/ferrowipe)
 install(TARGETS ferrowipe-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${CMAKE_BINARY_DIR}/packaging/ferrowipe DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (the package's) also drops the compiler's .comment section, as Debian's own
+# packages do.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program ${CMAKE_INSTALL_BINDIR}/ferrowipe-cli ${CMAKE_INSTALL_LIBEXECDIR}/ferrowipe/ferrowipe)
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${program}\" COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
 install(FILES ${CMAKE_BINARY_DIR}/packaging/org.example.ferrowipe.policy
         DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 install(FILES packaging/ferrowipe.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES packaging/org.example.ferrowipe.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES packaging/ferrowipe.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES packaging/man/ferrowipe.1 packaging/man/ferrowipe-cli.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Generated files: the icon in the sizes menus ask for, rendered from the SVG; the man pages and
+# the changelog compressed as Debian wants them (gzip -n: no name or time stamp, so the same
+# source gives the same package).
+find_program(RSVG_CONVERT rsvg-convert REQUIRED)
+find_program(GZIP gzip REQUIRED)
+set(FERROWIPE_GENERATED)
+foreach(size 16 32 48 128 256)
+  set(png ${CMAKE_BINARY_DIR}/packaging/icons/${size}/ferrowipe.png)
+  add_custom_command(OUTPUT ${png}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging/icons/${size}
+    COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} -o ${png} ${CMAKE_SOURCE_DIR}/packaging/ferrowipe.svg
+    DEPENDS packaging/ferrowipe.svg VERBATIM)
+  list(APPEND FERROWIPE_GENERATED ${png})
+  install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
+endforeach()
+
+function(ferrowipe_gzip source output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${GZIP} -9nc ${source} > ${output}
+    DEPENDS ${source})
+  set(FERROWIPE_GENERATED ${FERROWIPE_GENERATED} ${output} PARENT_SCOPE)
+endfunction()
+foreach(page ferrowipe.1 ferrowipe-cli.1)
+  ferrowipe_gzip(${CMAKE_SOURCE_DIR}/packaging/man/${page} ${CMAKE_BINARY_DIR}/packaging/man/${page}.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+# A Debian-native package (no Debian revision): its changelog is changelog.gz.
+ferrowipe_gzip(${CMAKE_SOURCE_DIR}/packaging/changelog ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+add_custom_target(packaging_files ALL DEPENDS ${FERROWIPE_GENERATED})
+
+# The copyright file carries the terms of use that the agreement window shows, taken from that
+# window's source so that there is one text to keep. Debian's format indents every line of a
+# license by one blank and writes an empty line as " .".
+set(terms_source ${CMAKE_SOURCE_DIR}/src/app/license_window.cpp)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${terms_source})
+file(READ ${terms_source} terms)
+string(FIND "${terms}" "kTerms = R\"(" terms_begin)
+string(FIND "${terms}" ")\";" terms_end REVERSE)
+if(terms_begin EQUAL -1 OR terms_end LESS terms_begin)
+  message(FATAL_ERROR "the terms of use (kTerms) were not found in ${terms_source}")
+endif()
+math(EXPR terms_begin "${terms_begin} + 12")
+math(EXPR terms_length "${terms_end} - ${terms_begin}")
+string(SUBSTRING "${terms}" ${terms_begin} ${terms_length} terms)
+string(STRIP "${terms}" terms)
+string(REGEX REPLACE "\n\n" "\n.\n" terms "${terms}")
+string(REPLACE "\n" "\n " FERROWIPE_TERMS " ${terms}")
+configure_file(packaging/copyright.in ${CMAKE_BINARY_DIR}/packaging/copyright @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ferrowipe)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Ferrowipe developers")
 set(CPACK_PACKAGE_CONTACT "Ferrowipe developers <dev@ferrowipe.example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "disk eraser: zero-fills a whole disk, shows its details and S.M.A.R.T. data")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "disk eraser: zero-fills a disk, shows its details and SMART data")
+# Debian wants the long description in lines of at most 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Ferrowipe lists the physical disks, shows a device-details report decoded from ATA\n IDENTIFY DEVICE data, tabulates S.M.A.R.T. attributes and erases a chosen disk by\n writing zeros over it, whole or as a quick wipe of its first 10,240,000 bytes.")
+    "Ferrowipe lists the physical disks, shows a device-details report decoded\n from ATA IDENTIFY DEVICE data, tabulates S.M.A.R.T. attributes and erases a\n chosen disk by writing zeros over it, whole or as a quick wipe of its first\n 10,240,000 bytes. ferrowipe-cli offers the same operations to scripts.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://ferrowipe.example.org/")
-# Shared libraries (Qt 6, libstdc++) are found by dpkg-shlibdeps; the rest is named here.
+set(CPACK_STRIP_FILES ON)
+# Shared libraries (Qt 6, libstdc++, libmount, libblkid) are found by dpkg-shlibdeps; the rest
+# is named here. util-linux (mount, umount) is essential: every system has it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-arphic-uming, util-linux, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-arphic-uming, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec")
 include(CPack)

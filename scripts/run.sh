@@ -7,14 +7,19 @@ bash scripts/setup.sh
 bash scripts/build.sh build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROWIPE_BUILD_TESTS=OFF
 
 demo=$(mktemp -d /tmp/ferrowipe-demo.XXXXXX)
+# The demo folder goes when the script ends, however it ends: the window program is run as a
+# child, not exec'd, so that this shell is still there to remove it.
 trap 'rm -rf "$demo"' EXIT
+trap 'exit 130' HUP INT TERM
 bash scripts/make-demo-disks.sh "$demo"
 export FERROWIPE_DISKS=$demo
 # The agreement marker of a demo run stays with the demo.
 export XDG_DATA_HOME=$demo/data
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  exec build/release/ferrowipe "$@"
+  status=0
+  build/release/ferrowipe "$@" || status=$?
+  exit "$status"
 fi
 
 cli=build/release/ferrowipe-cli

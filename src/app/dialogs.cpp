@@ -1,6 +1,8 @@
 #include "app/dialogs.hpp"
 
+#include <QCloseEvent>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -41,8 +43,26 @@ QMessageBox::Icon IconFor(int icon) {
   }
 }
 
-// A dialog closed without a button (title bar, Escape with no cancel button) counts as Cancel
-// on both paths.
+// A message box left without a button press. QMessageBox itself turns Escape and the title bar's
+// close into a press of a button it picks (the only button, No, Close...), so a Yes-only box
+// would answer Yes by itself; here both simply reject and leave no button pressed.
+class QuestionBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->matches(QKeySequence::Cancel)) {
+      reject();
+      return;
+    }
+    QMessageBox::keyPressEvent(event);
+  }
+  // QMessageBox ignores a close when it finds no escape button; QDialog's close rejects.
+  void closeEvent(QCloseEvent* event) override { QDialog::closeEvent(event); }
+};
+
+// A dialog closed without a button press counts as Cancel on both paths.
 int TaskResult(QMessageBox::StandardButton pressed) {
   switch (pressed) {
     case QMessageBox::NoButton:
@@ -109,9 +129,10 @@ QFont MemoFont(int pixelSize) {
 }
 
 int ShowTaskDialog(QWidget* owner, const QString& title, const QString& instruction,
-                   const QString& content, int icon, int buttons, DialogPath path) {
+                   const QString& content, int icon, int buttons, DialogPath path,
+                   const QString& details) {
   const bool classic = path == DialogPath::Classic;
-  QMessageBox box(owner);
+  QuestionBox box(owner);
   box.setIcon(IconFor(icon));
   if (classic) {
     box.setText(content);
@@ -125,6 +146,7 @@ int ShowTaskDialog(QWidget* owner, const QString& title, const QString& instruct
     if ((buttons & b.bit) != 0) standard |= classic ? b.classic : b.task;
   }
   box.setStandardButtons(standard == QMessageBox::NoButton ? QMessageBox::Ok : standard);
+  if (!details.isEmpty()) box.setDetailedText(details);
   box.exec();
   const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
   return classic ? ClassicResult(pressed) : TaskResult(pressed);

@@ -51,9 +51,11 @@ enum class DialogPath {
   Classic,  // only the content shown, at the default position
 };
 
-// Asks a question and returns the pressed button as a dialog result code.
+// Asks a question and returns the pressed button as a dialog result code. `details`, when
+// given, is the box's detailed text (shown on request), below the question's own texts.
 int ShowTaskDialog(QWidget* owner, const QString& title, const QString& instruction,
                    const QString& content, int icon, int buttons,
-                   DialogPath path = IsVistaOrLater() ? DialogPath::Task : DialogPath::Classic);
+                   DialogPath path = IsVistaOrLater() ? DialogPath::Task : DialogPath::Classic,
+                   const QString& details = {});
 
 }  // namespace fw

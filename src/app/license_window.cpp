@@ -8,6 +8,7 @@
 #include "app/dialogs.hpp"
 #include "app/memo.hpp"
 #include "app/program_end.hpp"
+#include "app/real_user.hpp"
 #include "core/product.hpp"
 #include "core/small_file.hpp"
 
@@ -18,7 +19,7 @@ namespace {
 constexpr auto kTitle = "授權合約";
 constexpr auto kAgree = "同意";
 constexpr auto kDisagree = "不同意";
-constexpr auto kAgreed = "1";
+constexpr std::string_view kAgreed = "1";
 
 constexpr auto kTerms = R"(LICENSE AGREEMENT: TERMS AND CONDITIONS OF USE
 
@@ -93,14 +94,24 @@ and that you have a copy of every file on it that you want to keep.
 }  // namespace
 
 std::string LocalAppDataFolder() {
+  const bool forAnotherUser = RunsForAnotherUser();
+  const std::optional<UserAccount> account = RealUserAccount();
+  // Working for a user nobody knows: nothing is kept anywhere, the question comes each time.
+  if (forAnotherUser && !account) return {};
   const char* data = std::getenv("XDG_DATA_HOME");
   if (data != nullptr && data[0] == '/') return data;
   const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + "/.local/share";
+  if (!forAnotherUser && home != nullptr && home[0] == '/') {
+    return std::string(home) + "/.local/share";
+  }
+  if (!account || account->home.empty() || account->home[0] != '/') return {};
+  return account->home + "/.local/share";
 }
 
 std::string AgreementPath() {
-  return LocalAppDataFolder() + "/ferrowipe." + std::string(kProductVersion) + ".agreement";
+  const std::string folder = LocalAppDataFolder();
+  if (folder.empty()) return {};
+  return folder + "/ferrowipe." + std::string(kProductVersion) + ".agreement";
 }
 
 TfmLicenseAgreement::TfmLicenseAgreement(QWidget* parent)
@@ -132,7 +143,8 @@ TfmLicenseAgreement::TfmLicenseAgreement(QWidget* parent)
   connect(m_disagree, &QPushButton::clicked, this, &TfmLicenseAgreement::Button2Click);
 
   // FormCreate: the question comes before anything else of the program runs.
-  if (ReadSmallFile(AgreementPath()) == kAgreed) return;
+  // Judged by its size first: a huge file planted in the marker's place is never read.
+  if (ReadBoundedFile(AgreementPath(), kAgreed.size()).content == kAgreed) return;
   m_shown = true;
   exec();
 }
@@ -140,8 +152,14 @@ TfmLicenseAgreement::TfmLicenseAgreement(QWidget* parent)
 void TfmLicenseAgreement::Button1Click() {
   // The data folder may not exist yet on a fresh account; it is made as the XDG base-directory
   // rules ask. If it cannot be made or written, this run goes on and the next one asks again.
-  MakeUserFolder(LocalAppDataFolder());
-  WriteSmallFile(AgreementPath(), kAgreed);
+  // Made for the user behind pkexec or sudo, the folders and the marker become theirs.
+  std::optional<FileOwner> owner;
+  const std::optional<UserAccount> account = RealUserAccount();
+  if (RunsForAnotherUser() && account) owner = FileOwner{account->uid, account->gid};
+  const std::string folder = LocalAppDataFolder();
+  if (!folder.empty() && MakeUserFolder(folder, owner)) {
+    WriteSmallFile(AgreementPath(), std::string(kAgreed), owner);
+  }
   m_accepted = true;
   accept();
 }

@@ -10,9 +10,13 @@ class QPushButton;
 
 namespace fw {
 
-// $XDG_DATA_HOME when it is an absolute path, else ~/.local/share; no trailing "/".
+// The real user's data folder (see RealUserAccount): $XDG_DATA_HOME when it is an absolute
+// path, else their home's .local/share, no trailing "/". The home is $HOME for a process of the
+// user's own (when HOME is an absolute path) and the password database's otherwise: raised by
+// pkexec or sudo, HOME is root's or, kept by sudo, still the user's but for root's use. Empty
+// when the user has no entry there.
 std::string LocalAppDataFolder();
-// LocalAppDataFolder() + "/ferrowipe.4.30.agreement".
+// LocalAppDataFolder() + "/ferrowipe.4.30.agreement"; empty with the folder.
 std::string AgreementPath();
 
 class TfmLicenseAgreement : public QDialog {

@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <utility>
 
+#include "app/real_user.hpp"
+
 namespace fw {
 
 namespace {
@@ -57,6 +59,12 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
 void OpenUrl(const QUrl& url) {
   if (Opener()) {
     Opener()(url);
+    return;
+  }
+  // Raised by pkexec or sudo, the browser must not run as root with root's profile: it opens
+  // as the user who asked, or not at all.
+  if (RunsForAnotherUser()) {
+    StartAsRealUser("xdg-open", {url.toString(QUrl::FullyEncoded).toStdString()});
     return;
   }
   QDesktopServices::openUrl(url);

@@ -41,7 +41,8 @@ class LinkLabel : public QLabel {
   bool m_pressed = false;
 };
 
-// Opens a web address in the user's browser. Tests replace the opener.
+// Opens a web address in the real user's browser (see StartAsRealUser). Tests replace the
+// opener.
 void OpenUrl(const QUrl& url);
 std::function<void(const QUrl&)> SetUrlOpener(std::function<void(const QUrl&)> opener);
 

@@ -1,18 +1,31 @@
 // ferrowipe: the window program.
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "app/debug_window.hpp"
 #include "app/license_window.hpp"
 #include "app/main_window.hpp"
+#include "app/qt_start.hpp"
 #include "core/messages.hpp"
 #include "core/user_locale.hpp"
 #include "device/device_io.hpp"
 #include "select/choose_window.hpp"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  // Settled before QApplication exists: it takes its own options out of argv and reads its
+  // environment when it is made.
+  const QStringList commandLine = fw::TrueCommandLine(argc, argv);
+  int qtArgc = fw::QtArgumentCount(argc);
+  fw::ClearCodeLoadingEnvironment();
+  // Qt would abort, naming a reinstall as the cure; the user needs the way round instead.
+  if (const std::string message = fw::NoDisplayMessage(qtArgc, argv); !message.empty()) {
+    std::fputs(message.c_str(), stderr);
+    return 1;
+  }
+  QApplication app(qtArgc, argv);
   // QApplication has taken the user's locale (setlocale) by now: the time stamps and the
   // capacity texts follow it.
   fw::SetUserLocale(fw::UserLocaleFromProcess());
@@ -31,6 +44,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   mainWindow.Attach(io.get(), &chooseWindow, &debugWindow);
+  mainWindow.SetArguments(commandLine);
   // Showing the main window runs the start-up (scan, selection, the open disk) first.
   mainWindow.show();
   return app.exec();

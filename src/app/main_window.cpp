@@ -23,12 +23,14 @@
 #include "app/memo.hpp"
 #include "app/platform_info.hpp"
 #include "app/program_end.hpp"
+#include "app/rights_message.hpp"
 #include "core/logs.hpp"
 #include "core/messages.hpp"
 #include "core/product.hpp"
 #include "format/format_control.hpp"
 #include "format/zero_fill.hpp"
 #include "report/device_details.hpp"
+#include "report/disk_summary.hpp"
 #include "report/smart_report.hpp"
 #include "report/text_format.hpp"
 #include "select/choose_window.hpp"
@@ -289,6 +291,12 @@ void TFmMain::FormShow() {
     FatalError(QString::fromStdString(*scan.fatalText), ToQ(kErrorCaption));
     return;
   }
+  if (DeviceCount == 0 && ScanLackedRights(scan)) {
+    // Not an empty list: the user must learn that the disks are there and how to reach them.
+    ShowAdministratorRightsNeeded(this);
+    EndProgram(kExitFatal);
+    return;
+  }
   m_choose->SetStatusText(QString::fromStdString(scan.statusText));
   WriteFormatWarning();
   if (DebugMode) {
@@ -296,7 +304,7 @@ void TFmMain::FormShow() {
     m_debug->hide();
     m_debug->exec();
   }
-  if (!m_choose->SelectDevice()) {
+  if (!m_choose->SelectDevice(m_io)) {
     EndProgram(kExitQuit);
     return;
   }
@@ -386,11 +394,15 @@ void TFmMain::StartLowLevelFormat() {
   if (m_busy) return;
   const bool quickWipe = m_quickWipe->isChecked();
   m_busy = true;
+  const TDeviceTable& chosen = DeviceTable[ChosenIndex];
+  const std::string facts =
+      DiskSummaryText(chosen, m_io->DescribeDisk(chosen.DevicePath), kDiskSummaryChinese);
   const int answer = ShowTaskDialog(
       this, QString::fromStdString(FormatConfirmTitle()),
       QString::fromStdString(FormatConfirmInstruction()),
       QString::fromStdString(FormatConfirmContent(m_chosenCaption)), kIconWarning,
-      kButtonYes | kButtonCancel);
+      kButtonYes | kButtonCancel, IsVistaOrLater() ? DialogPath::Task : DialogPath::Classic,
+      QString::fromStdString(facts));
   if (answer == kResultYes && !m_closeAfterRun) {
     RunFormatAttempt(*m_io, m_deviceHandle, DeviceTable, ChosenIndex, m_chosenCaption, quickWipe,
                      *this, m_clock);

@@ -1,9 +1,13 @@
 #include "cli/chosen_disk.hpp"
 
+#include <unistd.h>
+
 #include <charconv>
+#include <cstdlib>
 #include <iostream>
 
 #include "cli/commands.hpp"
+#include "cli/terminal_safe.hpp"
 #include "core/messages.hpp"
 #include "report/text_format.hpp"
 #include "select/device_table.hpp"
@@ -13,35 +17,77 @@ namespace fw::cli {
 
 namespace {
 
-std::optional<int64_t> FindRow(const std::string& disk) {
-  uint32_t number = 0;
-  const auto [end, error] = std::from_chars(disk.data(), disk.data() + disk.size(), number);
-  const bool isNumber = error == std::errc{} && end == disk.data() + disk.size();
+// The path with every symbolic link resolved, or empty when it does not exist.
+std::string RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  std::string real = resolved;
+  std::free(resolved);
+  return real;
+}
+
+std::optional<int64_t> RowOfPath(const std::string& path) {
   for (int64_t row = 1; row <= DeviceCount; ++row) {
-    const TDeviceTable& entry = DeviceTable[row];
-    if ((isNumber && entry.DeviceNumber == number) || entry.DevicePath == disk) return row;
+    if (DeviceTable[row].DevicePath == path) return row;
+  }
+  // Any name of a listed disk will do: /dev/disk/by-id/..., by-path, a link of one's own.
+  const std::string real = RealPath(path);
+  if (real.empty()) return std::nullopt;
+  for (int64_t row = 1; row <= DeviceCount; ++row) {
+    if (RealPath(DeviceTable[row].DevicePath) == real) return row;
   }
   return std::nullopt;
 }
 
+std::optional<int64_t> FindRow(const std::string& disk) {
+  uint32_t number = 0;
+  const auto [end, error] = std::from_chars(disk.data(), disk.data() + disk.size(), number);
+  if (error == std::errc{} && end == disk.data() + disk.size()) {
+    for (int64_t row = 1; row <= DeviceCount; ++row) {
+      if (DeviceTable[row].DeviceNumber == number) return row;
+    }
+  }
+  return RowOfPath(disk);
+}
+
 }  // namespace
 
-bool ScanForCli(DeviceIo& io, int* exitStatus) {
-  const ScanResult scan = ScanPhysicalDrives(io);
+void SayRunAsRoot(const std::string& what) {
+  std::cerr << "ferrowipe-cli: " << what
+            << ": permission denied; run as root (for example with sudo)\n";
+}
+
+std::optional<ScanResult> ScanForCli(DeviceIo& io, int* exitStatus) {
+  ScanResult scan = ScanPhysicalDrives(io);
   if (scan.fatalText) {
     std::cerr << kErrorCaption << ": " << *scan.fatalText << '\n';
     *exitStatus = kExitFailure;
-    return false;
+    return std::nullopt;
   }
-  return true;
+  return scan;
 }
 
 std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus) {
-  if (!ScanForCli(io, exitStatus)) return std::nullopt;
+  const std::optional<ScanResult> scan = ScanForCli(io, exitStatus);
+  if (!scan) return std::nullopt;
   const std::optional<int64_t> row = FindRow(disk);
   if (!row) {
-    std::cerr << "ferrowipe-cli: no such disk: " << disk << '\n';
-    *exitStatus = kExitUsage;
+    const std::string whole = io.WholeDiskOfPartition(disk);
+    if (!whole.empty()) {
+      std::cerr << "ferrowipe-cli: " << TerminalSafe(disk) << " is a partition of " << whole;
+      if (const std::optional<int64_t> wholeRow = RowOfPath(whole)) {
+        std::cerr << " (drive " << DeviceTable[*wholeRow].DeviceNumber << ")";
+      }
+      std::cerr << "; give the whole disk\n";
+      *exitStatus = kExitUsage;
+    } else if (ScanLackedRights(*scan)) {
+      // The disk may well be one of those that did not open.
+      SayRunAsRoot("cannot open " + std::to_string(scan->deniedCount) + " disk(s)");
+      *exitStatus = kExitFailure;
+    } else {
+      std::cerr << "ferrowipe-cli: no such disk: " << TerminalSafe(disk) << '\n';
+      *exitStatus = kExitUsage;
+    }
     return std::nullopt;
   }
   if (DeviceTable[*row].IdentifyData.LBA < kMinimumSectors) {
@@ -55,7 +101,11 @@ std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int*
   chosen.caption = DeviceCaption(DeviceTable, *row);
   chosen.handle = io.Open(DeviceTable[*row].DevicePath, OpenMode::Working);
   if (chosen.handle == kInvalidHandle) {
-    std::cerr << kOpenDeviceErrorPrefix << io.ErrorText(io.LastError()) << '\n';
+    if (io.LastError() == win::ERROR_ACCESS_DENIED && ::geteuid() != 0) {
+      SayRunAsRoot("cannot open " + DeviceTable[*row].DevicePath + " for writing");
+    } else {
+      std::cerr << kOpenDeviceErrorPrefix << io.ErrorText(io.LastError()) << '\n';
+    }
     *exitStatus = kExitFailure;
     return std::nullopt;
   }

@@ -1,12 +1,13 @@
 #pragma once
 // The CLI's road to a disk: scan as the window does, resolve DISK (the number in the caption's
-// brackets, or the device path as the scan lists it), apply the selection rules, open it in
-// the working mode.
+// brackets, the device path as the scan lists it, or any path that resolves to it), apply the
+// selection rules, open it in the working mode.
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "device/device_io.hpp"
+#include "select/scan.hpp"
 
 namespace fw::cli {
 
@@ -16,13 +17,16 @@ struct ChosenDisk {
   std::string caption;  // DeviceCaption of the row
 };
 
-// Runs the scan; on a fatal scan error prints it and returns exit status 1 in *exitStatus.
-// Returns false (and *exitStatus) when the scan failed fatally.
-bool ScanForCli(DeviceIo& io, int* exitStatus);
+// Runs the scan; on a fatal scan error prints it, sets *exitStatus to 1 and returns nothing.
+std::optional<ScanResult> ScanForCli(DeviceIo& io, int* exitStatus);
 
-// Runs ScanForCli, then resolves DISK, refuses a drive under 65535 sectors, opens the working
-// handle. On failure prints the reason to standard error and sets *exitStatus (2 for no such
-// disk or a refused drive, 1 for an open failure).
+// Names what failed for lack of rights on standard error, with the way out: run as root.
+void SayRunAsRoot(const std::string& what);
+
+// Runs ScanForCli, then resolves DISK, refuses a partition (naming its disk) and a drive under
+// 65535 sectors, opens the working handle. On failure prints the reason to standard error and
+// sets *exitStatus (2 for no such disk or a refused drive, 1 for an open failure, lack of
+// rights included).
 std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus);
 
 }  // namespace fw::cli

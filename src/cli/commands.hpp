@@ -2,7 +2,6 @@
 // ferrowipe-cli's commands. Each prints exactly the lines the window would show, one per line,
 // to standard output, and returns the process exit status.
 #include <string>
-#include <vector>
 
 #include "device/device_io.hpp"
 
@@ -17,11 +16,18 @@ inline constexpr int kExitCancelled = 4;
 inline constexpr int kExitAborted = 5;
 inline constexpr int kExitFailedBlocks = 6;
 
-using Args = std::vector<std::string>;
+// What the command line asked for; each command reads the fields it accepts.
+struct Options {
+  std::string disk;       // details, smart, format
+  bool json = false;      // list --json
+  bool quick = false;     // format --quick
+  bool yes = false;       // format --yes
+  bool progress = false;  // format --progress
+};
 
-int RunList(DeviceIo& io, const Args& args);
-int RunDetails(DeviceIo& io, const Args& args);
-int RunSmart(DeviceIo& io, const Args& args);
-int RunFormat(DeviceIo& io, const Args& args);
+int RunList(DeviceIo& io, const Options& options);
+int RunDetails(DeviceIo& io, const Options& options);
+int RunSmart(DeviceIo& io, const Options& options);
+int RunFormat(DeviceIo& io, const Options& options);
 
 }  // namespace fw::cli

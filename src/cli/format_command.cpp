@@ -1,5 +1,5 @@
 // format: one format attempt on the chosen disk, its log lines on standard output, progress on
-// standard error when that is a terminal, SIGINT as the Stop button.
+// standard error (see TerminalView), SIGINT as the Stop button.
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,19 +11,20 @@
 
 #include "cli/chosen_disk.hpp"
 #include "cli/commands.hpp"
+#include "cli/terminal_safe.hpp"
+#include "cli/terminal_view.hpp"
 #include "core/clock.hpp"
 #include "core/logs.hpp"
 #include "core/text.hpp"
 #include "format/format_control.hpp"
-#include "format/format_view.hpp"
 #include "format/zero_fill.hpp"
+#include "report/disk_summary.hpp"
+#include "report/text_format.hpp"
 #include "select/device_table.hpp"
 
 namespace fw::cli {
 
 namespace {
-
-constexpr const char* kUsage = "usage: ferrowipe-cli [--debug] format [--quick] --yes DISK\n";
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
@@ -49,71 +50,18 @@ class InterruptAsStop {
   struct sigaction m_previous {};
 };
 
-// The format tab of a terminal: one progress line on standard error, redrawn once per block.
-class TerminalView final : public FormatView {
- public:
-  explicit TerminalView(bool showProgress) : m_showProgress(showProgress) {}
-
-  void SetProgress(int) override {}
-  void SetPercentText(const std::string& text) override { m_percent = Trim(text); }
-  void SetPositionText(const std::string& text) override { m_position = Trim(text); }
-  void SetSpeedText(const std::string& text) override { m_speed = text; }
-  std::string SpeedText() const override { return m_speed; }
-  void PumpMessages() override {
-    if (g_interrupted != 0) {
-      g_interrupted = 0;
-      StopRequested = true;
-    }
-    if (!m_showProgress || m_percent.empty()) return;
-    std::cerr << '\r' << m_percent << "   " << m_position << "   " << Trim(m_speed) << "\033[K"
-              << std::flush;
-    m_lineShown = true;
-  }
-  void SetFormatControlsEnabled(bool) override {}
-  void SetRunning(bool) override {}
-
-  // A log line is about to be printed: the progress line makes way for it.
-  void ClearProgressLine() {
-    if (!m_lineShown) return;
-    std::cerr << "\r\033[K" << std::flush;
-    m_lineShown = false;
-  }
-
- private:
-  bool m_showProgress;
-  bool m_lineShown = false;
-  std::string m_percent, m_position, m_speed;
-};
-
-struct FormatArgs {
-  bool quick = false;
-  bool yes = false;
-  std::string disk;
-};
-
-std::optional<FormatArgs> ParseArgs(const Args& args) {
-  FormatArgs parsed;
-  for (const std::string& arg : args) {
-    if (arg == "--quick") {
-      parsed.quick = true;
-    } else if (arg == "--yes") {
-      parsed.yes = true;
-    } else if (arg.starts_with("-") || !parsed.disk.empty()) {
-      return std::nullopt;
-    } else {
-      parsed.disk = arg;
-    }
-  }
-  if (parsed.disk.empty()) return std::nullopt;
-  return parsed;
-}
-
-// The window's question, asked on the terminal; true only for the answer "yes".
-bool ConfirmOnTerminal(const std::string& caption) {
+// The window's question, asked on the terminal after the facts that tell this disk from the
+// others; true only for the answer "yes".
+bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen) {
+  const TDeviceTable& row = DeviceTable[chosen.row];
   std::cerr << FormatConfirmTitle() << '\n'
             << FormatConfirmInstruction() << '\n'
-            << FormatConfirmContent(caption) << "\n\n"
-            << "Type yes to erase this disk: " << std::flush;
+            << FormatConfirmContent(TerminalSafe(chosen.caption)) << "\n\n";
+  for (const std::string& line :
+       DiskSummaryLines(row, io.DescribeDisk(row.DevicePath), kDiskSummaryEnglish)) {
+    std::cerr << TerminalSafe(line) << '\n';
+  }
+  std::cerr << "\nType yes to erase this disk: " << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;
   return Trim(answer) == "yes";
@@ -133,40 +81,44 @@ int ExitStatus(const FormatAttemptResult& result) {
 
 }  // namespace
 
-int RunFormat(DeviceIo& io, const Args& args) {
-  const std::optional<FormatArgs> parsed = ParseArgs(args);
-  if (!parsed) {
-    std::cerr << kUsage;
-    return kExitUsage;
-  }
+int RunFormat(DeviceIo& io, const Options& options) {
   // Refused before the disk is even opened: without --yes only a person at a terminal may say yes.
-  if (!parsed->yes && isatty(STDIN_FILENO) == 0) {
+  if (!options.yes && isatty(STDIN_FILENO) == 0) {
     std::cerr << "ferrowipe-cli: format needs --yes when there is no terminal to ask on\n";
     return kExitUsage;
   }
 
   int status = kExitDone;
-  const std::optional<ChosenDisk> chosen = ChooseDisk(io, parsed->disk, &status);
+  const std::optional<ChosenDisk> chosen = ChooseDisk(io, options.disk, &status);
   if (!chosen) return status;
-  if (!parsed->yes && !ConfirmOnTerminal(chosen->caption)) {
+  if (!options.yes && !ConfirmOnTerminal(io, *chosen)) {
     io.Close(chosen->handle);
     return kExitCancelled;
   }
 
-  TerminalView view(isatty(STDERR_FILENO) != 0);
+  const TIdentifyDeviceData& device = DeviceTable[chosen->row].IdentifyData;
+  int64_t total = CapacityBytes(device);
+  if (options.quick) total = std::min(total, kQuickWipeBytes);
+  SteadyClock clock;
+  TerminalView view(ChooseProgressStyle(isatty(STDERR_FILENO) != 0, options.progress), total,
+                    device.SectorSize, clock, std::cerr, [] {
+                      const bool asked = g_interrupted != 0;
+                      g_interrupted = 0;
+                      return asked;
+                    });
   SetFormatLogSink([&view](const std::string& line) {
     view.ClearProgressLine();
-    std::cout << line << '\n' << std::flush;
+    std::cout << TerminalSafe(line) << '\n' << std::flush;
   });
-  SteadyClock clock;
   FormatAttemptResult result;
   {
     const InterruptAsStop interrupt;
     result = RunFormatAttempt(io, chosen->handle, DeviceTable, chosen->row, chosen->caption,
-                              parsed->quick, view, clock);
+                              options.quick, view, clock);
   }
-  view.ClearProgressLine();
-  SetFormatLogSink([](const std::string& line) { std::cout << line << '\n' << std::flush; });
+  view.Finish();
+  SetFormatLogSink(
+      [](const std::string& line) { std::cout << TerminalSafe(line) << '\n' << std::flush; });
   io.Close(chosen->handle);
   return ExitStatus(result);
 }

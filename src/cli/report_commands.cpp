@@ -3,6 +3,8 @@
 
 #include "cli/chosen_disk.hpp"
 #include "cli/commands.hpp"
+#include "cli/list_json.hpp"
+#include "cli/terminal_safe.hpp"
 #include "report/device_details.hpp"
 #include "report/smart_report.hpp"
 #include "select/device_table.hpp"
@@ -12,18 +14,12 @@ namespace fw::cli {
 
 namespace {
 
-int UsageError(const char* usage) {
-  std::cerr << "usage: ferrowipe-cli [--debug] " << usage << '\n';
-  return kExitUsage;
-}
-
 using Report = void (*)(DeviceIo&, Handle, const TDeviceTableRows&, int64_t);
 
 // Both reports run on the chosen disk's working handle, as the window runs them.
-int RunReport(DeviceIo& io, const Args& args, const char* usage, Report report) {
-  if (args.size() != 1 || args[0].starts_with("-")) return UsageError(usage);
+int RunReport(DeviceIo& io, const Options& options, Report report) {
   int status = kExitDone;
-  const std::optional<ChosenDisk> chosen = ChooseDisk(io, args[0], &status);
+  const std::optional<ChosenDisk> chosen = ChooseDisk(io, options.disk, &status);
   if (!chosen) return status;
   report(io, chosen->handle, DeviceTable, chosen->row);
   io.Close(chosen->handle);
@@ -32,16 +28,26 @@ int RunReport(DeviceIo& io, const Args& args, const char* usage, Report report) 
 
 }  // namespace
 
-int RunList(DeviceIo& io, const Args& args) {
-  if (!args.empty()) return UsageError("list");
+int RunList(DeviceIo& io, const Options& options) {
+  const bool json = options.json;
   int status = kExitDone;
-  if (!ScanForCli(io, &status)) return status;
+  const std::optional<ScanResult> scan = ScanForCli(io, &status);
+  if (!scan) return status;
+  // A list without the disks that did not open is not the machine's list.
+  if (ScanLackedRights(*scan)) {
+    SayRunAsRoot("cannot open " + std::to_string(scan->deniedCount) + " disk(s)");
+    return kExitFailure;
+  }
+  if (json) {
+    std::cout << ListJson(io) << '\n' << std::flush;
+    return kExitDone;
+  }
   for (int64_t row = 1; row <= DeviceCount; ++row) {
     const DriveListRow cells = DriveListCells(DeviceTable[row]);
-    std::string line = cells[0];
+    std::string line = TerminalSafe(cells[0]);
     for (size_t i = 1; i < cells.size(); ++i) {
       line += '\t';
-      line += cells[i];
+      line += TerminalSafe(cells[i]);
     }
     std::cout << line << '\n';
   }
@@ -49,12 +55,12 @@ int RunList(DeviceIo& io, const Args& args) {
   return kExitDone;
 }
 
-int RunDetails(DeviceIo& io, const Args& args) {
-  return RunReport(io, args, "details DISK", ShowDeviceDetails);
+int RunDetails(DeviceIo& io, const Options& options) {
+  return RunReport(io, options, ShowDeviceDetails);
 }
 
-int RunSmart(DeviceIo& io, const Args& args) {
-  return RunReport(io, args, "smart DISK", ShowSmartReport);
+int RunSmart(DeviceIo& io, const Options& options) {
+  return RunReport(io, options, ShowSmartReport);
 }
 
 }  // namespace fw::cli

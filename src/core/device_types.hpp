@@ -37,6 +37,7 @@ struct TDeviceTable {
 // Bus types that steer behaviour, and the value for a drive whose adapter query failed.
 inline constexpr int64_t kBusTypeAta = 3;
 inline constexpr int64_t kBusTypeSata = 11;
+inline constexpr int64_t kBusTypeNvme = 17;
 inline constexpr int64_t kBusTypeAdapterUnknown = 201;
 
 }  // namespace fw

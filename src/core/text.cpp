@@ -46,4 +46,13 @@ std::string PadLeft(std::string_view text, size_t width) {
   return out;
 }
 
+std::string DecimalText(UInt128 value) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(value % 10)));
+    value /= 10;
+  } while (value != 0);
+  return digits;
+}
+
 }  // namespace fw

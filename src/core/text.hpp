@@ -6,6 +6,9 @@
 
 namespace fw {
 
+// NVMe counters are 128 bits wide; they are shown exactly, never cut to 64 bits.
+__extension__ typedef unsigned __int128 UInt128;
+
 // Removes every leading and trailing character whose code is 0 to 32; inner ones stay.
 std::string Trim(std::string_view text);
 
@@ -22,5 +25,8 @@ size_t CharCount(std::string_view utf8);
 // characters; a longer text is never shortened.
 std::string PadRight(std::string_view text, size_t width);
 std::string PadLeft(std::string_view text, size_t width);
+
+// Plain decimal digits of a 128-bit value.
+std::string DecimalText(UInt128 value);
 
 }  // namespace fw

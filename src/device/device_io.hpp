@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "device/disk_contents.hpp"
+
 namespace fw {
 
 using Handle = int64_t;
@@ -101,6 +103,21 @@ class DeviceIo {
   // The system's message for an error code, without trailing blanks, control characters and
   // full stops.
   virtual std::string ErrorText(uint32_t code) const = 0;
+
+  // Beyond the storage contract, for telling disks apart in the lists and confirmations: what
+  // drive `drivePath` (a path PhysicalDrivePath gave) holds. A backend that cannot tell says
+  // nothing.
+  virtual DiskContents DescribeDisk(const std::string& drivePath) {
+    (void)drivePath;
+    return {};
+  }
+
+  // The whole disk that the partition `path` lies on, as its drive path ("/dev/sda" for
+  // "/dev/sda1", symbolic links followed); empty when `path` is no partition.
+  virtual std::string WholeDiskOfPartition(const std::string& path) {
+    (void)path;
+    return {};
+  }
 
   // The cause behind the last failed lock, dismount or claim, or behind a release that left
   // the kernel's partitions stale; handed out once (the next call answers None). Backends

@@ -99,7 +99,9 @@ int HexValue(char c) {
 }
 
 // Windows XP reports some ATA serials as 40 hexadecimal digits, two per character, each
-// word's characters reversed; turn such a text back into the 20 characters it stands for.
+// word's characters reversed; turn such a text back into the 20 characters it stands for. A
+// genuine serial of 40 hexadecimal digits would decode to control characters and the like: it
+// is kept as read unless every decoded character is printable ASCII.
 std::string ConvertHexSerial(const std::string& serial) {
   std::string copy = serial;
   for (char& c : copy) {
@@ -115,6 +117,9 @@ std::string ConvertHexSerial(const std::string& serial) {
     const char* g = copy.data() + 4 * group;
     converted.push_back(static_cast<char>(HexValue(g[2]) * 16 + HexValue(g[3])));
     converted.push_back(static_cast<char>(HexValue(g[0]) * 16 + HexValue(g[1])));
+  }
+  for (const char c : converted) {
+    if (c < 0x20 || c > 0x7E) return serial;
   }
   return Trim(converted);
 }

@@ -24,6 +24,8 @@ constexpr size_t kCommandSetExtWord = 84;
 constexpr size_t kCommandSetEnabled1Word = 85;
 constexpr size_t kUltraDmaWord = 88;
 constexpr size_t kLba48FirstWord = 100;
+constexpr size_t kSectorSizesWord = 106;
+constexpr size_t kLogicalSectorWordsLow = 117;
 constexpr size_t kSecurityStatusWord = 128;
 constexpr size_t kWordCount = 256;
 static_assert(kWordCount * 2 == std::tuple_size_v<Sector>);
@@ -45,6 +47,18 @@ std::string Text(const Sector& sector, size_t first, size_t last) {
   return Latin1ToUtf8(Trim(bytes));
 }
 
+// ATA8-ACS word 106: valid when bit 14 is set and bit 15 clear; bit 12 says that words 117-118
+// give the logical sector's length in 16-bit words. A length shorter than the 256 words every
+// drive has is garbage, and the classic 512 bytes stand.
+int64_t LogicalSectorBytes(const Sector& sector) {
+  constexpr int64_t kClassicSector = 512;
+  const uint16_t sizes = Word(sector, kSectorSizesWord);
+  if (!Bit(sizes, 14) || Bit(sizes, 15) || !Bit(sizes, 12)) return kClassicSector;
+  const uint32_t words = Word(sector, kLogicalSectorWordsLow) |
+                         (static_cast<uint32_t>(Word(sector, kLogicalSectorWordsLow + 1)) << 16);
+  return words < kClassicSector / 2 ? kClassicSector : 2 * int64_t{words};
+}
+
 // The number of the highest set bit among `count` bits from `lowest`, or 0 when none is set.
 uint8_t HighestBit(uint16_t word, unsigned lowest, unsigned count) {
   for (unsigned bit = count; bit-- > 0;) {
@@ -54,6 +68,10 @@ uint8_t HighestBit(uint16_t word, unsigned lowest, unsigned count) {
 }
 
 }  // namespace
+
+bool SmartEnabledInIdentify(const Sector& sector) {
+  return Bit(Word(sector, kCommandSetEnabled1Word), 0);
+}
 
 T_IDE_PASSPORT DecodeIdentifySector(const Sector& source) {
   T_IDE_PASSPORT p;
@@ -92,13 +110,14 @@ T_IDE_PASSPORT DecodeIdentifySector(const Sector& source) {
   if (Bit(commandSet1, 1)) {
     const uint16_t security = Word(sector, kSecurityStatusWord);
     p.securitysupport = true;
-    p.locked = Bit(security, 1);
+    // ATA8-ACS word 128: bit 1 says a password is set, bit 2 that the drive is locked now.
+    p.locked = Bit(security, 2);
     p.lockedmax = Bit(security, 8);
   }
 
   p.hpasupport = Bit(commandSet1, 10);
   p.smartsupport = Bit(commandSet1, 0);
-  if (p.smartsupport) p.smartenabled = Bit(Word(sector, kCommandSetEnabled1Word), 0);
+  if (p.smartsupport) p.smartenabled = SmartEnabledInIdentify(sector);
   p.aamsupport = Bit(commandSet2, 9);
 
   p.dmasupport = Bit(capabilities, 8) && Bit(Word(sector, kValidFieldsWord), 2);
@@ -109,7 +128,7 @@ T_IDE_PASSPORT DecodeIdentifySector(const Sector& source) {
   }
 
   p.buffersize = static_cast<uint32_t>(Word(sector, kBufferSizeWord)) * 512u;
-  p.sectorsize = 512;
+  p.sectorsize = LogicalSectorBytes(sector);
 
   const uint16_t queueDepth = Word(sector, kQueueDepthWord);
   if (queueDepth != 0) {

@@ -30,7 +30,7 @@ struct T_IDE_PASSPORT {
   bool isremovable = false;
   bool ispacket = false;
   uint32_t buffersize = 0;
-  int64_t sectorsize = 0;
+  int64_t sectorsize = 512;  // the logical sector's length in bytes
   bool QueueSupported = false;
   int64_t QueueDepth = 0;
   bool StreamingSupported = false;
@@ -39,5 +39,8 @@ struct T_IDE_PASSPORT {
 };
 
 T_IDE_PASSPORT DecodeIdentifySector(const Sector& sector);
+
+// Word 85 bit 0 of an IDENTIFY DEVICE sector: the drive has its SMART feature set switched on.
+bool SmartEnabledInIdentify(const Sector& sector);
 
 }  // namespace fw

@@ -5,6 +5,7 @@
 #include "core/logs.hpp"
 #include "core/product.hpp"
 #include "device/ata_transport.hpp"
+#include "report/nvme_details.hpp"
 #include "report/report_header.hpp"
 #include "report/text_format.hpp"
 
@@ -62,16 +63,11 @@ constexpr std::string_view kQueueSupported = "裝置支援命令佇列          
 constexpr std::string_view kNoQueue = "裝置不支援命令佇列                                     ";
 constexpr std::string_view kMaxQueueDepth = "最大佇列深度:              ";
 
-std::string Join(std::string_view label, std::string_view value) {
-  std::string line(label);
-  line += value;
-  return line;
-}
-
-// The identify data count 512-byte sectors; a garbage 48-bit count must not overflow.
-int64_t TotalBytes(int64_t sectors) {
+// The identify data count logical sectors; a garbage 48-bit count or sector length must not
+// overflow.
+int64_t TotalBytes(int64_t sectors, int64_t sectorBytes) {
   int64_t bytes = 0;
-  if (__builtin_mul_overflow(sectors, int64_t{512}, &bytes)) return INT64_MAX;
+  if (__builtin_mul_overflow(sectors, sectorBytes, &bytes)) return INT64_MAX;
   return bytes;
 }
 
@@ -95,7 +91,8 @@ std::vector<std::string> DeviceDetailsLines(const T_IDE_PASSPORT& p) {
   choose(p.lba48support, kLba48, kNoLba48);
   add(Join(kLbaSectors, GroupThousands(p.lba28sectors)));
   add(Join(kLba48Sectors, GroupThousands(p.lba48sectors)));
-  add(Join(kTotalCapacity, GroupThousands(TotalBytes(p.lbasectors))) + std::string(kBytes));
+  add(Join(kTotalCapacity, GroupThousands(TotalBytes(p.lbasectors, p.sectorsize))) +
+      std::string(kBytes));
   add(kReportSeparator);
 
   add(kSecurity);
@@ -139,6 +136,19 @@ void ShowDeviceDetails(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows
   for (const std::string& line :
        ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
     AddDetailsLine(line);
+  }
+
+  if (device.BusType == kBusTypeNvme) {
+    const std::optional<NvmeDetails> nvme = ReadNvmeDetails(io, deviceHandle);
+    if (!nvme) {
+      AddDetailsLine(kUnavailable);
+      return;
+    }
+    AddDetailsLine(Join(kModel, nvme->controller.model));
+    AddDetailsLine(Join(kFirmware, nvme->controller.firmware));
+    AddDetailsLine(Join(kSerial, nvme->controller.serial));
+    for (const std::string& line : NvmeDetailsLines(*nvme)) AddDetailsLine(line);
+    return;
   }
 
   // Only a parallel-ATA drive gets a second read; SATA and every other bus get one.

@@ -10,6 +10,12 @@ namespace {
 constexpr std::string_view kProductLinePrefix = "Ferrowipe 4.30; ";
 }
 
+std::string Join(std::string_view label, std::string_view value) {
+  std::string line(label);
+  line += value;
+  return line;
+}
+
 std::vector<std::string> ReportHeaderLines(std::string_view captionLabel,
                                            const std::string& caption) {
   return {

@@ -10,6 +10,9 @@ namespace fw {
 inline constexpr std::string_view kReportSeparator = " ";
 inline constexpr std::string_view kReportDateLabel = "目前日期和時間:               ";
 
+// A report line made of a label and, right after it, its value.
+std::string Join(std::string_view label, std::string_view value);
+
 // `captionLabel` is the report's own label that precedes the device caption.
 std::vector<std::string> ReportHeaderLines(std::string_view captionLabel,
                                            const std::string& caption);

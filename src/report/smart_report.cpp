@@ -7,6 +7,8 @@
 
 #include "core/logs.hpp"
 #include "core/text.hpp"
+#include "device/identify_decoder.hpp"
+#include "report/nvme_health.hpp"
 #include "report/report_header.hpp"
 #include "report/text_format.hpp"
 
@@ -160,14 +162,30 @@ void ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& 
     AddSmartLine(line);
   }
 
+  if (device.BusType == kBusTypeNvme) {
+    const std::optional<NvmeHealth> health = ReadNvmeHealth(io, deviceHandle);
+    if (!health) {
+      AddSmartLine(kNotSupported);
+      return;
+    }
+    for (const std::string& line : NvmeHealthLines(*health)) AddSmartLine(line);
+    return;
+  }
+
   const uint8_t selector = device.IsIDESlave;
   bool read = false;
   if (device.BusType == kBusTypeAta) {
-    // A parallel-ATA drive may have SMART switched off; it is switched on for the read and
-    // off again afterwards, whatever happened in between.
+    // A parallel-ATA drive may have SMART switched off; it is switched on for the read. The
+    // drive keeps that state across power cycles, so it is switched off again afterwards,
+    // whatever happened in between, only when IDENTIFY said it was off: a drive that had it on
+    // keeps it on (smartd relies on that), and one whose IDENTIFY cannot be read is not
+    // switched off on a guess.
+    Sector identify{};
+    const bool wasOff = ReadIdentifySector(io, deviceHandle, selector, identify) &&
+                        !SmartEnabledInIdentify(identify);
     read =
         SmartEnable(io, deviceHandle, selector) && SmartReadData(io, deviceHandle, selector, data);
-    SmartDisable(io, deviceHandle, selector);
+    if (wasOff) SmartDisable(io, deviceHandle, selector);
   } else {
     read = SmartReadData(io, deviceHandle, selector, data);
   }

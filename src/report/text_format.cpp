@@ -10,26 +10,42 @@
 namespace fw {
 
 namespace {
-constexpr std::string_view kUnknownBus = "未知     ";
-}
 
-std::string GroupThousands(int64_t value) {
-  const std::string digits = std::to_string(value);
-  if (digits.size() <= 4) return digits;
-  const size_t sign = (digits[0] == '-') ? 1 : 0;
+constexpr std::string_view kUnknownBus = "未知     ";
+
+// Puts a "," before every group of three digits counted from the right.
+std::string GroupDigits(std::string_view digits) {
   std::string out;
-  const size_t count = digits.size() - sign;
-  out.append(digits, 0, sign);
+  const size_t count = digits.size();
   for (size_t i = 0; i < count; ++i) {
     if (i != 0 && (count - i) % 3 == 0) out.push_back(',');
-    out.push_back(digits[sign + i]);
+    out.push_back(digits[i]);
   }
   return out;
 }
 
+}  // namespace
+
+std::string GroupThousands(int64_t value) {
+  const std::string digits = std::to_string(value);
+  if (digits.size() <= 4) return digits;
+  if (digits[0] == '-') return "-" + GroupDigits(std::string_view(digits).substr(1));
+  return GroupDigits(digits);
+}
+
+std::string GroupThousandsWide(UInt128 value) {
+  const std::string digits = DecimalText(value);
+  return digits.size() <= 4 ? digits : GroupDigits(digits);
+}
+
 std::string CapacityToStr(int64_t bytes) {
   if (bytes < 99'999) return std::to_string(bytes) + " bytes";
-  int64_t hundredths = 0;
+  return CapacityToStrWide(static_cast<UInt128>(bytes));
+}
+
+std::string CapacityToStrWide(UInt128 bytes) {
+  if (bytes < 99'999) return DecimalText(bytes) + " bytes";
+  UInt128 hundredths = 0;
   std::string_view suffix;
   if (bytes < 9'999'999) {
     hundredths = bytes / 10;
@@ -41,8 +57,8 @@ std::string CapacityToStr(int64_t bytes) {
     hundredths = bytes / 10'000'000;
     suffix = " GB";
   }
-  std::string text = std::to_string(hundredths / 100);
-  if (const int64_t cents = hundredths % 100; cents != 0) {
+  std::string text = DecimalText(hundredths / 100);
+  if (const auto cents = static_cast<int>(hundredths % 100); cents != 0) {
     text += CurrentUserLocale().decimalSeparator;
     text += static_cast<char>('0' + cents / 10);
     if (cents % 10 != 0) text += static_cast<char>('0' + cents % 10);
@@ -77,9 +93,10 @@ std::string DeviceCaption(const TDeviceTableRows& table, int64_t row) {
 }
 
 std::string BusTypeToStr(int64_t busType) {
-  static constexpr std::array<std::string_view, 16> kNames{
+  static constexpr std::array<std::string_view, 18> kNames{
       kUnknownBus, "SCSI", "ATAPI", "ATA", "IEEE 1394", "SSA", "FIBRE", "USB",
-      "RAID", "ISCSI", "SAS", "SATA", "SD", "MMC", "VIRTUAL", "FBVIRTUAL"};
+      "RAID", "ISCSI", "SAS", "SATA", "SD", "MMC", "VIRTUAL", "FBVIRTUAL",
+      kUnknownBus /* Spaces */, "NVMe"};
   if (busType >= 0 && busType < static_cast<int64_t>(kNames.size())) {
     return std::string(kNames[static_cast<size_t>(busType)]);
   }

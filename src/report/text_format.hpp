@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/text.hpp"
 #include "select/device_table.hpp"
 
 namespace fw {
@@ -13,6 +14,10 @@ std::string GroupThousands(int64_t value);
 // Decimal units (bytes, KB, MB, GB), truncated to hundredths, trailing zero decimals dropped,
 // with the user's decimal separator.
 std::string CapacityToStr(int64_t bytes);
+
+// The same texts for the 128-bit counts of NVMe data.
+std::string GroupThousandsWide(UInt128 value);
+std::string CapacityToStrWide(UInt128 bytes);
 
 // LBA x SectorSize; a product beyond 64 bits (no real device has one) saturates.
 int64_t CapacityBytes(const TIdentifyDeviceData& id);

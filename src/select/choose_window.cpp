@@ -7,19 +7,22 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <array>
+#include <utility>
 
 #include "app/dialogs.hpp"
 #include "app/link_label.hpp"
 #include "app/program_end.hpp"
+#include "app/real_user.hpp"
 #include "core/messages.hpp"
 #include "core/product.hpp"
+#include "device/device_io.hpp"
+#include "report/disk_summary.hpp"
 #include "select/device_table.hpp"
 #include "select/drive_list.hpp"
 #include "select/scan.hpp"
@@ -165,11 +168,18 @@ TFmChoose::TFmChoose(QWidget* parent)
   connect(m_continue, &QPushButton::clicked, this, &TFmChoose::btContinueClick);
 }
 
-bool TFmChoose::SelectDevice() {
+bool TFmChoose::SelectDevice(DeviceIo* io) {
   for (int64_t row = 1; row <= DeviceCount; ++row) {
     QStringList texts;
     for (const std::string& cell : DriveListCells(DeviceTable[row])) texts << ToQ(cell);
-    m_driveList->addTopLevelItem(new QTreeWidgetItem(texts));
+    auto* item = new QTreeWidgetItem(texts);
+    if (io != nullptr) {
+      const TDeviceTable& entry = DeviceTable[row];
+      const QString tip = ToQ(
+          DiskSummaryText(entry, io->DescribeDisk(entry.DevicePath), kDiskSummaryChinese));
+      for (int column = 0; column < item->columnCount(); ++column) item->setToolTip(column, tip);
+    }
+    m_driveList->addTopLevelItem(item);
   }
   exec();
   return m_deviceChosen;
@@ -184,7 +194,9 @@ void TFmChoose::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   m_driveList->setFocus();
   const int count = m_driveList->topLevelItemCount();
-  if (count > 0) {
+  // Shown again (restored after minimizing, say), the window keeps the user's choice: selecting
+  // the last row anew would put another disk under the Enter key.
+  if (count > 0 && !std::exchange(m_shown, true)) {
     m_continue->setEnabled(true);
     m_driveList->setCurrentItem(m_driveList->topLevelItem(count - 1));
   }
@@ -223,7 +235,7 @@ void TFmChoose::btContinueClick() {
 }
 
 void TFmChoose::lbDiskManagementClick() {
-  if (!m_diskTool.isEmpty()) QProcess::startDetached(m_diskTool, {});
+  if (!m_diskTool.isEmpty()) StartAsRealUser(m_diskTool.toStdString(), {});
 }
 
 void TFmChoose::done(int result) {

@@ -11,6 +11,7 @@ class QTreeWidget;
 
 namespace fw {
 
+class DeviceIo;
 class LinkLabel;
 
 // The first of the Linux disk tools found in PATH (gnome-disks, partitionmanager, gparted);
@@ -23,8 +24,9 @@ class TFmChoose : public QDialog {
   explicit TFmChoose(QWidget* parent = nullptr);
 
   // Lists rows 1..DeviceCount of the device table, shows the window modally and returns
-  // DeviceChosen; ChosenIndex then holds the chosen row.
-  bool SelectDevice();
+  // DeviceChosen; ChosenIndex then holds the chosen row. With `io`, each row's tooltip tells
+  // the disk apart: path, by-id names, full model, size in bytes, mounted partitions.
+  bool SelectDevice(DeviceIo* io = nullptr);
 
   bool DeviceChosen() const { return m_deviceChosen; }
   void SetStatusText(const QString& text);
@@ -55,6 +57,7 @@ class TFmChoose : public QDialog {
   QLabel* m_status;
   QString m_diskTool;
   bool m_deviceChosen = false;
+  bool m_shown = false;  // the last row is preselected on the first show only
 };
 
 }  // namespace fw

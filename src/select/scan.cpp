@@ -1,10 +1,14 @@
 #include "select/scan.hpp"
 
+#include <unistd.h>
+
 #include "core/logs.hpp"
 #include "device/identify.hpp"
 #include "select/device_table.hpp"
 
 namespace fw {
+
+bool ScanLackedRights(const ScanResult& scan) { return scan.deniedCount > 0 && ::geteuid() != 0; }
 
 ScanResult ScanPhysicalDrives(DeviceIo& io) {
   ScanResult result;
@@ -14,9 +18,13 @@ ScanResult ScanPhysicalDrives(DeviceIo& io) {
   AddDebugLine("正透過裝置重複...                  ");
   for (int n = 0; n <= 255 && DeviceCount < kMaxDeviceCount; ++n) {
     const std::string path = io.PhysicalDrivePath(n);
+    // Drives are numbered without gaps: the first number without a path ends the namespace,
+    // and trying the numbers past it would only log empty paths.
+    if (path.empty()) break;
     AddDebugLine("嘗試裝置          " + path);
     const Handle handle = io.Open(path, OpenMode::Identification);
     if (handle == kInvalidHandle) {
+      if (io.LastError() == win::ERROR_ACCESS_DENIED) ++result.deniedCount;
       AddDebugLine("無效的控制代碼，略過              ");
       continue;
     }

@@ -1,5 +1,5 @@
 #pragma once
-// The scan that fills the device table: drive numbers 0..255, each opened for identification,
+// The scan that fills the device table: drive numbers 0..255 up to the last drive, each opened for identification,
 // identified, entered when identified, closed; at most 15 rows.
 #include <optional>
 #include <string>
@@ -14,7 +14,13 @@ struct ScanResult {
   // Set when a drive's device-property query failed: the program must end with this message
   // (caption "錯誤   "); the scan went no further.
   std::optional<std::string> fatalText;
+  // Drives that could not be opened for lack of rights: the list is then not the machine's.
+  int64_t deniedCount = 0;
 };
+
+// Drives did not open for lack of rights, and running as root would open them: the list is not
+// the machine's. (Root itself refused, by a device cgroup say, has no such way out.)
+bool ScanLackedRights(const ScanResult& scan);
 
 // Fills DeviceTable rows 1..DeviceCount and DeviceCount; writes the scan's debug lines.
 ScanResult ScanPhysicalDrives(DeviceIo& io);

@@ -2,7 +2,9 @@
 // the ways out.
 #include <QHeaderView>
 #include <QLabel>
+#include <QApplication>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -158,6 +160,50 @@ class ChooseWindowTest : public QObject {
     QCOMPARE(ChosenIndex, int64_t{3});
     QVERIFY(choose.DeviceChosen());
     QVERIFY(!ending.Ended());
+  }
+
+  // Shown again (restored after minimizing: the window system sends another show event), the
+  // window keeps the row the user chose: Enter then chooses drive 0, not the last drive.
+  void showAgainKeepsTheChoice() {
+    SetDrives({Drive(1'000'000), Drive(2'000'000), Drive(3'000'000)});
+    ProgramEndRecorder ending;
+    ModalScript script;
+    int selectedAfterShow = -1;
+    script.Then(ModalScript::Named("FmChoose"), [&](QWidget* w) {
+      List(w)->setCurrentItem(List(w)->topLevelItem(0));
+      w->showMinimized();
+      QShowEvent restored;
+      QApplication::sendEvent(w, &restored);
+      w->showNormal();
+      selectedAfterShow = List(w)->indexOfTopLevelItem(List(w)->currentItem());
+      QTest::keyClick(List(w), Qt::Key_Return);
+    });
+    TFmChoose choose;
+    QVERIFY(choose.SelectDevice());
+    QCOMPARE(selectedAfterShow, 0);
+    QCOMPARE(ChosenIndex, int64_t{1});
+    QCOMPARE(DeviceTable[ChosenIndex].DeviceNumber, 0u);
+  }
+
+  // Each row's tooltip tells the disk apart: its path, the full model an elided cell hides, the
+  // size in bytes, what is mounted.
+  void rowTooltips() {
+    const std::string model = "ATA VERY LONG MODEL NAME THAT THE COLUMN ELIDES 2TB";
+    SetDrives({Drive(1'000'000), Drive(3'907'029'168, model)});
+    test::FakeDevice io;
+    ProgramEndRecorder ending;
+    ModalScript script;
+    QString tip;
+    script.Then(ModalScript::Named("FmChoose"), [&](QWidget* w) {
+      tip = List(w)->topLevelItem(1)->toolTip(1);
+      QTest::keyClick(List(w), Qt::Key_Escape);
+    });
+    TFmChoose choose;
+    choose.SelectDevice(&io);
+    QVERIFY2(tip.contains("/dev/sdb"), qPrintable(tip));
+    QVERIFY2(tip.contains(QString::fromStdString(model)), qPrintable(tip));
+    QVERIFY2(tip.contains("2000398934016"), qPrintable(tip));
+    QVERIFY2(tip.contains("已掛載: 無"), qPrintable(tip));
   }
 
   // 65535 sectors are enough; 65534 are refused with the message and the window stays open.

@@ -84,17 +84,39 @@ class DialogsTest : public QObject {
     QVERIFY(script.Done());
   }
 
-  // Escape (or the title bar's close) on a dialog with Cancel gives 2 on both paths.
-  void escapeIsCancel_data() {
+  // Escape or the title bar's close gives 2 on both paths, whatever the buttons: a Yes-only or
+  // OK-only box must not answer for the user, nor a Yes|No box say No.
+  void closeWithoutButtonIsCancel_data() {
     QTest::addColumn<fw::DialogPath>("path");
-    QTest::newRow("task") << DialogPath::Task;
-    QTest::newRow("classic") << DialogPath::Classic;
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<bool>("escape");
+    for (const auto& [pathName, path] : {std::pair{"task", DialogPath::Task},
+                                         std::pair{"classic", DialogPath::Classic}}) {
+      for (const auto& [buttonsName, buttons] :
+           {std::pair{"yes", kButtonYes}, std::pair{"yes|no", kButtonYes | kButtonNo},
+            std::pair{"ok", kButtonOk}, std::pair{"yes|cancel", kButtonYes | kButtonCancel},
+            std::pair{"close", kButtonClose}}) {
+        for (const bool escape : {true, false}) {
+          QTest::addRow("%s %s %s", pathName, buttonsName, escape ? "escape" : "title bar")
+              << path << buttons << escape;
+        }
+      }
+    }
   }
-  void escapeIsCancel() {
+  void closeWithoutButtonIsCancel() {
     QFETCH(fw::DialogPath, path);
+    QFETCH(int, buttons);
+    QFETCH(bool, escape);
     ModalScript script;
-    script.Then(ModalScript::IsMessageBox, [](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
-    QCOMPARE(ShowTaskDialog(nullptr, "T", "I", "C", kIconWarning, 10, path), 2);
+    script.Then(ModalScript::IsMessageBox, [escape](QWidget* w) {
+      if (escape) {
+        QTest::keyClick(w, Qt::Key_Escape);
+      } else {
+        w->close();
+      }
+    });
+    QCOMPARE(ShowTaskDialog(nullptr, "T", "I", "C", kIconWarning, buttons, path), 2);
+    QVERIFY(script.Done());
   }
 
   // Which texts show, with which icon and buttons.

@@ -137,6 +137,12 @@ class FormatControlTest : public QObject {
     QCOMPARE(box.informative, QString("您確定要不可逆轉地銷毀在此裝置上的所有資料嗎?") +
                                   QString(58, ' ') + "\r\n\r\n" + Caption());
     QCOMPARE(box.icon, QMessageBox::Warning);
+    // Below the question's own texts, the facts that tell this disk from the others.
+    const QStringList facts = box.detailed.split('\n');
+    QVERIFY2(facts.size() >= 5, qPrintable(box.detailed));
+    QCOMPARE(facts.front(), QString("路徑: /dev/sda"));
+    QVERIFY2(box.detailed.contains("型號: ATA WIPE ME"), qPrintable(box.detailed));
+    QCOMPARE(facts.back(), QString("已掛載: 無"));
     QVERIFY(ready.RunLog().isEmpty());
     QVERIFY(ready.fake.writes.empty());
     QCOMPARE(ready.State(), (Controls{true, true, true, false, false}));

@@ -85,7 +85,8 @@ class ModalScript {
   ModalScript& Press(QMessageBox::StandardButton button) {
     return Then(IsMessageBox, [this, button](QWidget* w) {
       auto* box = qobject_cast<QMessageBox*>(w);
-      boxes.push_back({box->windowTitle(), box->text(), box->informativeText(), box->icon()});
+      boxes.push_back({box->windowTitle(), box->text(), box->informativeText(), box->icon(),
+                       box->detailedText()});
       box->button(button)->click();
     });
   }
@@ -99,6 +100,7 @@ class ModalScript {
   struct Box {
     QString title, text, informative;
     QMessageBox::Icon icon;
+    QString detailed = {};
   };
   std::vector<Box> boxes;
   std::vector<QString> unexpected;
@@ -158,10 +160,14 @@ struct FakeDrive {
   uint32_t deviceQueryError = 0;  // nonzero: the device-property query is refused with it
 };
 
-// Appends the drive as the next physical drive number; an empty path leaves a gap.
+// Appends the drive as the next physical drive number; an empty path leaves a gap: a drive
+// number whose node does not open.
 inline void AddFakeDrive(FakeDevice& fake, const FakeDrive& drive) {
+  if (drive.path.empty()) {
+    fake.drivePaths.push_back("/dev/absent" + std::to_string(fake.drivePaths.size()));
+    return;
+  }
   fake.drivePaths.push_back(drive.path);
-  if (drive.path.empty()) return;
   fake.At(drive.path).size = drive.sectors * drive.sectorSize;
 
   DriveFacts facts;

@@ -113,6 +113,21 @@ class LicenseWindowTest : public QObject {
     QCOMPARE(Content(Marker(m_data)), QByteArray("1"));
   }
 
+  // A marker of 1 GiB (sparse) that begins with "1" is no agreement, and agreeing replaces it.
+  void hugeMarker() {
+    {
+      QFile file(Marker(m_data));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write("1");
+      QVERIFY(file.resize(qint64{1} << 30));
+    }
+    ModalScript script;
+    script.Then(ModalScript::Named("fmLicenseAgreement"), Click("Button1"));
+    TfmLicenseAgreement agreement;
+    QVERIFY(agreement.WasShown());
+    QCOMPARE(Content(Marker(m_data)), QByteArray("1"));
+  }
+
   void otherVersionHasNoEffect() {
     WriteFile(m_data + "/ferrowipe.4.31.agreement", "1");
     ModalScript script;

@@ -16,6 +16,7 @@
 #include "app/main_window.hpp"
 #include "app/memo.hpp"
 #include "app/platform_info.hpp"
+#include "app/qt_start.hpp"
 #include "core/logs.hpp"
 #include "core/product.hpp"
 #include "core/user_locale.hpp"
@@ -172,7 +173,8 @@ class MainWindowTest : public QObject {
     SetUrlOpener(previous);
   }
 
-  // Only the first argument counts, in any letter case.
+  // Only the true first argument counts, in any letter case: the program entry hands over the
+  // command line as received, before Qt takes its own options out of it.
   void debugSwitch_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("debug");
@@ -182,16 +184,24 @@ class MainWindowTest : public QObject {
     QTest::newRow("mixed") << QStringList{"ferrowipe", "--DeBug", "x"} << true;
     QTest::newRow("second") << QStringList{"ferrowipe", "x", "--debug"} << false;
     QTest::newRow("other") << QStringList{"ferrowipe", "-debug"} << false;
+    QTest::newRow("after a Qt option") << QStringList{"ferrowipe", "-reverse", "--debug"} << false;
+    QTest::newRow("after a Qt option with a value")
+        << QStringList{"ferrowipe", "-platform", "offscreen", "--debug"} << false;
   }
   void debugSwitch() {
     QFETCH(QStringList, arguments);
     QFETCH(bool, debug);
+    QByteArrayList bytes;
+    std::vector<char*> argv;
+    for (const QString& argument : arguments) bytes << argument.toLocal8Bit();
+    for (QByteArray& argument : bytes) argv.push_back(argument.data());
+    argv.push_back(nullptr);
     ProgramEndRecorder ending;
     TFmMain window;
     TFmChoose choose;
     TFmDebug debugWindow;
     window.Attach(nullptr, &choose, &debugWindow);
-    window.SetArguments(arguments);
+    window.SetArguments(TrueCommandLine(int(bytes.size()), argv.data()));
     QVERIFY(window.PrepareStartup());
     QVERIFY(!ending.Ended());
     QCOMPARE(DebugMode, debug);

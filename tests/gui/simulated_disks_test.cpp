@@ -133,9 +133,9 @@ class SimulatedDisksTest : public QObject {
 
     QVERIFY(!ending.Ended());
     QVERIFY(script.Done() && script.unexpected.empty());
-    QCOMPARE(listed, 7);
+    QCOMPARE(listed, 8);
     QCOMPARE(script.boxes.at(0).title, QString("無法存取此裝置                  "));
-    QCOMPARE(program.choose.StatusText(), QString("找到磁碟:        7"));
+    QCOMPARE(program.choose.StatusText(), QString("找到磁碟:        8"));
     QCOMPARE(ChosenIndex, int64_t{1});
     QVERIFY(program.DiskName().startsWith("[0]"));
     QVERIFY(program.DiskName().contains("WDC WD5000AAKS-00TMA0"));
@@ -147,6 +147,40 @@ class SimulatedDisksTest : public QObject {
     program.main.findChild<QPushButton*>("btGetSmart")->click();
     QVERIFY(program.Log("Log_Smart").join("\n").contains("(40 度)"));
     Shot(&program.main, "smart-tab");
+  }
+
+  // The demo set's NVMe disk: both tabs hold the lines ferrowipe-cli prints for it (the golden
+  // files of cli_test).
+  void demoNvme() {
+    const auto golden = [](const char* name) {
+      QFile file(QString(FIXTURES_DIR "/golden/") + name);
+      if (!file.open(QIODevice::ReadOnly)) return QStringList();
+      QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+      lines.removeLast();  // after the last line's end
+      return lines;
+    };
+    const auto withoutTime = [](QStringList lines) {
+      const QString label = "目前日期和時間:               ";
+      for (QString& line : lines) {
+        if (line.startsWith(label)) line = label + "<TIME>";
+      }
+      return lines;
+    };
+    ProgramEndRecorder ending;
+    ModalScript script;
+    script.Then(ModalScript::Named("FmChoose"), Choose(6));
+    Program program(m_demo.path());
+    program.main.show();
+    QVERIFY(!ending.Ended());
+    QVERIFY(script.Done() && script.unexpected.empty());
+    QVERIFY(program.DiskName().contains("EXAMPLE NVMe SSD 1TB"));
+    QCOMPARE(withoutTime(program.Log("Log_Details")), golden("nvme-details-demo.txt"));
+    Shot(&program.main, "nvme-details");
+
+    program.main.findChild<QTabWidget*>("pages")->setCurrentIndex(2);
+    program.main.findChild<QPushButton*>("btGetSmart")->click();
+    QCOMPARE(withoutTime(program.Log("Log_Smart")), golden("nvme-smart-demo.txt"));
+    Shot(&program.main, "nvme-smart");
   }
 
   // A full run on the demo set's quick-wipe stick, the selection's default (last) row.

@@ -1,5 +1,7 @@
 // The start-up of the first showing, over a scripted device: from the program's windows to the
 // main window with an open disk, and every road that ends the program instead.
+#include <unistd.h>
+
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -9,6 +11,7 @@
 #include "app/debug_window.hpp"
 #include "app/main_window.hpp"
 #include "app/memo.hpp"
+#include "app/rights_message.hpp"
 #include "core/logs.hpp"
 #include "core/user_locale.hpp"
 #include "format/zero_fill.hpp"
@@ -210,6 +213,36 @@ class StartupTest : public QObject {
     for (const auto& [path, mode] : fake.opens) QVERIFY(mode != OpenMode::Working || failure == "open");
     QVERIFY(program.main.StatusPanelText(1).isEmpty());
     QVERIFY(program.Log("Log_Details").join("").isEmpty());
+  }
+
+  // Started by a user whose rights open no disk: an error box that says how to start the
+  // program with them, instead of an empty list; nothing is opened, the program ends.
+  void withoutRights() {
+    FakeDevice fake;
+    ThreeDrives(fake);
+    for (const std::string& path : fake.drivePaths) {
+      fake.At(path).openError = win::ERROR_ACCESS_DENIED;
+    }
+    ProgramEndRecorder ending;
+    ModalScript script;
+    script.Press(QMessageBox::Ok);
+    Program program(fake);
+    // Root would be asked to do nothing else; act as an ordinary user for the start-up.
+    const bool wasRoot = ::geteuid() == 0;
+    if (wasRoot) QVERIFY(::seteuid(65534) == 0);
+    program.main.show();
+    if (wasRoot) QVERIFY(::seteuid(0) == 0);
+
+    QVERIFY(script.Done() && script.unexpected.empty());
+    QCOMPARE(ending.codes.front(), 1);
+    QCOMPARE(script.boxes.size(), size_t{1});
+    QCOMPARE(script.boxes[0].title, QString("錯誤   "));
+    QCOMPARE(script.boxes[0].icon, QMessageBox::Critical);
+    QCOMPARE(script.boxes[0].text, AdministratorRightsText());
+    for (const char* needed : {"系統管理員", "選單", "pkexec ferrowipe", "sudo ferrowipe"}) {
+      QVERIFY2(script.boxes[0].text.contains(needed), needed);
+    }
+    QCOMPARE(fake.OpenCount(), size_t{0});
   }
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build folder, unpacks it into a scratch root and checks what
-# a user gets: the files, the desktop entry, the CLI from its installed path, and the launcher.
+# Builds the Debian package from a build folder, has Debian's own checkers judge it (lintian:
+# no error and no warning; appstreamcli: the metainfo), unpacks it into a scratch root and checks
+# what a user gets: the files, the desktop entry, the CLI from its installed path, the launcher.
 # Usage: check_package.sh BUILD_DIR SOURCE_DIR PREFIX
 set -euo pipefail
 build=$1
@@ -16,29 +17,47 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 deb=$(ls "$scratch"/out/ferrowipe_*.deb)
 echo "package: $(basename "$deb")"
 
+# Lintian's informational notes are left to the reader; anything worse fails.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$scratch/lintian.log" 2>&1 || {
+  cat "$scratch/lintian.log" >&2; fail "lintian"; }
+cat "$scratch/lintian.log"
+
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for dep in libqt6widgets6 libqt6core6 fonts-arphic-uming; do
   grep -q "$dep" <<<"$depends" || fail "Depends lacks $dep"
 done
+grep -qw "util-linux" <<<"$depends" && fail "Depends names util-linux, which is essential"
 
 root=$scratch/root
 dpkg -x "$deb" "$root"
+icons=share/icons/hicolor
 for f in bin/ferrowipe bin/ferrowipe-cli libexec/ferrowipe/ferrowipe \
-         share/applications/ferrowipe.desktop \
-         share/icons/hicolor/scalable/apps/ferrowipe.svg \
-         share/man/man1/ferrowipe.1 share/man/man1/ferrowipe-cli.1 \
+         share/applications/ferrowipe.desktop share/metainfo/org.example.ferrowipe.metainfo.xml \
+         $icons/scalable/apps/ferrowipe.svg \
+         share/man/man1/ferrowipe.1.gz share/man/man1/ferrowipe-cli.1.gz \
+         share/doc/ferrowipe/copyright share/doc/ferrowipe/changelog.gz \
          share/polkit-1/actions/org.example.ferrowipe.policy; do
   [ -e "$root/$prefix/$f" ] || fail "missing /$prefix/$f"
 done
+for size in 16 32 48 128 256; do
+  png=$root/$prefix/$icons/${size}x${size}/apps/ferrowipe.png
+  file "$png" | grep -q "PNG image data, $size x $size," || fail "icon $size: $(file "$png")"
+done
+grep -q "^ LICENSE AGREEMENT: TERMS AND CONDITIONS OF USE$" "$root/$prefix/share/doc/ferrowipe/copyright" \
+  || fail "the copyright file lacks the terms of use"
+grep -q "Name\[zh_TW\]=" "$root/$prefix/share/applications/ferrowipe.desktop" \
+  || fail "the desktop entry has no Traditional Chinese name"
 [ -x "$root/$prefix/bin/ferrowipe" ] || fail "the launcher is not executable"
 grep -q "/$prefix/libexec/ferrowipe/ferrowipe" \
   "$root/$prefix/share/polkit-1/actions/org.example.ferrowipe.policy" \
   || fail "the polkit action does not name the installed program"
 
 desktop-file-validate "$root/$prefix/share/applications/ferrowipe.desktop" || fail "desktop entry"
+appstreamcli validate --no-net "$root/$prefix/share/metainfo/org.example.ferrowipe.metainfo.xml" \
+  || fail "appstream metainfo"
 for page in ferrowipe.1 ferrowipe-cli.1; do
-  warnings=$(groff -man -Tutf8 -ww "$root/$prefix/share/man/man1/$page" 2>&1 >/dev/null)
+  warnings=$(zcat "$root/$prefix/share/man/man1/$page.gz" | groff -man -Tutf8 -ww 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man page $page: $warnings"
 done
 
@@ -49,28 +68,41 @@ FERROWIPE_DISKS=$demo "$root/$prefix/bin/ferrowipe-cli" list >"$scratch/list.txt
   || fail "installed ferrowipe-cli list"
 [ -s "$scratch/list.txt" ] || fail "installed ferrowipe-cli list printed nothing"
 
-# The launcher, for a user who is not root: through pkexec with the installed program and the
-# arguments passed on; without pkexec, a clear message and no start.
+# The launcher, for a user who is not root: through pkexec with the installed program and only a
+# first --debug passed on; without pkexec, the program itself, as the user.
 if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
   fake=$scratch/fakebin
   mkdir -p "$fake"
   printf '#!/bin/sh\necho "pkexec $*"\n' >"$fake/pkexec"
-  chmod 755 "$fake" "$fake/pkexec" "$scratch"
-  out=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
-        env PATH="$fake:/usr/bin:/bin" sh "$root/$prefix/bin/ferrowipe" --debug)
-  [ "$out" = "pkexec /$prefix/libexec/ferrowipe/ferrowipe --debug" ] || fail "launcher ran: $out"
+  printf '#!/bin/sh\necho "program $(id -u) $*"\n' >"$fake/program"
+  chmod 755 "$fake" "$fake/pkexec" "$fake/program" "$scratch"
+  launcher=$root/$prefix/bin/ferrowipe
+  # The same launcher with the stand-in program in place of the installed one.
+  sed "s|^program=.*|program=\"$fake/program\"|" "$launcher" >"$scratch/launcher"
+  as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env "$@"; }
+  launch() {  # expected output, the command; what the launcher says goes to $scratch/said
+    local expected=$1 out
+    shift
+    out=$("$@" 2>"$scratch/said") || fail "launcher failed: $* ($(cat "$scratch/said"))"
+    [ "$out" = "$expected" ] || fail "launcher $*: ran '$out'"
+  }
+  program=/$prefix/libexec/ferrowipe/ferrowipe
+  launch "pkexec $program --debug" as_user PATH="$fake:/usr/bin:/bin" sh "$launcher" --debug
+  [ ! -s "$scratch/said" ] || fail "launcher with --debug said: $(cat "$scratch/said")"
+  launch "pkexec $program" as_user PATH="$fake:/usr/bin:/bin" sh "$launcher"
+  launch "pkexec $program --DEBUG" as_user PATH="$fake:/usr/bin:/bin" sh "$launcher" \
+    --DEBUG -platform evil
+  grep -q "ignoring the arguments" "$scratch/said" || fail "launcher dropped arguments silently"
+  launch "pkexec $program" as_user PATH="$fake:/usr/bin:/bin" sh "$launcher" \
+    -platformpluginpath "$fake" -platform evil --debug
+  grep -q "ignoring the arguments" "$scratch/said" || fail "launcher dropped arguments silently"
+  launch "program 0 --debug" sh "$scratch/launcher" --debug -reverse
   bare=$scratch/barebin  # the launcher's own tools, and no pkexec
   mkdir -p "$bare"
   ln -s "$(command -v id)" "$bare/id"
-  ln -s "$(command -v cat)" "$bare/cat"
   chmod 755 "$bare"
-  set +e
-  msg=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
-        env PATH="$bare" /bin/sh "$root/$prefix/bin/ferrowipe" 2>&1)
-  status=$?
-  set -e
-  [ $status -eq 126 ] || fail "launcher without pkexec exited $status"
-  grep -q "pkexec is not installed" <<<"$msg" || fail "launcher message: $msg"
+  launch "program 65534 --debug" as_user PATH="$bare" /bin/sh "$scratch/launcher" --debug
+  grep -q "pkexec is not installed" "$scratch/said" || fail "launcher message: $(cat "$scratch/said")"
 else
   echo "SKIP: launcher check needs root and setpriv"
 fi

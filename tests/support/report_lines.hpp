@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "core/logs.hpp"
+#include "core/user_locale.hpp"
+
 namespace fw::test {
 
 inline constexpr const char* kReportDateLabel = "目前日期和時間:               ";
@@ -46,5 +49,27 @@ inline std::vector<std::string> WithoutTime(std::vector<std::string> lines) {
   }
   return lines;
 }
+
+// A test that collects the lines both reports write, under the default locale.
+class ReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetUserLocale(UserLocale{});
+    SetDetailsSink([this](const std::string& line) { details.push_back(line); });
+    SetSmartSink([this](const std::string& line) { smart.push_back(line); });
+  }
+  void TearDown() override {
+    SetDetailsSink(nullptr);
+    SetSmartSink(nullptr);
+  }
+
+  // The five header lines of a report with `label` and the device caption, time taken out.
+  static std::vector<std::string> Header(const std::string& label, const std::string& caption) {
+    return {" ", std::string(kReportDateLabel) + kReportDatePlaceholder,
+            "Ferrowipe 4.30; https://ferrowipe.example.org/", label + caption, " "};
+  }
+
+  std::vector<std::string> details, smart;
+};
 
 }  // namespace fw::test

@@ -84,12 +84,13 @@ TEST_F(Cli, ListsEveryDemoDiskWithTheSixCellsOfTheSelectionList) {
       "USB\tGeneric Flash Disk\t8.07\t0000000000001A2B\t15633408\t8004.3 MB",
       "SAS\tEXAMPLE 4KN DISK 1000\t0102\tEX4K0001\t244190646\t1000.2 GB",
       "SD\tSD CARD 16M\t1.0\tC0FFEE16\t32768\t16.77 MB",
+      "NVMe\tEXAMPLE NVMe SSD 1TB\t1.2.3\tEX21N0A0123456\t1953525168\t1000.2 GB",
       "USB\tDEMO QUICK WIPE STICK\t1.00\tQW000064\t131072\t67.1 MB",
   };
   EXPECT_EQ(run.out, expected);
 }
 
-TEST_F(Cli, ReportsOfTheAtaDemoDisksAreThoseOfTheirRealDrives) {
+TEST_F(Cli, ReportsOfTheDemoDisksAreThoseOfTheirDrives) {
   struct Case {
     std::vector<std::string> args;
     const char* golden;
@@ -101,6 +102,9 @@ TEST_F(Cli, ReportsOfTheAtaDemoDisksAreThoseOfTheirRealDrives) {
       {{"details", "1"}, "demo-details-1.txt"},
       {{"smart", "1"}, "demo-smart-1.txt"},
       {{"smart", "2"}, "smart-maxtor-96147h8.txt"},
+      // The NVMe disk: its identify data and health log, through the protocol-specific queries.
+      {{"details", "6"}, "nvme-details-demo.txt"},
+      {{"smart", "6"}, "nvme-smart-demo.txt"},
       // DISK as the path the scan lists.
       {{"details", s_disks + "/0-sata-hdd.img"}, "demo-details-0.txt"},
   };
@@ -155,7 +159,7 @@ TEST_F(Cli, BadUsageNoSuchDiskAndTooSmallDisksExitWithTwo) {
       {"details"},
       {"details", "0", "1"},
       {"smart", "--yes"},
-      {"details", "7"},
+      {"details", "8"},
       {"smart", "/dev/null"},
       // Under 65535 sectors: refused as the selection window refuses it.
       {"details", "5"},
@@ -170,6 +174,55 @@ TEST_F(Cli, BadUsageNoSuchDiskAndTooSmallDisksExitWithTwo) {
     EXPECT_FALSE(run.err.empty()) << shown;
   }
   EXPECT_NE(RunCli({"details", "5"}).err.find(std::string(kTooSmallText)), std::string::npos);
+}
+
+TEST_F(Cli, HelpGoesToStandardOutputWithStatusZero) {
+  const std::vector<std::vector<std::string>> cases{
+      {"--help"}, {"-h"}, {"--debug", "--help"}, {"format", "--help"}, {"list", "-h"},
+      {"details", "0", "--help"}, {"smart", "--debug", "-h"}};
+  for (const auto& args : cases) {
+    const CliRun run = RunCli(args);
+    EXPECT_EQ(run.status, 0) << args.back();
+    ASSERT_FALSE(run.out.empty()) << args.back();
+    const std::string command = args.front().starts_with("-") ? "" : args.front() + " ";
+    EXPECT_TRUE(run.out[0].starts_with("Usage: ferrowipe-cli [--debug] " + command)) << run.out[0];
+    EXPECT_EQ(run.err, "") << args.back();
+  }
+  const CliRun version = RunCli({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::vector<std::string>{"ferrowipe-cli 4.30"});
+}
+
+// Whatever is not understood is named on standard error, with the help that lists what is.
+TEST_F(Cli, UnknownOptionsAndCommandsAreNamedWithStatusTwo) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* named;
+    const char* help;
+  };
+  const Case cases[] = {
+      {{"--force", "list"}, "'--force'", "'ferrowipe-cli --help'"},
+      {{"format", "--force", "0"}, "'--force'", "'ferrowipe-cli format --help'"},
+      {{"smart", "0", "-x"}, "'x'", "'ferrowipe-cli smart --help'"},
+      {{"list", "--quick"}, "'--quick'", "'ferrowipe-cli list --help'"},
+      {{"nonsense"}, "'nonsense'", "'ferrowipe-cli --help'"},
+      {{"list", "0"}, "'0'", "'ferrowipe-cli list --help'"},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = RunCli(c.args);
+    EXPECT_EQ(run.status, 2) << c.named;
+    EXPECT_TRUE(run.out.empty()) << c.named;
+    EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(c.help), std::string::npos) << run.err;
+  }
+}
+
+TEST_F(Cli, OptionsMayComeAnywhereAfterTheCommand) {
+  const CliRun before = RunCli({"--debug", "details", "0"});
+  const CliRun after = RunCli({"details", "0", "--debug"});
+  EXPECT_EQ(after.status, 0) << after.err;
+  EXPECT_EQ(test::WithoutTime(after.out), test::WithoutTime(before.out));
+  EXPECT_NE(after.err.find("正透過裝置重複..."), std::string::npos) << after.err;
 }
 
 TEST_F(Cli, DebugLinesGoToStandardErrorOnly) {

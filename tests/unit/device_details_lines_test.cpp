@@ -111,10 +111,18 @@ TEST_F(DetailsLines, BufferCapacityAndQueueDepth) {
   EXPECT_EQ(lines.back(), std::string("最大佇列深度:              ") + "32");
   EXPECT_EQ(lines[lines.size() - 2], "裝置支援命令佇列                                  ");
 
-  // A count no real drive has must not wrap into a negative capacity.
-  p.lbasectors = INT64_MAX / 2;
+  // A count or a sector length no real drive has must not wrap into a negative capacity.
+  for (const auto& [sectors, sectorBytes] : {std::pair{INT64_MAX / 2, int64_t{512}},
+                                             std::pair{int64_t{1} << 40, int64_t{8589934590}}}) {
+    p.lbasectors = sectors;
+    p.sectorsize = sectorBytes;
+    EXPECT_TRUE(Has(DeviceDetailsLines(p), std::string("全部裝置容量:               ") +
+                                               "9,223,372,036,854,775,807 bytes"));
+  }
+  p.lbasectors = 244190646;
+  p.sectorsize = 4096;
   EXPECT_TRUE(Has(DeviceDetailsLines(p),
-                  std::string("全部裝置容量:               ") + "9,223,372,036,854,775,807 bytes"));
+                  std::string("全部裝置容量:               ") + "1,000,204,886,016 bytes"));
 }
 
 }  // namespace

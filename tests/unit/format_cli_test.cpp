@@ -37,6 +37,7 @@ class SimulatedDisk {
   SimulatedDisk(const SimulatedDisk&) = delete;
   SimulatedDisk& operator=(const SimulatedDisk&) = delete;
 
+  std::string Dir() const { return m_dir; }
   std::string image() const { return m_dir + "/disk.img"; }
 
   test::CommandResult Cli(const std::string& arguments) const {
@@ -94,7 +95,7 @@ TEST(FormatCli, ACompletedRunPrintsTheFormatLogAndExitsZero) {
 
 TEST(FormatCli, QuickWipeErasesOnlyTheFirst10240000BytesAndTheLastMiB) {
   SimulatedDisk disk("");
-  EXPECT_EQ(disk.Cli("format --quick --yes " + disk.image()).status, 0);
+  EXPECT_EQ(disk.Cli("format " + disk.image() + " --quick --yes").status, 0);
   const std::vector<uint8_t> bytes = disk.Bytes();
   const auto tail = bytes.end() - (1 << 20);
   EXPECT_TRUE(std::all_of(bytes.begin(), bytes.begin() + 10'240'000,
@@ -137,6 +138,28 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"mounts": [{"mount_point": "/media/ferrowipe-test", "partition": 1}]})", 0,
                  "低階格式化完成。                     "}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Standard error into a pipe: silent unless --progress asks for the plain lines, which end with
+// the line of the finished run (a run this short prints no other).
+TEST(FormatCli, ProgressLinesGoToAPipeOnlyWhenAskedFor) {
+  SimulatedDisk disk("");
+  const auto errorOutput = [&](const std::string& options) {
+    return test::RunCommand("(FERROWIPE_DISKS='" + disk.Dir() + "' '" CLI_PATH "' format --yes " +
+                            options + " 0 </dev/null 2>&1 >/dev/null)");
+  };
+  const test::CommandResult silent = errorOutput("");
+  EXPECT_EQ(silent.status, 0);
+  EXPECT_EQ(silent.output, "");
+  const test::CommandResult shown = errorOutput("--progress");
+  EXPECT_EQ(shown.status, 0);
+  ASSERT_TRUE(shown.output.ends_with("\n")) << shown.output;
+  const std::string last = shown.output.substr(
+      shown.output.rfind('\n', shown.output.size() - 2) + 1);
+  EXPECT_TRUE(last.starts_with("100% 67108864 of 67108864 bytes, ")) << shown.output;
+  EXPECT_NE(last.find(" MB/s, "), std::string::npos) << last;
+  EXPECT_TRUE(last.ends_with(" elapsed, 0:00:00 left\n")) << last;
+  EXPECT_EQ(shown.output.find('\r'), std::string::npos);
+}
 
 TEST(FormatCli, RefusesWithoutYesWhenNoTerminalCanBeAsked) {
   SimulatedDisk disk("");

@@ -83,15 +83,38 @@ TEST(DecodeIdentifySector, Lba28CountIsUnsigned32Bit) {
   EXPECT_EQ(DecodeIdentifySector(s).lba28sectors, 4294967295);
 }
 
+TEST(DecodeIdentifySector, LogicalSectorSize) {
+  struct Case {
+    uint16_t w106, w117, w118;
+    int64_t bytes;
+  };
+  const Case cases[] = {
+      {0x5000, 2048, 0, 4096},        {0x7003, 2048, 0, 4096},  {0x6003, 2048, 0, 512},
+      {0x4000, 2048, 0, 512},         {0xD000, 2048, 0, 512},   {0x1000, 2048, 0, 512},
+      {0x0000, 2048, 0, 512},         {0x5000, 256, 0, 512},    {0x5000, 255, 0, 512},
+      {0x5000, 0, 0, 512},            {0x5000, 260, 0, 520},
+      {0x5000, 0xFFFF, 0xFFFF, 8589934590},
+  };
+  for (const Case& c : cases) {
+    Sector s{};
+    SetWord(s, 106, c.w106);
+    SetWord(s, 117, c.w117);
+    SetWord(s, 118, c.w118);
+    EXPECT_EQ(DecodeIdentifySector(s).sectorsize, c.bytes) << std::hex << c.w106 << " " << c.w117;
+  }
+}
+
 TEST(DecodeIdentifySector, Security) {
   struct Case {
     uint16_t w82, w128;
     bool support, locked, lockedmax;
   };
+  // Word 128: bit 1 a password is set, bit 2 locked, bit 8 level maximum.
   const Case cases[] = {
-      {0x0002, 0x0002, true, true, false},   {0x0002, 0x0004, true, false, false},
-      {0x0002, 0x0102, true, true, true},    {0x0002, 0x0000, true, false, false},
-      {0x0000, 0x0102, false, false, false}, {0xFFFD, 0xFFFF, false, false, false},
+      {0x0002, 0x0002, true, false, false},  {0x0002, 0x0004, true, true, false},
+      {0x0002, 0x0106, true, true, true},    {0x0002, 0x0102, true, false, true},
+      {0x0002, 0x0000, true, false, false},  {0x0000, 0x0106, false, false, false},
+      {0xFFFD, 0xFFFF, false, false, false},
   };
   for (const Case& c : cases) {
     Sector s{};
@@ -225,7 +248,8 @@ TEST(DecodeIdentifySector, RealDrives) {
   EXPECT_EQ(intel.sn, "CVPR109301UZ120LGN");
   EXPECT_FALSE(intel.lba48support);
   EXPECT_EQ(intel.lbasectors, 234441648);
-  EXPECT_TRUE(intel.locked);
+  EXPECT_TRUE(intel.securitysupport);
+  EXPECT_FALSE(intel.locked) << "a password is set, but the drive is not locked";
   EXPECT_TRUE(intel.lockedmax);
   EXPECT_EQ(intel.buffersize, 0u);
 }

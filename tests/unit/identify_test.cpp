@@ -112,6 +112,11 @@ TEST(IdentifyDevice, SerialPairSwapAndHexadecimalConversion) {
        std::string(20, '%')},
       // One character outside the digits keeps the swapped text as it is, case and all.
       {notHex, "G1" + std::string(38, '3')},
+      // A genuine serial of 40 hexadecimal digits: its decoding holds control characters.
+      {"1032547698BADCFE1032547698BADCFE10325476", "0123456789ABCDEF0123456789ABCDEF01234567"},
+      // One decoded character outside printable ASCII is enough ("0041": a zero and "A").
+      {"241424142414241424142414241424142414" "0014",
+       "424142414241424142414241424142414241" "0041"},
       {"b4c4", "4b4c"},
   };
   for (const Case& c : cases) {

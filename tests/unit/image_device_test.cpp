@@ -1,14 +1,18 @@
 // The disk-image backend, on image folders each test makes (and removes) itself.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 
 #include "core/logs.hpp"
+#include "loop_device.hpp"
 #include "temp_folder.hpp"
 #include "device/ata_transport.hpp"
 #include "device/backends.hpp"
@@ -221,8 +225,48 @@ TEST(ImageDevice, BadMetadataLeavesTheDriveOutWithOneClearLine) {
   struct Case {
     std::string json;
     std::string mentions;
+    // Puts a hostile file in place after the metadata is written.
+    std::function<void(const TempFolder&)> plant = nullptr;
   };
+  const auto fifo = [](const std::string& name) {
+    return [name](const TempFolder& f) {
+      fs::remove(f / name);
+      ASSERT_EQ(mkfifo((f / name).c_str(), 0600), 0);
+    };
+  };
+  const auto folderAt = [](const std::string& name) {
+    return [name](const TempFolder& f) {
+      fs::remove(f / name);
+      fs::create_directory(f / name);
+    };
+  };
+  const auto link = [](const std::string& name) {
+    return [name](const TempFolder& f) {
+      f.Write("sector.bin", std::string(512, 'x'));
+      fs::remove(f / name);
+      fs::create_symlink(f / "sector.bin", f / name);
+    };
+  };
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   const Case cases[] = {
+      // Hostile files: each is refused before a byte of it is read, and at once.
+      {R"({"fail": )" + deep + "}", "nested deeper than 16 levels"},
+      {"", "cannot read the file: it is a folder", folderAt("2-bad.json")},
+      {"", "cannot read the file: it is a FIFO", fifo("2-bad.json")},
+      {"", "cannot read the file: it is a symbolic link", link("2-bad.json")},
+      {std::string(1 << 20, ' ') + "{}", "cannot read the file: it holds more than 1048576 bytes"},
+      {R"({"identify": "id"})", "key \"identify\": cannot read ", fifo("id")},
+      {R"({"identify": "id"})", "it is a FIFO, not a regular file", fifo("id")},
+      {R"({"smart": "id"})", "key \"smart\": cannot read ", folderAt("id")},
+      {R"({"identify": "/dev/zero"})",
+       "key \"identify\": cannot read /dev/zero: it is a character device"},
+      {R"({"smart": "/dev/urandom"})", "key \"smart\": cannot read /dev/urandom: it is a"},
+      {R"({"smart": "big.bin"})", "key \"smart\": cannot read ",
+       [](const TempFolder& f) { f.Write("big.bin", std::string(513, 'x')); }},
+      {R"({"smart": "big.bin"})", "it holds more than 512 bytes",
+       [](const TempFolder& f) { f.Write("big.bin", std::string(513, 'x')); }},
+      {R"({"identify": "id"})", "key \"identify\": cannot read ", link("id")},
+      {R"({"identify": "id"})", "it is a symbolic link, which is not followed", link("id")},
       {R"({"vendor": "A",)", "not valid JSON"},
       {R"([1, 2])", "must be a JSON object"},
       {R"({"bus_type": "eleven"})", "key \"bus_type\": expected a whole number"},
@@ -256,8 +300,9 @@ TEST(ImageDevice, BadMetadataLeavesTheDriveOutWithOneClearLine) {
     folder.Write("2-bad.json", c.json);
     folder.Write("short.bin", std::string(100, 'x'));
     folder.Image("3-plain.img", 1 << 20);
+    if (c.plant) c.plant(folder);
     Backend io(folder);
-    SCOPED_TRACE(c.json);
+    SCOPED_TRACE(c.json.substr(0, 80) + " " + c.mentions);
     ASSERT_EQ(std::count(io.errors.begin(), io.errors.end(), '\n'), 1) << io.errors;
     EXPECT_EQ(io.errors.rfind(folder / "2-bad.json" + ": ", 0), 0u) << io.errors;
     EXPECT_NE(io.errors.find(c.mentions), std::string::npos) << io.errors;
@@ -340,6 +385,68 @@ TEST_F(ImageWrites, UnpluggedAtAnOffsetAndGoneFromThenOn) {
   EXPECT_EQ(Error(), win::ERROR_DEV_NOT_EXIST);
   EXPECT_FALSE((*m_io)->Flush(m_handle));
   EXPECT_EQ(Error(), win::ERROR_DEV_NOT_EXIST);
+}
+
+// Zeros become holes: a full format of a 2 GiB demo disk takes next to nothing on the machine's
+// disk, while data written beside the zeros stays where it was written.
+TEST(ImageDevice, AFullFormatLeavesTheImageSparseAndZero) {
+  constexpr int64_t kDisk = int64_t{2} << 30;
+  constexpr int64_t kMiB = 1 << 20;
+  TempFolder folder;
+  folder.Image("d.img", kDisk);
+  {
+    Backend io(folder);
+    const Handle h = io->Open(folder / "d.img", OpenMode::Working);
+    ASSERT_NE(h, kInvalidHandle);
+    // Unaligned, with data in the middle of zeros and zeros over the end of the data.
+    std::string block(3 * kMiB + 5, '\0');
+    std::fill_n(block.begin() + kMiB, 10, 'd');
+    for (const int64_t at : {int64_t{0}, kDisk / 2 - 7, kDisk - int64_t(block.size())}) {
+      ASSERT_EQ(io->SeekDevice(h, at), at);
+      ASSERT_EQ(io->Write(h, block.data(), int64_t(block.size())), int64_t(block.size()));
+    }
+    io->Close(h);
+    std::string image(block.size(), 'x');
+    std::ifstream(folder / "d.img", std::ios::binary).read(image.data(), int64_t(image.size()));
+    EXPECT_EQ(image, block);
+  }
+  struct stat before {};
+  ASSERT_EQ(stat((folder / "d.img").c_str(), &before), 0);
+  EXPECT_GT(before.st_blocks, 0);
+
+  const test::CommandResult run = test::RunCommand("FERROWIPE_DISKS='" + folder.Path() + "' '" +
+                                                   CLI_PATH "' format --yes '" +
+                                                   folder / "d.img" + "' </dev/null");
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  struct stat after {};
+  ASSERT_EQ(stat((folder / "d.img").c_str(), &after), 0);
+  EXPECT_EQ(after.st_size, kDisk);
+  EXPECT_LE(after.st_blocks * 512, 64 * 1024) << "allocated after the format";
+  // No data left anywhere in the file: every byte reads back as zero. Reading 2 GiB of holes
+  // would prove the same at length; the places that held data are read back to be sure.
+  const int fd = ::open((folder / "d.img").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::lseek(fd, 0, SEEK_DATA), -1);
+  EXPECT_EQ(errno, ENXIO);
+  for (const int64_t at : {int64_t{0}, kDisk / 2 - kMiB, kDisk - 4 * kMiB}) {
+    std::string back(4 * kMiB, 'x');
+    ASSERT_EQ(::pread(fd, back.data(), back.size(), at), ssize_t(back.size()));
+    EXPECT_EQ(back, std::string(back.size(), '\0')) << at;
+  }
+  ::close(fd);
+}
+
+TEST(ImageDevice, AnImageSwappedForAFifoAfterTheScanIsRefusedAtOnce) {
+  TempFolder folder;
+  folder.Image("d.img", 1 << 20);
+  Backend io(folder);
+  fs::remove(folder / "d.img");
+  ASSERT_EQ(mkfifo((folder / "d.img").c_str(), 0600), 0);
+  for (const OpenMode mode : {OpenMode::Identification, OpenMode::Working}) {
+    EXPECT_EQ(io->Open(folder / "d.img", mode), kInvalidHandle);
+    EXPECT_EQ(io->LastError(), win::ERROR_ACCESS_DENIED);
+  }
 }
 
 TEST(ImageDevice, PositionsAndWritesStayWithinTheDisk) {

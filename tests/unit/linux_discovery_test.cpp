@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,26 +14,59 @@
 #include "device/linux/block_devices.hpp"
 #include "device/linux/sys_tree.hpp"
 #include "device/win_layouts.hpp"
+#include "temp_folder.hpp"
 
 namespace fw::linuxio {
 namespace {
 
 const std::string kMachine = std::string(FIXTURES_DIR) + "/sysfs/machine";
 
-TEST(LinuxDiscovery, DrivesAreTheWholeDisksInNaturalNameOrder) {
+TEST(LinuxDiscovery, DrivesAreTheWholeDisksByKindThenInNaturalNameOrder) {
   const SysTree sys(kMachine);
-  const std::vector<std::string> expected = {"loop0", "md0",  "nvme0n1", "sda",
-                                             "sdb",   "sdc",  "sde",     "vda"};
+  const std::vector<std::string> expected = {"nvme0n1", "sda", "sdb",  "sdc",
+                                             "sde",     "vda", "md0",  "loop0"};
   EXPECT_EQ(ListWholeDisks(sys), expected);
 
   // The backend numbers them in that order, once, with the node as the path.
   std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo(kMachine);
-  EXPECT_EQ(io->PhysicalDrivePath(0), "/dev/loop0");
-  EXPECT_EQ(io->PhysicalDrivePath(3), "/dev/sda");
-  EXPECT_EQ(io->PhysicalDrivePath(7), "/dev/vda");
+  EXPECT_EQ(io->PhysicalDrivePath(0), "/dev/nvme0n1");
+  EXPECT_EQ(io->PhysicalDrivePath(1), "/dev/sda");
+  EXPECT_EQ(io->PhysicalDrivePath(7), "/dev/loop0");
   EXPECT_EQ(io->PhysicalDrivePath(8), "");
   EXPECT_EQ(io->PhysicalDrivePath(-1), "");
   EXPECT_EQ(io->PhysicalDrivePath(255), "");
+}
+
+// A desktop with snaps: the machine's disks beside 20 read-only loop devices with backing files,
+// two writable loop devices, an unconnected and a connected nbd device.
+TEST(LinuxDiscovery, SnapLoopsAndUnconnectedNbdDevicesAreNoDrivesAndNeverCutOffARealDisk) {
+  const test::TempFolder root("ferrowipe-snaps");
+  namespace fs = std::filesystem;
+  fs::copy(kMachine, root.Path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  auto addDisk = [&](const std::string& name, const std::map<std::string, std::string>& files) {
+    fs::create_directories(root / ("sys/devices/virtual/block/" + name));
+    fs::create_symlink("../devices/virtual/block/" + name, root / ("sys/block/" + name));
+    for (const auto& [file, content] : files) {
+      fs::create_directories(fs::path(root / ("sys/devices/virtual/block/" + name + "/" + file)).parent_path());
+      root.Write("sys/devices/virtual/block/" + name + "/" + file, content);
+    }
+  };
+  for (int n = 2; n < 22; ++n) {
+    addDisk("loop" + std::to_string(n),
+            {{"ro", "1\n"}, {"loop/backing_file", "/var/lib/snapd/snaps/core_" + std::to_string(n) + ".snap\n"}});
+  }
+  addDisk("loop22", {{"ro", "0\n"}, {"loop/backing_file", "/tmp/disk.img\n"}});
+  addDisk("nbd0", {{"ro", "0\n"}});
+  addDisk("nbd1", {{"ro", "0\n"}, {"pid", "4242\n"}});
+
+  const std::vector<std::string> expected = {"nvme0n1", "sda", "sdb",    "sdc",   "sde",
+                                             "vda",     "md0", "loop0", "loop22", "nbd1"};
+  EXPECT_EQ(ListWholeDisks(SysTree(root.Path())), expected);
+  std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo(root.Path());
+  for (size_t n = 0; n < expected.size(); ++n) {
+    EXPECT_EQ(io->PhysicalDrivePath(static_cast<int>(n)), "/dev/" + expected[n]);
+  }
+  EXPECT_EQ(io->PhysicalDrivePath(static_cast<int>(expected.size())), "");
 }
 
 TEST(LinuxDiscovery, NaturalOrder) {
@@ -136,6 +172,49 @@ TEST(LinuxDiscovery, LogicalDrivesAreTheBlockDeviceMountsInMountinfoOrder) {
   const std::vector<std::string> expected = {"/", "/boot/efi", "/home", "/media/user/My Stick",
                                              "/mnt/bind", "/var/lib/vm"};
   EXPECT_EQ(io->LogicalDrives(), expected);
+}
+
+// What lies on each disk, from sysfs and mountinfo: partitions in number order with their
+// sizes and mounts, and whether the running system lives there, also through a holder.
+TEST(LinuxDiscovery, ContentsOfADiskTellItsPartitionsMountsAndTheRunningSystem) {
+  const test::TempFolder root("ferrowipe-contents");
+  namespace fs = std::filesystem;
+  fs::copy(kMachine, root.Path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  // vda is stacked under dm-0 (LVM, say), which gets mounted on /usr.
+  const fs::path vda = fs::canonical(root / "sys/block/vda");
+  fs::create_directories(vda / "holders");
+  std::ofstream(vda / "holders/dm-0").close();
+  std::ofstream(root / "proc/self/mountinfo", std::ios::app)
+      << "35 26 252:0 / /usr rw - ext4 /dev/mapper/vg-usr rw\n";
+
+  std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo(root.Path());
+  struct Expected {
+    const char* disk;
+    std::vector<std::pair<uint32_t, std::vector<std::string>>> partitions;
+    bool system;
+  };
+  const Expected cases[] = {
+      {"sda", {{1, {"/boot/efi"}}, {2, {"/"}}}, true},
+      {"sdc", {{1, {"/media/user/My Stick", "/mnt/bind"}}}, false},
+      {"nvme0n1", {{1, {"/home"}}}, false},
+      {"vda", {}, true},
+      {"sdb", {}, false},
+  };
+  for (const Expected& e : cases) {
+    SCOPED_TRACE(e.disk);
+    const DiskContents contents = io->DescribeDisk(std::string("/dev/") + e.disk);
+    ASSERT_EQ(contents.partitions.size(), e.partitions.size());
+    for (size_t i = 0; i < e.partitions.size(); ++i) {
+      EXPECT_EQ(contents.partitions[i].number, e.partitions[i].first);
+      EXPECT_EQ(contents.partitions[i].path,
+                std::string("/dev/") + e.disk + (e.disk[0] == 'n' ? "p" : "") +
+                    std::to_string(e.partitions[i].first));
+      EXPECT_GT(contents.partitions[i].bytes, 0);
+      EXPECT_EQ(contents.partitions[i].mountPoints, e.partitions[i].second);
+    }
+    EXPECT_EQ(contents.carriesSystem, e.system);
+    EXPECT_TRUE(contents.byIdLinks.empty()) << "a fixture tree has no /dev of its own";
+  }
 }
 
 TEST(LinuxDiscovery, MissingTreeGivesNoDrives) {

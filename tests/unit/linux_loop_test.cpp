@@ -17,6 +17,7 @@
 #include "device/backends.hpp"
 #include "device/control_codes.hpp"
 #include "device/identify.hpp"
+#include "device/nvme_protocol.hpp"
 #include "device/win_layouts.hpp"
 #include "loop_device.hpp"
 
@@ -244,6 +245,13 @@ TEST(LinuxLoop, AtaPassThroughIsRefusedCleanly) {
             win::ERROR_INVALID_FUNCTION);
   EXPECT_EQ(Control(*io, h, ioctl::IOCTL_SCSI_GET_INQUIRY_DATA).error,
             win::ERROR_INVALID_FUNCTION);
+  // No NVMe admin command goes to a disk that is not NVMe.
+  for (const NvmeRequest r : {NvmeRequest::IdentifyController, NvmeRequest::HealthLog}) {
+    const auto query = BuildNvmeQuery(r);
+    EXPECT_EQ(Control(*io, h, ioctl::IOCTL_STORAGE_QUERY_PROPERTY, query.data(), query.size(),
+                      48 + 4096).error,
+              win::ERROR_INVALID_FUNCTION);
+  }
   // A command outside the four the program sends never reaches a device.
   win::SENDCMDINPARAMS write{};
   write.irDriveRegs = {0, 1, 0, 0, 0, 0xE0, 0x30, 0};

@@ -2,6 +2,8 @@
 // byte for byte: which commands are sent in which order, and every line they write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,20 +62,14 @@ std::vector<Sent> AtaCommandsSent(const test::FakeDevice& io) {
   return sent;
 }
 
-class Reports : public ::testing::Test {
+class Reports : public test::ReportTest {
  protected:
   void SetUp() override {
-    SetUserLocale(UserLocale{});
-    SetDetailsSink([this](const std::string& line) { details.push_back(line); });
-    SetSmartSink([this](const std::string& line) { smart.push_back(line); });
+    ReportTest::SetUp();
     m_table.Clear();
     io.drivePaths = {kPath};
     io.At(kPath);
     handle = io.Open(kPath, OpenMode::Working);
-  }
-  void TearDown() override {
-    SetDetailsSink(nullptr);
-    SetSmartSink(nullptr);
   }
 
   // Row `row` of the table describes the drive behind the fake.
@@ -94,11 +90,6 @@ class Reports : public ::testing::Test {
   void RunDetails() { ShowDeviceDetails(io, handle, m_table, m_row); }
   void RunSmart() { ShowSmartReport(io, handle, m_table, m_row); }
 
-  std::vector<std::string> Header(const char* label, const std::string& caption) const {
-    return {" ", std::string(test::kReportDateLabel) + test::kReportDatePlaceholder,
-            "Ferrowipe 4.30; https://ferrowipe.example.org/", std::string(label) + caption, " "};
-  }
-
   size_t Count(uint32_t code) const {
     size_t n = 0;
     for (const auto& r : io.requests) n += r.code == code ? 1 : 0;
@@ -107,7 +98,6 @@ class Reports : public ::testing::Test {
 
   test::FakeDevice io;
   Handle handle = kInvalidHandle;
-  std::vector<std::string> details, smart;
 
  private:
   TDeviceTableRows m_table;
@@ -126,6 +116,58 @@ TEST_F(Reports, DetailsOfARealSataDrive) {
   EXPECT_EQ(test::WithoutTime(details), test::ReadGolden("details-samsung-hd501lj.txt"));
   ASSERT_EQ(AtaCommandsSent(io).size(), 1u);
   EXPECT_EQ(AtaCommandsSent(io)[0].command, 0xEC);
+}
+
+// A drive's IDENTIFY sector as the fixture holds it, with some 16-bit words replaced.
+std::vector<uint8_t> WithWords(std::vector<uint8_t> sector,
+                               std::initializer_list<std::pair<size_t, uint16_t>> words) {
+  for (const auto& [n, value] : words) {
+    sector[2 * n] = static_cast<uint8_t>(value & 0xFF);
+    sector[2 * n + 1] = static_cast<uint8_t>(value >> 8);
+  }
+  return sector;
+}
+
+// The security section follows word 128 bit 2 (locked), and the capacity counts logical sectors
+// of the length words 106 and 117-118 give.
+TEST_F(Reports, DetailsOfAnUnlockedSsdAndA4KnDrive) {
+  const std::string capacity = "全部裝置容量:               ";
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> identify;
+    std::vector<std::string> security;
+    std::string capacity;
+  };
+  const Case cases[] = {
+      // Word 128 0x012B: supported, password set, not locked, frozen, level maximum.
+      {"Intel SSD",
+       DriveSector("INTEL_SSDSA2CW120G3--4PC10302.identify"),
+       {"安全性:     ", "支援安全性功能                       ",
+        "裝置目前未鎖定                           ", " "},
+       capacity + "120,034,123,776 bytes"},
+      // 244,190,646 sectors of 2048 words: the 1 TB the caption shows.
+      {"4Kn",
+       WithWords(DriveSector("SAMSUNG_HD501LJ--CR100-12.identify"),
+                 {{60, 0x0DB6}, {61, 0x0E8E}, {100, 0x0DB6}, {101, 0x0E8E}, {102, 0}, {103, 0},
+                  {106, 0x5000}, {117, 2048}, {118, 0}}),
+       {},
+       capacity + "1,000,204,886,016 bytes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    details.clear();
+    io.targets[kPath].replies.clear();
+    Describe(1, 0, "ATA DRIVE", "1", 244190646, kBusTypeSata);
+    io.Answer(kPath, ioctl::SMART_GET_VERSION, VersionReply());
+    io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA, DataReply(c.identify));
+    RunDetails();
+    EXPECT_NE(std::find(details.begin(), details.end(), c.capacity), details.end());
+    if (c.security.empty()) continue;
+    const auto start = std::find(details.begin(), details.end(), c.security.front());
+    ASSERT_LE(c.security.size(), static_cast<size_t>(details.end() - start));
+    EXPECT_EQ(std::vector<std::string>(start, start + static_cast<long>(c.security.size())),
+              c.security);
+  }
 }
 
 TEST_F(Reports, DetailsUnavailable) {
@@ -180,25 +222,63 @@ TEST_F(Reports, SmartOfARealSataDriveReadsOnlyTheData) {
   EXPECT_EQ(io.CodesSent(), std::vector<uint32_t>{ioctl::SMART_RCV_DRIVE_DATA});
 }
 
-TEST_F(Reports, SmartOfAnAtaSlaveIsEnabledReadAndDisabledInThisOrder) {
-  Describe(4, 2, "ATA Maxtor 96147H8", "BAC51KJ0", 120060864, kBusTypeAta, 1);
-  io.Answer(kPath, ioctl::SMART_SEND_DRIVE_COMMAND, NoDataReply());
-  io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA,
-            DataReply(DriveSector("Maxtor_96147H8--BAC51KJ0.smart")));
-  RunSmart();
-  // Thirty entries, the last one at bytes 350..361.
-  EXPECT_EQ(test::WithoutTime(smart), test::ReadGolden("smart-maxtor-96147h8.txt"));
-  const std::vector<Sent> sent = AtaCommandsSent(io);
-  ASSERT_EQ(sent.size(), 3u);
-  EXPECT_EQ(sent[0].code, ioctl::SMART_SEND_DRIVE_COMMAND);
-  EXPECT_EQ(sent[0].features, 0xD8);
-  EXPECT_EQ(sent[1].code, ioctl::SMART_RCV_DRIVE_DATA);
-  EXPECT_EQ(sent[1].features, 0xD0);
-  EXPECT_EQ(sent[2].code, ioctl::SMART_SEND_DRIVE_COMMAND);
-  EXPECT_EQ(sent[2].features, 0xD9);
-  for (const Sent& s : sent) {
-    EXPECT_EQ(s.command, 0xB0);
-    EXPECT_EQ(s.driveHead, 0xB0);
+// The drive's IDENTIFY sector with SMART switched on or off (word 85 bit 0).
+std::vector<uint8_t> IdentifyWithSmart(const std::string& drive, bool on) {
+  std::vector<uint8_t> sector = DriveSector(drive + ".identify");
+  sector[2 * 85] = static_cast<uint8_t>(on ? sector[2 * 85] | 1 : sector[2 * 85] & ~1);
+  return sector;
+}
+
+// SMART's on/off state outlives the report: DISABLE goes out only to a drive that IDENTIFY
+// showed with SMART off, never on a guess when IDENTIFY cannot be read.
+TEST_F(Reports, SmartOfAnAtaSlaveLeavesSmartAsItWas) {
+  constexpr uint32_t kReceive = ioctl::SMART_RCV_DRIVE_DATA;
+  constexpr uint32_t kSend = ioctl::SMART_SEND_DRIVE_COMMAND;
+  struct Case {
+    const char* name;
+    std::optional<bool> smartOn;  // none: IDENTIFY cannot be read
+    std::vector<Sent> sent;       // features, drive/head, command
+  };
+  const Case cases[] = {
+      {"on before",
+       true,
+       {{kReceive, 0x00, 0xB0, 0xEC}, {kSend, 0xD8, 0xB0, 0xB0}, {kReceive, 0xD0, 0xB0, 0xB0}}},
+      {"off before",
+       false,
+       {{kReceive, 0x00, 0xB0, 0xEC},
+        {kSend, 0xD8, 0xB0, 0xB0},
+        {kReceive, 0xD0, 0xB0, 0xB0},
+        {kSend, 0xD9, 0xB0, 0xB0}}},
+      {"IDENTIFY unreadable",
+       std::nullopt,
+       {{ioctl::IOCTL_SCSI_MINIPORT, 0x00, 0xB0, 0xEC},
+        {kSend, 0xD8, 0xB0, 0xB0},
+        {kReceive, 0xD0, 0xB0, 0xB0}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    smart.clear();
+    io.requests.clear();
+    io.targets[kPath].replies.clear();
+    Describe(4, 2, "ATA Maxtor 96147H8", "BAC51KJ0", 120060864, kBusTypeAta, 1);
+    if (c.smartOn) {
+      io.Answer(kPath, ioctl::SMART_GET_VERSION, VersionReply());
+      io.Answer(kPath, kReceive,
+                DataReply(IdentifyWithSmart("Maxtor_96147H8--BAC51KJ0", *c.smartOn)));
+    }
+    io.Answer(kPath, kSend, NoDataReply());
+    io.Answer(kPath, kReceive, DataReply(DriveSector("Maxtor_96147H8--BAC51KJ0.smart")));
+    RunSmart();
+    // Thirty entries, the last one at bytes 350..361.
+    EXPECT_EQ(test::WithoutTime(smart), test::ReadGolden("smart-maxtor-96147h8.txt"));
+    const std::vector<Sent> sent = AtaCommandsSent(io);
+    ASSERT_EQ(sent.size(), c.sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+      EXPECT_EQ(sent[i].code, c.sent[i].code) << i;
+      EXPECT_EQ(sent[i].features, c.sent[i].features) << i;
+      EXPECT_EQ(sent[i].driveHead, c.sent[i].driveHead) << i;
+      EXPECT_EQ(sent[i].command, c.sent[i].command) << i;
+    }
   }
 }
 
@@ -207,13 +287,13 @@ TEST_F(Reports, SmartNotSupported) {
   struct Case {
     int64_t busType;
     bool enableFails;
-    std::vector<uint8_t> features;  // SMART commands sent, in order
+    std::vector<uint8_t> features;  // IDENTIFY (0) and SMART commands sent, in order
   };
   const Case cases[] = {
-      // ENABLE refused: DISABLE still goes out, READ DATA does not.
-      {kBusTypeAta, true, {0xD8, 0xD9}},
+      // SMART off before. ENABLE refused: DISABLE still goes out, READ DATA does not.
+      {kBusTypeAta, true, {0x00, 0xD8, 0xD9}},
       // ENABLE passes, READ DATA fails on both control codes: DISABLE closes the bracket.
-      {kBusTypeAta, false, {0xD8, 0xD0, 0xD0, 0xD9}},
+      {kBusTypeAta, false, {0x00, 0xD8, 0xD0, 0xD0, 0xD9}},
       // No bracket on any other bus.
       {kBusTypeSata, false, {0xD0, 0xD0}},
       {7, false, {0xD0, 0xD0}},
@@ -223,6 +303,11 @@ TEST_F(Reports, SmartNotSupported) {
     io.requests.clear();
     io.targets[kPath].replies.clear();
     Describe(1, 2, "ATA DISK", "1", 65535, c.busType);
+    if (c.busType == kBusTypeAta) {
+      io.Answer(kPath, ioctl::SMART_GET_VERSION, VersionReply());
+      io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA, DataReply(std::vector<uint8_t>(512, 0)));
+      io.Refuse(kPath, ioctl::SMART_RCV_DRIVE_DATA, win::ERROR_IO_DEVICE);
+    }
     if (c.enableFails) {
       io.Refuse(kPath, ioctl::SMART_SEND_DRIVE_COMMAND, win::ERROR_IO_DEVICE);
       io.Answer(kPath, ioctl::SMART_SEND_DRIVE_COMMAND, NoDataReply());

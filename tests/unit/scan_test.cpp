@@ -19,10 +19,14 @@ constexpr const char* kFoundLabel = "找到磁碟:        ";
 
 std::string Path(int n) { return "/dev/disk" + std::to_string(n); }
 
-// Drives 0..count-1; those listed in `identifiable` answer identification, the others only open.
+// A drive that is listed but does not open.
+std::string Absent(int n) { return "/dev/absent" + std::to_string(n); }
+
+// Drives 0..count-1; those listed in `identifiable` answer identification, the others do not
+// open.
 test::FakeDevice Drives(int count, const std::vector<int>& identifiable) {
   test::FakeDevice io;
-  for (int n = 0; n < count; ++n) io.drivePaths.push_back("");
+  for (int n = 0; n < count; ++n) io.drivePaths.push_back(Absent(n));
   for (const int n : identifiable) {
     io.drivePaths[static_cast<size_t>(n)] = Path(n);
     test::DriveFacts facts;
@@ -32,10 +36,10 @@ test::FakeDevice Drives(int count, const std::vector<int>& identifiable) {
   return io;
 }
 
-// Every drive with a path opens here, and each must be closed before the next is tried.
+// Every scripted drive opens here, and each must be closed before the next is tried.
 void ExpectAllClosed(const test::FakeDevice& io) {
   size_t opened = 0;
-  for (const auto& [path, mode] : io.opens) opened += path.empty() ? 0 : 1;
+  for (const auto& [path, mode] : io.opens) opened += io.targets.count(path);
   EXPECT_EQ(io.closes.size(), opened);
   EXPECT_EQ(io.OpenCount(), 0u);
 }
@@ -56,7 +60,8 @@ TEST(Scan, GapsInTheNumberingGiveConsecutiveRows) {
     EXPECT_FALSE(entry.IsFile);
   }
   EXPECT_EQ(DeviceTable[4], TDeviceTable{}) << "rows past DeviceCount stay empty";
-  EXPECT_EQ(io.drivePathQueries.size(), 256u);
+  // The namespace ends after drive 5: number 6 is asked for and nothing past it.
+  EXPECT_EQ(io.drivePathQueries.size(), 7u);
   ExpectAllClosed(io);
 }
 
@@ -99,10 +104,20 @@ TEST(Scan, DebugLinesOfASkippedAndAnIdentifiedDrive) {
   ScanPhysicalDrives(io);
   ASSERT_GE(debug.lines.size(), 6u);
   EXPECT_EQ(debug.lines[0], "正透過裝置重複...                  ");
-  EXPECT_EQ(debug.lines[1], std::string("嘗試裝置          ") + "");
+  EXPECT_EQ(debug.lines[1], std::string("嘗試裝置          ") + Absent(0));
   EXPECT_EQ(debug.lines[2], "無效的控制代碼，略過              ");
   EXPECT_EQ(debug.lines[3], std::string("嘗試裝置          ") + Path(1));
   EXPECT_EQ(debug.lines[4], "正在識別裝置...                ");
+}
+
+TEST(Scan, DrivesRefusedForLackOfRightsAreCounted) {
+  test::FakeDevice io = Drives(4, {0, 3});
+  for (const int n : {1, 2}) io.targets[Absent(n)].openError = win::ERROR_ACCESS_DENIED;
+  const ScanResult scan = ScanPhysicalDrives(io);
+  EXPECT_EQ(DeviceCount, 2);
+  EXPECT_EQ(scan.deniedCount, 2);
+  test::FakeDevice missing = Drives(2, {0});
+  EXPECT_EQ(ScanPhysicalDrives(missing).deniedCount, 0) << "a drive that is not there is no refusal";
 }
 
 TEST(Scan, NoDriveLeavesAnEmptyTable) {

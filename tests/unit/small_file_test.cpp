@@ -41,11 +41,67 @@ TEST_F(SmallFileTest, ReadsWholeFilesOfAnySize) {
   }
 }
 
+// Bytes this process has read through read() and its kin so far.
+uint64_t BytesReadSoFar() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+// A 1 GiB file (sparse: it costs no disk) that begins like the agreement marker is judged by
+// its size, without its bulk being read, also behind a symbolic link.
+TEST_F(SmallFileTest, JudgesAHugeFileWithoutReadingIt) {
+  {
+    std::ofstream(Path("huge"), std::ios::binary) << "1";
+  }
+  fs::resize_file(Path("huge"), uint64_t{1} << 30);
+  fs::create_symlink(Path("huge"), Path("link"));
+  for (const char* name : {"huge", "link"}) {
+    const uint64_t before = BytesReadSoFar();
+    const SmallFileRead read = ReadBoundedFile(Path(name), 1);
+    EXPECT_FALSE(read.ok) << name;
+    EXPECT_EQ(read.content, "") << name;
+    EXPECT_LT(BytesReadSoFar() - before, uint64_t{64} << 10) << name;
+  }
+}
+
 TEST_F(SmallFileTest, ReadsNothingFromWhatIsNotARegularFile) {
   EXPECT_EQ(ReadSmallFile(Path("missing")), "");
   EXPECT_EQ(ReadSmallFile(m_dir.string()), "");
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
   EXPECT_EQ(ReadSmallFile(Path("fifo")), "");  // returns at once instead of waiting for a writer
+}
+
+TEST_F(SmallFileTest, BoundedReadsSayWhyTheyRefuse) {
+  std::ofstream(Path("four"), std::ios::binary) << "1234";
+  fs::create_symlink(Path("four"), Path("link"));
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  struct Case {
+    std::string path;
+    size_t limit;
+    bool followLink;
+    std::string problem;  // empty: read whole
+  };
+  const Case cases[] = {
+      {Path("four"), 4, false, ""},
+      {Path("four"), 3, true, "it holds more than 3 bytes"},
+      {Path("link"), 4, true, ""},
+      {Path("link"), 4, false, "it is a symbolic link, which is not followed"},
+      {Path("fifo"), 4, true, "it is a FIFO, not a regular file"},
+      {m_dir.string(), 4, true, "it is a folder, not a regular file"},
+      {"/dev/zero", 4, true, "it is a character device, not a regular file"},
+      {Path("missing"), 4, true, "No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    const SmallFileRead r = ReadBoundedFile(c.path, c.limit, c.followLink);
+    EXPECT_EQ(r.ok, c.problem.empty()) << c.path;
+    EXPECT_EQ(r.problem, c.problem) << c.path;
+    EXPECT_EQ(r.content, r.ok ? "1234" : "") << c.path;
+  }
 }
 
 TEST_F(SmallFileTest, WritesExactlyTheTextAndReplaces) {

@@ -24,7 +24,11 @@ TEST(GroupThousands, GroupsFromFiveDigitsOn) {
       {9999, "9999"},     {12345, "12,345"},      {123456, "123,456"},
       {1234567, "1,234,567"}, {976773168, "976,773,168"}, {500107862016, "500,107,862,016"},
   };
-  for (const auto& [value, text] : cases) EXPECT_EQ(GroupThousands(value), text) << value;
+  for (const auto& [value, text] : cases) {
+    EXPECT_EQ(GroupThousands(value), text) << value;
+    EXPECT_EQ(GroupThousandsWide(static_cast<UInt128>(value)), text) << value;
+  }
+  EXPECT_EQ(GroupThousandsWide(static_cast<UInt128>(1) << 64), "18,446,744,073,709,551,616");
 }
 
 TEST_F(PointLocale, CapacityThresholdsAndTruncation) {
@@ -46,7 +50,11 @@ TEST_F(PointLocale, CapacityThresholdsAndTruncation) {
       {1000000000000, "1000 GB"},
       {2000398934016, "2000.39 GB"},
   };
-  for (const auto& [bytes, text] : cases) EXPECT_EQ(CapacityToStr(bytes), text) << bytes;
+  for (const auto& [bytes, text] : cases) {
+    EXPECT_EQ(CapacityToStr(bytes), text) << bytes;
+    EXPECT_EQ(CapacityToStrWide(static_cast<UInt128>(bytes)), text) << bytes;
+  }
+  EXPECT_EQ(CapacityToStrWide(static_cast<UInt128>(1) << 64), "18446744073.7 GB");
 }
 
 TEST(CapacityToStr, UsesTheLocaleDecimalSeparator) {
@@ -61,7 +69,8 @@ TEST(CapacityToStr, UsesTheLocaleDecimalSeparator) {
 TEST(BusTypeToStr, NamesAndUnknowns) {
   EXPECT_EQ(BusTypeToStr(0), "未知     ");
   EXPECT_EQ(BusTypeToStr(16), "未知     ");
-  EXPECT_EQ(BusTypeToStr(17), "未知     ");
+  EXPECT_EQ(BusTypeToStr(17), "NVMe");
+  EXPECT_EQ(BusTypeToStr(18), "未知     ");
   EXPECT_EQ(BusTypeToStr(-1), "未知     ");
   EXPECT_EQ(BusTypeToStr(201), "FLASH");
   EXPECT_EQ(BusTypeToStr(11), "SATA");

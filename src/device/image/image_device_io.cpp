@@ -17,9 +17,11 @@
 
 #include "device/backends.hpp"
 #include "device/control_codes.hpp"
+#include "device/image/image_contents.hpp"
 #include "device/image/image_drive.hpp"
 #include "device/linux/descriptors.hpp"
 #include "device/linux/errno_map.hpp"
+#include "device/nvme_protocol.hpp"
 #include "device/win_layouts.hpp"
 
 namespace fw {
@@ -30,6 +32,8 @@ using image::ImageDrive;
 using linuxio::ErrnoSite;
 
 constexpr uint32_t kSectorBytes = 512;
+// Writes are stored in pieces of this size, each either punched out as zeros or written.
+constexpr int64_t kZeroChunk = 1 << 20;
 
 class ImageDeviceIo final : public DeviceIo {
  public:
@@ -123,8 +127,8 @@ class ImageDeviceIo final : public DeviceIo {
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     int64_t written = 0;
     while (written < wanted) {
-      const ssize_t n = ::pwrite(open->fd, bytes + written, static_cast<size_t>(wanted - written),
-                                 begin + written);
+      const int64_t chunk = std::min(wanted - written, kZeroChunk);
+      const ssize_t n = StoreChunk(*open, bytes + written, chunk, begin + written);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         const int error = n < 0 ? errno : EIO;
@@ -173,6 +177,16 @@ class ImageDeviceIo final : public DeviceIo {
     return linuxio::ErrnoText(error);
   }
 
+  DiskContents DescribeDisk(const std::string& drivePath) override {
+    const std::optional<size_t> drive = FindDrive(drivePath);
+    if (!drive) return {};
+    std::vector<image::ImageMount> mounted;
+    for (size_t m = 0; m < m_drives[*drive].mounts.size(); ++m) {
+      if (m_state[*drive].mounted[m]) mounted.push_back(m_drives[*drive].mounts[m]);
+    }
+    return image::DescribeImageDrive(m_drives[*drive], mounted);
+  }
+
  private:
   struct DriveState {
     std::vector<bool> mounted;  // per simulated mount: unmounted for good once locked
@@ -187,6 +201,7 @@ class ImageDeviceIo final : public DeviceIo {
     size_t mount = 0;
     int fd = -1;
     int64_t position = 0;
+    bool punchHoles = true;  // until the file system says it cannot
   };
 
   // The caller's output buffer.
@@ -223,12 +238,12 @@ class ImageDeviceIo final : public DeviceIo {
     open.mode = mode;
     switch (mode) {
       case OpenMode::Identification:
-        open.fd = ::open(drive.path.c_str(), O_RDONLY | O_CLOEXEC);
+        open.fd = OpenImageFile(drive.path, O_RDONLY);
         if (open.fd < 0) return FailOpenErrno(errno);
         break;
       case OpenMode::Working:
         if (drive.fail.openWorking != 0) return FailOpen(drive.fail.openWorking);
-        open.fd = ::open(drive.path.c_str(), O_RDWR | O_CLOEXEC);
+        open.fd = OpenImageFile(drive.path, O_RDWR);
         if (open.fd < 0) return FailOpenErrno(errno);
         // The udev convention for exclusive use of a disk; flock conflicts between two opens
         // of one process as well as between processes.
@@ -251,6 +266,20 @@ class ImageDeviceIo final : public DeviceIo {
         return FailOpen(win::ERROR_INVALID_PARAMETER);
     }
     return AddHandle(open);
+  }
+
+  // The scan took only regular files; one swapped for a FIFO or a device since must neither
+  // block the open nor be written. O_NONBLOCK changes nothing for a regular file.
+  static int OpenImageFile(const std::string& path, int access) {
+    const int fd = ::open(path.c_str(), access | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      errno = EACCES;
+      return -1;
+    }
+    return fd;
   }
 
   Handle OpenVolume(size_t d, size_t m, OpenMode mode) {
@@ -276,6 +305,23 @@ class ImageDeviceIo final : public DeviceIo {
     const auto it = m_handles.find(handle);
     if (it == m_handles.end() || it->second.volume || it->second.fd < 0) return nullptr;
     return &it->second;
+  }
+
+  // Zeros become a hole, so that wiping a demo disk leaves its image sparse instead of filling
+  // the machine's disk; a hole reads back as zeros. Where the file system cannot punch holes
+  // the zeros are written.
+  ssize_t StoreChunk(OpenHandle& open, const uint8_t* bytes, int64_t count, int64_t offset) {
+    // A block is all zeros when its first byte is and every byte equals the one before it.
+    const bool zeros = count > 0 && bytes[0] == 0 &&
+                       std::memcmp(bytes, bytes + 1, static_cast<size_t>(count - 1)) == 0;
+    if (open.punchHoles && zeros) {
+      if (::fallocate(open.fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, count) == 0) {
+        return static_cast<ssize_t>(count);
+      }
+      if (errno != EOPNOTSUPP && errno != ENOSYS) return -1;
+      open.punchHoles = false;
+    }
+    return ::pwrite(open.fd, bytes, static_cast<size_t>(count), offset);
   }
 
   bool FileSize(const OpenHandle& open, int64_t& size) {
@@ -330,6 +376,7 @@ class ImageDeviceIo final : public DeviceIo {
     }
     const auto query = win::LoadLayout<win::STORAGE_PROPERTY_QUERY>(in, inSize);
     if (query.QueryType != win::PropertyStandardQuery) return Fail(win::ERROR_INVALID_FUNCTION);
+    if (IsProtocolSpecificProperty(query.PropertyId)) return NvmeQuery(drive, in, inSize, reply);
     if (query.PropertyId == win::StorageAdapterProperty) {
       if (drive.fail.adapter != 0) return Fail(drive.fail.adapter);
       return Answer(reply, linuxio::BuildAdapterDescriptor(drive.busType, drive.maxTransfer, 0, 0));
@@ -344,6 +391,36 @@ class ImageDeviceIo final : public DeviceIo {
       return AnswerBytes(reply, descriptor.data(), descriptor.size(), 8);
     }
     return Fail(win::ERROR_INVALID_FUNCTION);
+  }
+
+  // The three NVMe requests, answered from the drive's NVMe data; a drive without the data
+  // refuses them, as a disk on another bus does.
+  bool NvmeQuery(const ImageDrive& drive, const void* in, uint32_t inSize, const Reply& reply) {
+    const std::optional<NvmeRequest> request = ParseNvmeQuery(in, inSize);
+    if (!request) return Fail(win::ERROR_INVALID_FUNCTION);
+    const uint8_t* data = nullptr;
+    uint32_t fault = 0;
+    switch (*request) {
+      case NvmeRequest::IdentifyController:
+        data = drive.nvmeController ? drive.nvmeController->data() : nullptr;
+        fault = drive.fail.nvmeIdentifyController;
+        break;
+      case NvmeRequest::IdentifyNamespace:
+        data = drive.nvmeNamespace ? drive.nvmeNamespace->data() : nullptr;
+        fault = drive.fail.nvmeIdentifyNamespace;
+        break;
+      case NvmeRequest::HealthLog:
+        data = drive.nvmeHealth ? drive.nvmeHealth->data() : nullptr;
+        fault = drive.fail.nvmeSmartLog;
+        break;
+    }
+    if (data == nullptr) return Fail(win::ERROR_INVALID_FUNCTION);
+    if (fault != 0) return Fail(fault);
+    const uint32_t count = BuildNvmeReply(
+        *request, std::span<const uint8_t>(data, NvmeDataLength(*request)), reply.out, reply.capacity);
+    if (count == 0) return Fail(win::ERROR_INSUFFICIENT_BUFFER);
+    if (reply.returned != nullptr) *reply.returned = count;
+    return Succeed();
   }
 
   // IDENTIFY DEVICE and the SMART subcommands ENABLE, DISABLE and READ DATA, answered from the

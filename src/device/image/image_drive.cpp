@@ -1,16 +1,16 @@
 #include "device/image/image_drive.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <array>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string_view>
 #include <system_error>
+#include <utility>
+
+#include "core/small_file.hpp"
 
 namespace fw::image {
 
@@ -18,6 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+
+// Metadata is a few hundred bytes, three levels deep; these bounds keep a hostile file from
+// taking the memory or the stack.
+constexpr size_t kMetadataLimit = 1 << 20;
+constexpr int kNestingLimit = 16;
 
 // Reads the keys of one metadata file and keeps the first problem found. Every reader returns
 // false once a problem is recorded, so that a parse reads `return Fail(...)` on its error path.
@@ -107,23 +112,30 @@ class MetadataReader {
     return true;
   }
 
-  // A 512-byte sector file, named relative to the metadata file's folder.
-  bool SectorFile(const json& value, const std::string& key, std::optional<Sector>& out) {
+  // A data file of exactly N bytes: a 512-byte sector file, or an NVMe page. A relative name is
+  // looked up in the metadata file's folder, the disk set, and a symbolic link there is not
+  // followed.
+  template <size_t N>
+  bool DataFile(const json& value, const std::string& key, std::optional<std::array<uint8_t, N>>& out,
+                std::string_view kind) {
     if (!value.is_string()) return Fail(key, "expected a file name, found " + Found(value));
     fs::path file = value.get<std::string>();
-    if (file.is_relative()) file = fs::path(m_jsonPath).parent_path() / file;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return Fail(key, "cannot read " + file.string() + ": " + std::strerror(errno));
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-    if (bytes.size() != Sector().size()) {
-      return Fail(key, file.string() + " holds " + std::to_string(bytes.size()) +
-                           " bytes; a sector file holds exactly 512");
+    const bool relative = file.is_relative();
+    if (relative) file = fs::path(m_jsonPath).parent_path() / file;
+    const SmallFileRead read = ReadBoundedFile(file.string(), N, !relative);
+    if (!read.ok) return Fail(key, "cannot read " + file.string() + ": " + read.problem);
+    if (read.content.size() != N) {
+      return Fail(key, file.string() + " holds " + std::to_string(read.content.size()) +
+                           " bytes; " + std::string(kind) + " holds exactly " + std::to_string(N));
     }
-    Sector sector{};
-    std::copy(bytes.begin(), bytes.end(), sector.begin());
-    out = sector;
+    std::array<uint8_t, N> data{};
+    std::copy(read.content.begin(), read.content.end(), data.begin());
+    out = data;
     return true;
+  }
+
+  bool SectorFile(const json& value, const std::string& key, std::optional<Sector>& out) {
+    return DataFile(value, key, out, "a sector file");
   }
 
  private:
@@ -145,6 +157,9 @@ bool ReadFaults(MetadataReader& r, const json& object, ImageFaults& fail) {
       {"smart_enable", &fail.smartEnable}, {"smart_read", &fail.smartRead},
       {"identify", &fail.identify},        {"lock", &fail.lock},
       {"open_working", &fail.openWorking},
+      {"nvme_identify_controller", &fail.nvmeIdentifyController},
+      {"nvme_identify_namespace", &fail.nvmeIdentifyNamespace},
+      {"nvme_smart_log", &fail.nvmeSmartLog},
   };
   for (const auto& item : object.items()) {
     const auto key = keys.find(item.key());
@@ -205,7 +220,9 @@ bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
   if (!root.is_object()) return r.FailWhole("the metadata must be a JSON object");
   if (!r.OnlyKnownKeys(root, "",
                        {"vendor", "product", "revision", "serial", "bus_type", "sector_size",
-                        "max_transfer", "removable", "slave", "identify", "smart", "fail",
+                        "max_transfer", "removable", "slave", "identify", "smart",
+                        "nvme_identify_controller", "nvme_identify_namespace", "nvme_smart_log",
+                        "fail",
                         "write_errors", "unplug_at", "mounts"})) {
     return false;
   }
@@ -231,6 +248,14 @@ bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
     return false;
   }
   if (has("smart") && !r.SectorFile(root["smart"], "smart", drive.smart)) return false;
+  for (const auto& [key, page] : {std::pair{"nvme_identify_controller", &drive.nvmeController},
+                                  std::pair{"nvme_identify_namespace", &drive.nvmeNamespace}}) {
+    if (has(key) && !r.DataFile(root[key], key, *page, "an NVMe identify file")) return false;
+  }
+  if (has("nvme_smart_log") &&
+      !r.DataFile(root["nvme_smart_log"], "nvme_smart_log", drive.nvmeHealth, "an NVMe log file")) {
+    return false;
+  }
   if (has("fail") && !ReadFaults(r, root["fail"], drive.fail)) return false;
   if (has("write_errors") && !ReadWriteErrors(r, root["write_errors"], drive.writeErrors)) {
     return false;
@@ -255,17 +280,41 @@ bool IsImageName(const std::string& name) {
 std::optional<ImageDrive> ParseImageDrive(const std::string& imagePath, const std::string& jsonPath,
                                           const std::string& text, std::string* error) {
   MetadataReader reader(jsonPath, error);
-  json root;
-  try {
-    root = json::parse(text);
-  } catch (const json::exception& e) {
-    reader.FailWhole(std::string("not valid JSON: ") + e.what());
+  if (text.size() > kMetadataLimit) {
+    reader.FailWhole("more than " + std::to_string(kMetadataLimit) + " bytes of metadata");
     return std::nullopt;
   }
-  ImageDrive drive;
-  drive.path = imagePath;
-  if (!ReadDrive(reader, root, drive)) return std::nullopt;
-  return drive;
+  try {
+    // Containers nested deeper than any metadata needs are dropped while parsing and the
+    // whole file refused, so that no depth of nesting can exhaust the stack.
+    bool tooDeep = false;
+    const json::parser_callback_t limitDepth = [&tooDeep](int depth, json::parse_event_t event,
+                                                          json&) {
+      const bool opens = event == json::parse_event_t::object_start ||
+                         event == json::parse_event_t::array_start;
+      if (opens && depth >= kNestingLimit) tooDeep = true;
+      return !tooDeep;
+    };
+    json root;
+    try {
+      root = json::parse(text, limitDepth);
+    } catch (const json::parse_error& e) {
+      reader.FailWhole(std::string("not valid JSON: ") + e.what());
+      return std::nullopt;
+    }
+    if (tooDeep) {
+      reader.FailWhole("nested deeper than " + std::to_string(kNestingLimit) + " levels");
+      return std::nullopt;
+    }
+    ImageDrive drive;
+    drive.path = imagePath;
+    if (!ReadDrive(reader, root, drive)) return std::nullopt;
+    return drive;
+  } catch (const std::exception& e) {
+    // Whatever else goes wrong with one drive's metadata leaves that drive out, not the scan.
+    reader.FailWhole(std::string("cannot be read: ") + e.what());
+    return std::nullopt;
+  }
 }
 
 std::vector<ImageDrive> ScanImageFolder(const std::string& folder,
@@ -291,18 +340,15 @@ std::vector<ImageDrive> ScanImageFolder(const std::string& folder,
         (fs::path(folder) / (name.substr(0, name.size() - 4) + ".json")).string();
     std::optional<ImageDrive> drive;
     std::string error;
-    if (!fs::exists(jsonPath, ec)) {
+    std::error_code statusError;
+    if (!fs::exists(fs::symlink_status(jsonPath, statusError))) {
       drive = ImageDrive{};
       drive->path = imagePath;
+    } else if (const SmallFileRead read = ReadBoundedFile(jsonPath, kMetadataLimit, false);
+               !read.ok) {
+      error = jsonPath + ": cannot read the file: " + read.problem;
     } else {
-      std::ifstream in(jsonPath, std::ios::binary);
-      if (!in.is_open()) {
-        error = jsonPath + ": cannot read the file: " + std::strerror(errno);
-      } else {
-        const std::string text((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-        drive = ParseImageDrive(imagePath, jsonPath, text, &error);
-      }
+      drive = ParseImageDrive(imagePath, jsonPath, read.content, &error);
     }
     if (drive) {
       // A mount point names one volume: a second drive claiming it would make it ambiguous.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/ata_transport.hpp"
+#include "device/nvme_layouts.hpp"
 
 namespace fw::image {
 
@@ -21,6 +22,9 @@ struct ImageFaults {
   uint32_t identify = 0;
   uint32_t lock = 0;
   uint32_t openWorking = 0;
+  uint32_t nvmeIdentifyController = 0;
+  uint32_t nvmeIdentifyNamespace = 0;
+  uint32_t nvmeSmartLog = 0;
 };
 
 struct ImageWriteError {
@@ -48,6 +52,10 @@ struct ImageDrive {
   bool slave = false;
   std::optional<Sector> identify;  // absent: the drive takes no ATA commands
   std::optional<Sector> smart;
+  // The NVMe data an NVMe disk answers with (absent: the request fails, as on another bus).
+  std::optional<nvme::IdentifyPage> nvmeController;
+  std::optional<nvme::IdentifyPage> nvmeNamespace;
+  std::optional<nvme::HealthLog> nvmeHealth;
   ImageFaults fail;
   std::vector<ImageWriteError> writeErrors;
   std::optional<int64_t> unplugAt;
@@ -55,8 +63,9 @@ struct ImageDrive {
 };
 
 // The drive described by the metadata text `json` of `jsonPath` for the image `imagePath`;
-// sector files are looked up beside `jsonPath`. On bad metadata: nullopt and *error set to one
-// line naming the file and the key.
+// sector files are looked up beside `jsonPath`. On bad metadata (more than 1 MiB of it, or
+// nested more than 16 levels, among the rest): nullopt and *error set to one line naming the
+// file and the key. Nothing is thrown.
 std::optional<ImageDrive> ParseImageDrive(const std::string& imagePath, const std::string& jsonPath,
                                           const std::string& json, std::string* error);
 

@@ -118,6 +118,12 @@ std::optional<Devno> ParseDevno(const std::string& text) {
   return d;
 }
 
+int DiskKindRank(const std::string& name) {
+  if (name.starts_with("md")) return 1;
+  if (name.starts_with("loop") || name.starts_with("nbd")) return 2;
+  return 0;
+}
+
 std::vector<std::string> ListWholeDisks(const SysTree& sys) {
   std::vector<std::string> disks;
   for (const std::string& name : sys.List("/sys/block")) {
@@ -126,13 +132,23 @@ std::vector<std::string> ListWholeDisks(const SysTree& sys) {
         name.starts_with("fd") || name.starts_with("dm-")) {
       continue;
     }
-    if (name.starts_with("loop") && !sys.Exists(dir + "/loop/backing_file")) continue;
+    if (name.starts_with("loop")) {
+      if (!sys.Exists(dir + "/loop/backing_file")) continue;
+      // A read-only loop device (every snap is one) cannot be erased.
+      if (sys.ReadNumber(dir + "/ro") == 1) continue;
+    }
+    // An nbd device has a server process only while it is connected.
+    if (name.starts_with("nbd") && !sys.Exists(dir + "/pid")) continue;
     if (sys.ReadNumber(dir + "/device/type") == 5) continue;
     if (sys.ReadNumber(dir + "/hidden") == 1) continue;
     if (sys.Exists(dir + "/partition")) continue;
     disks.push_back(name);
   }
-  std::sort(disks.begin(), disks.end(), NaturalLess);
+  std::sort(disks.begin(), disks.end(), [](const std::string& a, const std::string& b) {
+    const int rankA = DiskKindRank(a);
+    const int rankB = DiskKindRank(b);
+    return rankA != rankB ? rankA < rankB : NaturalLess(a, b);
+  });
   return disks;
 }
 

@@ -18,9 +18,15 @@ std::string BaseName(const std::string& path);
 // Name order with runs of digits compared as numbers: sda < sdb, nvme2n1 < nvme10n1.
 bool NaturalLess(const std::string& a, const std::string& b);
 
-// The whole disks that count as drives, in natural name order. Left out: RAM disks (ram, zram),
-// loop devices without a backing file, optical drives (sr, SCSI type 5), floppies, device-mapper
-// devices (their disks are listed themselves), hidden devices and partitions.
+// Where a disk of this name sorts among the drives: real disks (sd, nvme, vd, xvd, hd,
+// mmcblk...) 0, md arrays 1, loop and nbd devices 2, so that the many loop devices of a desktop
+// never push a real disk out of the 15-row table.
+int DiskKindRank(const std::string& name);
+
+// The whole disks that count as drives, by kind and then in natural name order. Left out: RAM
+// disks (ram, zram), loop devices without a backing file or read-only (snaps), unconnected nbd
+// devices, optical drives (sr, SCSI type 5), floppies, device-mapper devices (their disks are
+// listed themselves), hidden devices and partitions.
 std::vector<std::string> ListWholeDisks(const SysTree& sys);
 
 struct Devno {

@@ -27,8 +27,10 @@
 #include "device/control_codes.hpp"
 #include "device/linux/block_devices.hpp"
 #include "device/linux/descriptors.hpp"
+#include "device/linux/disk_contents_linux.hpp"
 #include "device/linux/errno_map.hpp"
 #include "device/linux/mountinfo.hpp"
+#include "device/linux/nvme_admin.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/sys_tree.hpp"
 #include "device/linux/volume_plan.hpp"
@@ -253,6 +255,20 @@ class LinuxDeviceIo final : public DeviceIo {
   uint32_t LastError() const override { return m_lastError; }
 
   RefusalCause TakeRefusalCause() override { return std::exchange(m_cause, RefusalCause{}); }
+
+  DiskContents DescribeDisk(const std::string& drivePath) override {
+    std::vector<BlockMount> mounts;
+    for (const MountEntry& mount : Mounts()) {
+      if (std::optional<Devno> devno = BlockDevnoOfMount(mount)) {
+        mounts.push_back({*devno, mount.mountPoint});
+      }
+    }
+    return ReadLinuxDiskContents(m_sys, BaseName(drivePath), mounts);
+  }
+
+  std::string WholeDiskOfPartition(const std::string& path) override {
+    return WholeDiskOfPartitionNode(m_sys, path);
+  }
 
   std::string ErrorText(uint32_t code) const override {
     const int error =
@@ -481,6 +497,16 @@ class LinuxDeviceIo final : public DeviceIo {
     if (inSize < 8) return Fail(win::ERROR_INVALID_PARAMETER, EINVAL);
     const auto query = win::LoadLayout<win::STORAGE_PROPERTY_QUERY>(in, inSize);
     if (query.QueryType != win::PropertyStandardQuery) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+    if (IsProtocolSpecificProperty(query.PropertyId)) {
+      // Only the three NVMe queries, and only to an NVMe disk: nothing else is sent to one.
+      const std::optional<NvmeRequest> request = ParseNvmeQuery(in, inSize);
+      if (!request || ReadDiskFacts(m_sys, NodeOf(device).disk).busType != win::BusTypeNvme) {
+        return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+      }
+      const int error = SendNvmeAdmin(device.fd, *request, out, outCapacity, count);
+      if (error == ENOBUFS) return Fail(win::ERROR_INSUFFICIENT_BUFFER, error);
+      return error == 0 || FailErrno(error, ErrnoSite::Other);
+    }
     if (query.PropertyId != win::StorageDeviceProperty &&
         query.PropertyId != win::StorageAdapterProperty) {
       return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
@@ -509,6 +535,12 @@ class LinuxDeviceIo final : public DeviceIo {
 
   AtaCall SendAta(const OpenDevice& device, const win::IDEREGS& regs, AtaDataPhase phase,
                   uint8_t* data) const {
+    AtaCall call;
+    // An NVMe disk is sent its three admin commands and nothing else, no ATA command either.
+    if (ReadDiskFacts(m_sys, NodeOf(device).disk).busType == win::BusTypeNvme) {
+      call.error = EOPNOTSUPP;
+      return call;
+    }
     std::array<uint8_t, 16> cdb = BuildAtaPassThrough16(regs, phase);
     std::array<uint8_t, 32> sense{};
     sg_io_hdr_t hdr{};
@@ -525,7 +557,6 @@ class LinuxDeviceIo final : public DeviceIo {
     } else {
       hdr.dxfer_direction = SG_DXFER_NONE;
     }
-    AtaCall call;
     if (::ioctl(device.fd, SG_IO, &hdr) != 0) {
       call.error = errno;
       return call;

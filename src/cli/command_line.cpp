@@ -1,0 +1,223 @@
+#include "cli/command_line.hpp"
+
+#include <getopt.h>
+
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/product.hpp"
+
+namespace fw::cli {
+
+namespace {
+
+constexpr std::string_view kProgram = "ferrowipe-cli";
+
+enum OptionCode : int {
+  kHelp = 'h',
+  kDebug = 256,  // past every character, as getopt_long wants for options without a short form
+  kVersion,
+  kJson,
+  kQuick,
+  kYes,
+  kProgress,
+};
+
+constexpr option kHelpOption{"help", no_argument, nullptr, kHelp};
+constexpr option kDebugOption{"debug", no_argument, nullptr, kDebug};
+constexpr option kEnd{nullptr, 0, nullptr, 0};
+
+constexpr std::string_view kDebugHelp = "      --debug      send the debug lines to standard error\n";
+
+constexpr std::string_view kDiskHelp =
+    "DISK is the number in the caption's brackets, or the device path as 'list' shows it.\n";
+
+struct CommandSpec {
+  std::string_view name;
+  std::string_view operands;    // what follows the name in the usage line
+  std::string_view summary;
+  std::string_view optionHelp;  // the command's own options, one line each
+  bool takesDisk = false;
+  std::vector<option> options;  // the command's own options
+  CommandRunner run = nullptr;
+};
+
+const std::vector<CommandSpec>& Commands() {
+  static const std::vector<CommandSpec> commands{
+      {"list", "[--json]",
+       "List the disks, one per line: bus, model, firmware, serial, sectors and capacity.",
+       "      --json       the disks as JSON instead\n",
+       false,
+       {{"json", no_argument, nullptr, kJson}},
+       RunList},
+      {"details", "DISK", "Print the device-details report of DISK.", "", true, {}, RunDetails},
+      {"smart", "DISK", "Print the S.M.A.R.T. report of DISK.", "", true, {}, RunSmart},
+      {"format", "[--quick] [--yes] [--progress] DISK",
+       "Erase DISK by writing zeros over it, and print the format log.",
+       "      --quick      write only the first 10,240,000 bytes\n"
+       "      --yes        erase without asking (without it, the question is asked on the\n"
+       "                   terminal, and the command refuses when there is none)\n"
+       "      --progress   when standard error is not a terminal, print a progress line there\n"
+       "                   every second\n",
+       true,
+       {{"quick", no_argument, nullptr, kQuick},
+        {"yes", no_argument, nullptr, kYes},
+        {"progress", no_argument, nullptr, kProgress}},
+       RunFormat},
+  };
+  return commands;
+}
+
+void PrintHelp() {
+  std::cout << "Usage: " << kProgram << " [--debug] COMMAND [OPTION...] [DISK]\n"
+            << "List, inspect and erase disks without a window.\n\nCommands:\n";
+  for (const CommandSpec& command : Commands()) {
+    std::cout << "  " << command.name << ' ' << command.operands << "\n      " << command.summary
+              << '\n';
+  }
+  std::cout << "\nOptions:\n"
+            << kDebugHelp
+            << "  -h, --help       print this help (after a command: that command's help) and exit\n"
+            << "      --version    print the version and exit\n\n"
+            << kDiskHelp
+            << "Exit status: 0 done; 1 any other failure; 2 bad usage or no such disk; 3 the\n"
+            << "volumes could not be locked; 4 cancelled; 5 aborted, the device is gone;\n"
+            << "6 completed with blocks that failed. See ferrowipe-cli(1).\n";
+}
+
+void PrintHelp(const CommandSpec& command) {
+  std::cout << "Usage: " << kProgram << " [--debug] " << command.name << ' ' << command.operands
+            << '\n'
+            << command.summary << "\n\nOptions:\n"
+            << command.optionHelp << kDebugHelp
+            << "  -h, --help       print this help and exit\n";
+  if (command.takesDisk) std::cout << '\n' << kDiskHelp;
+}
+
+// `who` names the program or the command in the message; the hint names where help is.
+int UsageError(const std::string& who, const std::string& message) {
+  if (!message.empty()) std::cerr << who << ": " << message << '\n';
+  std::cerr << "Try '" << who << " --help' for more information.\n";
+  return kExitUsage;
+}
+
+// Runs getopt_long over `args` (args[0] is the name its messages begin with) and hands every
+// option found to `onOption`; false once getopt_long has named an unknown option.
+template <typename OnOption>
+bool ScanOptions(std::vector<char*>& args, const char* shortOptions, std::vector<option> options,
+                 OnOption onOption) {
+  options.push_back(kEnd);
+  const int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  optind = 0;  // glibc: start afresh on a new argument vector
+  opterr = 1;
+  bool known = true;
+  for (;;) {
+    const int code = getopt_long(count, args.data(), shortOptions, options.data(), nullptr);
+    if (code == -1) break;
+    if (code == '?' || code == ':') {
+      known = false;
+      break;
+    }
+    if (!onOption(code)) break;
+  }
+  args.pop_back();
+  return known;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, char** argv) {
+  CommandLine line;
+  std::string program(kProgram);
+  std::vector<char*> args{program.data()};
+  for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+
+  // Before the command: "+" stops at the first word that is not an option.
+  bool done = false;
+  const bool known = ScanOptions(args, "+h", {kHelpOption, kDebugOption,
+                                              {"version", no_argument, nullptr, kVersion}},
+                                 [&](int code) {
+                                   if (code == kDebug) {
+                                     line.debug = true;
+                                     return true;
+                                   }
+                                   if (code == kHelp) PrintHelp();
+                                   if (code == kVersion) {
+                                     std::cout << kProgram << ' ' << kProductVersion << '\n';
+                                   }
+                                   done = true;
+                                   return false;
+                                 });
+  if (!known) {
+    line.exitStatus = UsageError(program, "");
+    return line;
+  }
+  if (done) {
+    line.exitStatus = kExitDone;
+    return line;
+  }
+  if (optind >= argc) {
+    line.exitStatus = UsageError(program, "missing command");
+    return line;
+  }
+  const std::string name = argv[optind];
+  const CommandSpec* command = nullptr;
+  for (const CommandSpec& candidate : Commands()) {
+    if (candidate.name == name) command = &candidate;
+  }
+  if (command == nullptr) {
+    line.exitStatus = UsageError(program, "unknown command '" + name + "'");
+    return line;
+  }
+
+  // After the command: options and operands in any order.
+  std::string who = program + ' ' + name;
+  std::vector<char*> commandArgs{who.data()};
+  for (int i = optind + 1; i < argc; ++i) commandArgs.push_back(argv[i]);
+  std::vector<option> options = command->options;
+  options.push_back(kHelpOption);
+  options.push_back(kDebugOption);
+  bool help = false;
+  Options& parsed = line.options;
+  const bool commandKnown = ScanOptions(commandArgs, "h", options, [&](int code) {
+    switch (code) {
+      case kHelp: help = true; break;
+      case kDebug: line.debug = true; break;
+      case kJson: parsed.json = true; break;
+      case kQuick: parsed.quick = true; break;
+      case kYes: parsed.yes = true; break;
+      case kProgress: parsed.progress = true; break;
+      default: break;
+    }
+    return true;
+  });
+  if (!commandKnown) {
+    line.exitStatus = UsageError(who, "");
+    return line;
+  }
+  if (help) {
+    PrintHelp(*command);
+    line.exitStatus = kExitDone;
+    return line;
+  }
+  std::vector<std::string> operands(commandArgs.begin() + optind, commandArgs.end());
+  if (command->takesDisk && operands.empty()) {
+    line.exitStatus = UsageError(who, "missing DISK");
+    return line;
+  }
+  if (command->takesDisk) {
+    parsed.disk = operands.front();
+    operands.erase(operands.begin());
+  }
+  if (!operands.empty()) {
+    line.exitStatus = UsageError(who, "unexpected argument '" + operands.front() + "'");
+    return line;
+  }
+  line.run = command->run;
+  return line;
+}
+
+}  // namespace fw::cli

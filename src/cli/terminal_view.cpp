@@ -1,0 +1,101 @@
+#include "cli/terminal_view.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "core/text.hpp"
+#include "format/zero_fill.hpp"
+
+namespace fw::cli {
+
+namespace {
+
+constexpr int64_t kLineIntervalMs = 1'000;
+
+}  // namespace
+
+ProgressStyle ChooseProgressStyle(bool stderrIsTerminal, bool progressAsked) {
+  if (stderrIsTerminal) return ProgressStyle::Redrawn;
+  return progressAsked ? ProgressStyle::Lines : ProgressStyle::None;
+}
+
+std::string DurationText(int64_t ms) {
+  const int64_t seconds = std::max<int64_t>(ms, 0) / 1000;
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  return text;
+}
+
+TerminalView::TerminalView(ProgressStyle style, int64_t totalBytes, int64_t sectorSize,
+                           Clock& clock, std::ostream& out, std::function<bool()> stopAsked)
+    : m_style(style),
+      m_totalBytes(totalBytes),
+      m_sectorSize(sectorSize),
+      m_clock(clock),
+      m_out(out),
+      m_stopAsked(std::move(stopAsked)) {}
+
+void TerminalView::SetPercentText(const std::string& text) { m_percentText = Trim(text); }
+
+// The engine names the sector its current block reaches; the digits of that text, grouped by
+// thousands, are all it holds of the position in bytes.
+void TerminalView::SetPositionText(const std::string& text) {
+  m_positionText = Trim(text);
+  int64_t sectors = 0;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') sectors = sectors * 10 + (c - '0');
+  }
+  m_reachedBytes = std::min(sectors * m_sectorSize, m_totalBytes);
+  if (!m_startMs) {
+    m_startMs = m_clock.NowMs();
+    m_lastLineMs = *m_startMs;
+  }
+}
+
+// "0:00:42 elapsed, 0:01:10 left": the time left assumes the average speed so far.
+std::string TerminalView::TimesText(int64_t now) const {
+  const int64_t elapsed = m_startMs ? now - *m_startMs : 0;
+  std::string text = DurationText(elapsed) + " elapsed, ";
+  if (m_reachedBytes <= 0 || elapsed <= 0) return text + "-:--:-- left";
+  const double left = static_cast<double>(m_totalBytes - m_reachedBytes) *
+                      static_cast<double>(elapsed) / static_cast<double>(m_reachedBytes);
+  // Rounded up: a run never shows 0:00:00 left before its end.
+  return text + DurationText(static_cast<int64_t>(std::ceil(left / 1000.0)) * 1000) + " left";
+}
+
+void TerminalView::PrintPlainLine(int64_t now) {
+  const std::string speed = Trim(m_speed);
+  m_out << m_percent << "% " << m_reachedBytes << " of " << m_totalBytes << " bytes, "
+        << (speed.empty() ? "- MB/s" : speed) << ", " << TimesText(now) << '\n'
+        << std::flush;
+  m_lastLineMs = now;
+}
+
+void TerminalView::PumpMessages() {
+  if (m_stopAsked && m_stopAsked()) StopRequested = true;
+  if (!m_startMs) return;
+  const int64_t now = m_clock.NowMs();
+  if (m_style == ProgressStyle::Redrawn) {
+    m_out << '\r' << m_percentText << "   " << m_positionText << "   " << Trim(m_speed) << "   "
+          << TimesText(now) << "\033[K" << std::flush;
+    m_lineShown = true;
+  } else if (m_style == ProgressStyle::Lines && now - m_lastLineMs >= kLineIntervalMs) {
+    PrintPlainLine(now);
+  }
+}
+
+void TerminalView::ClearProgressLine() {
+  if (!m_lineShown) return;
+  m_out << "\r\033[K" << std::flush;
+  m_lineShown = false;
+}
+
+void TerminalView::Finish() {
+  ClearProgressLine();
+  const int64_t now = m_clock.NowMs();
+  if (m_style == ProgressStyle::Lines && m_startMs && now != m_lastLineMs) PrintPlainLine(now);
+}
+
+}  // namespace fw::cli

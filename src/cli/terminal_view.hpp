@@ -1,0 +1,64 @@
+#pragma once
+// The format tab of a terminal: what ferrowipe-cli format shows while it writes. On a terminal,
+// one progress line on standard error, redrawn once per block; with --progress and no terminal,
+// one plain line per second, so that a run under a service manager or in a pipe shows life.
+// Both tell the time the run has taken and an estimate of the time it still needs.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "core/clock.hpp"
+#include "format/format_view.hpp"
+
+namespace fw::cli {
+
+enum class ProgressStyle { None, Redrawn, Lines };
+
+ProgressStyle ChooseProgressStyle(bool stderrIsTerminal, bool progressAsked);
+
+// "H:MM:SS", whole seconds.
+std::string DurationText(int64_t ms);
+
+class TerminalView final : public FormatView {
+ public:
+  // totalBytes: what the run writes; sectorSize: the unit of the engine's position text.
+  // stopAsked runs on every PumpMessages: true when the user asked to stop (SIGINT).
+  TerminalView(ProgressStyle style, int64_t totalBytes, int64_t sectorSize, Clock& clock,
+               std::ostream& out, std::function<bool()> stopAsked);
+
+  void SetProgress(int percent) override { m_percent = percent; }
+  void SetPercentText(const std::string& text) override;
+  void SetPositionText(const std::string& text) override;
+  void SetSpeedText(const std::string& text) override { m_speed = text; }
+  std::string SpeedText() const override { return m_speed; }
+  void PumpMessages() override;
+  void SetFormatControlsEnabled(bool) override {}
+  void SetRunning(bool) override {}
+
+  // A log line is about to be printed: the redrawn line makes way for it.
+  void ClearProgressLine();
+  // The run has ended: the plain lines end with where it stopped.
+  void Finish();
+
+ private:
+  std::string TimesText(int64_t now) const;
+  void PrintPlainLine(int64_t now);
+
+  ProgressStyle m_style;
+  int64_t m_totalBytes;
+  int64_t m_sectorSize;
+  Clock& m_clock;
+  std::ostream& m_out;
+  std::function<bool()> m_stopAsked;
+
+  int m_percent = 0;
+  int64_t m_reachedBytes = 0;
+  std::string m_percentText, m_positionText, m_speed;
+  std::optional<int64_t> m_startMs;  // when the first block was announced
+  int64_t m_lastLineMs = 0;
+  bool m_lineShown = false;
+};
+
+}  // namespace fw::cli

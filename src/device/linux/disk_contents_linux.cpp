@@ -1,0 +1,131 @@
+#include "device/linux/disk_contents_linux.hpp"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "device/linux/blkid_probe.hpp"
+
+namespace fw::linuxio {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> MountPointsOf(const std::vector<BlockMount>& mounts, Devno devno) {
+  std::vector<std::string> points;
+  for (const BlockMount& mount : mounts) {
+    if (mount.devno == devno &&
+        std::find(points.begin(), points.end(), mount.mountPoint) == points.end()) {
+      points.push_back(mount.mountPoint);
+    }
+  }
+  return points;
+}
+
+// The partitions of a disk as sysfs lists them, in number order.
+std::vector<std::pair<uint32_t, std::string>> PartitionsOf(const SysTree& sys,
+                                                           const std::string& diskName) {
+  std::vector<std::pair<uint32_t, std::string>> partitions;
+  for (const std::string& entry : sys.List("/sys/block/" + diskName)) {
+    const std::optional<long long> number =
+        sys.ReadNumber("/sys/block/" + diskName + "/" + entry + "/partition");
+    if (number && *number > 0) partitions.emplace_back(static_cast<uint32_t>(*number), entry);
+  }
+  std::sort(partitions.begin(), partitions.end());
+  return partitions;
+}
+
+// `name` and everything stacked on it (its holders, their holders...).
+void CollectWithHolders(const SysTree& sys, const std::string& name, std::set<std::string>& names) {
+  if (!names.insert(name).second) return;
+  for (const std::string& holder : sys.List("/sys/class/block/" + name + "/holders")) {
+    CollectWithHolders(sys, holder, names);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> LinksTo(const std::string& folder, const std::string& node) {
+  std::vector<std::string> links;
+  std::error_code error;
+  const fs::path target = fs::canonical(node, error);
+  if (error) return links;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+    std::error_code ignored;
+    if (entry.is_symlink(ignored) && fs::canonical(entry.path(), ignored) == target && !ignored) {
+      links.push_back(entry.path().string());
+    }
+  }
+  std::sort(links.begin(), links.end());
+  return links;
+}
+
+bool CarriesRunningSystem(const SysTree& sys, const std::string& diskName,
+                          const std::vector<BlockMount>& mounts) {
+  std::set<std::string> names;
+  CollectWithHolders(sys, diskName, names);
+  for (const auto& [number, partition] : PartitionsOf(sys, diskName)) {
+    CollectWithHolders(sys, partition, names);
+  }
+  for (const std::string& name : names) {
+    const std::optional<Devno> devno = DevnoOfName(sys, name);
+    if (!devno) continue;
+    for (const std::string& point : MountPointsOf(mounts, *devno)) {
+      if (IsSystemMountPoint(point)) return true;
+    }
+  }
+  return false;
+}
+
+DiskContents ReadLinuxDiskContents(const SysTree& sys, const std::string& diskName,
+                                   const std::vector<BlockMount>& mounts) {
+  DiskContents contents;
+  const bool running = sys.Root().empty();
+  const std::string node = "/dev/" + diskName;
+  contents.readOnly = sys.ReadNumber("/sys/block/" + diskName + "/ro").value_or(0) != 0;
+  if (const std::optional<Devno> devno = DevnoOfName(sys, diskName)) {
+    contents.mountPoints = MountPointsOf(mounts, *devno);
+  }
+  if (running) {
+    contents.byIdLinks = LinksTo("/dev/disk/by-id", node);
+    if (const std::optional<ProbedContents> probed = ProbeContents(node)) {
+      contents.partitionTable = probed->partitionTable;
+      contents.fsType = probed->fsType;
+      contents.label = probed->label;
+    }
+  }
+  for (const auto& [number, name] : PartitionsOf(sys, diskName)) {
+    PartitionContents partition;
+    partition.number = number;
+    partition.path = "/dev/" + name;
+    partition.bytes =
+        sys.ReadNumber("/sys/block/" + diskName + "/" + name + "/size").value_or(0) * 512;
+    if (const std::optional<Devno> devno = DevnoOfName(sys, name)) {
+      partition.mountPoints = MountPointsOf(mounts, *devno);
+    }
+    if (running) {
+      if (const std::optional<ProbedContents> probed = ProbeContents(partition.path)) {
+        partition.fsType = probed->fsType;
+        partition.label = probed->label;
+      }
+    }
+    contents.partitions.push_back(std::move(partition));
+  }
+  contents.carriesSystem = CarriesRunningSystem(sys, diskName, mounts);
+  return contents;
+}
+
+std::string WholeDiskOfPartitionNode(const SysTree& sys, const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
+  const std::optional<BlockNode> node =
+      NodeOfDevno(sys, Devno{major(st.st_rdev), minor(st.st_rdev)});
+  if (!node || node->partition == 0) return {};
+  return "/dev/" + node->disk;
+}
+
+}  // namespace fw::linuxio

@@ -1,0 +1,100 @@
+// ferrowipe-cli format's progress on standard error, driven by the real engine over a fake disk
+// on a clock that moves 250 ms in every pump: twenty 64 KiB blocks take five seconds.
+#include "cli/terminal_view.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fake_device.hpp"
+#include "format/zero_fill.hpp"
+#include "format_test_support.hpp"
+#include "report_lines.hpp"
+
+namespace fw::cli {
+namespace {
+
+const std::string kDisk = "/dev/sdx";
+constexpr int64_t kSectors = 2'560;  // 1,310,720 bytes: twenty blocks of 64 KiB
+constexpr int64_t kStepMs = 250;
+
+// One engine run with a view of `style`; the pump with number `stopAt` asks to stop (the
+// engine clears the request when it cancels).
+class Progress : public ::testing::Test {
+ protected:
+  ZeroFillResult Run(ProgressStyle style, int stopAt = 0) {
+    TIdentifyDeviceData device;
+    device.LBA = kSectors;
+    device.SectorSize = 512;
+    io.At(kDisk);
+    int pumps = 0;
+    TerminalView view(style, kSectors * 512, 512, clock, out, [&] {
+      clock.now += kStepMs;
+      return ++pumps == stopAt;
+    });
+    const ZeroFillResult result =
+        ZeroFillDevice(io, io.Open(kDisk, OpenMode::Working), device, false, view, clock);
+    view.Finish();
+    return result;
+  }
+
+  std::vector<std::string> Lines() {
+    std::istringstream in(out.str());
+    return test::SplitLines(in);
+  }
+
+  test::FakeDevice io;
+  test::ManualClock clock;
+  test::FormatLogCapture log;  // also fixes the decimal point
+  std::ostringstream out;
+};
+
+TEST_F(Progress, PlainLinesComeOncePerSecondWithBytesSpeedAndTimes) {
+  EXPECT_EQ(Run(ProgressStyle::Lines).outcome, ZeroFillOutcome::Completed);
+  const std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 5u) << out.str();
+  // The fourth block: a second after the first, four of twenty blocks, speed of three.
+  EXPECT_EQ(lines[0], "20% 262144 of 1310720 bytes, 0.3 MB/s, 0:00:01 elapsed, 0:00:04 left");
+  EXPECT_TRUE(lines[1].starts_with("40% 524288 of 1310720 bytes, ")) << lines[1];
+  EXPECT_TRUE(lines[1].ends_with(", 0:00:02 elapsed, 0:00:03 left")) << lines[1];
+  EXPECT_TRUE(lines[4].starts_with("100% 1310720 of 1310720 bytes, ")) << lines[4];
+  EXPECT_TRUE(lines[4].ends_with(", 0:00:05 elapsed, 0:00:00 left")) << lines[4];
+}
+
+TEST_F(Progress, ARunStoppedBetweenTwoLinesEndsWithWhereItStopped) {
+  EXPECT_EQ(Run(ProgressStyle::Lines, 7).outcome, ZeroFillOutcome::Cancelled);
+  const std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 2u) << out.str();
+  EXPECT_TRUE(lines[1].starts_with("30% 393216 of 1310720 bytes, ")) << lines[1];
+}
+
+TEST_F(Progress, OnATerminalOneLineIsRedrawnAndClearedAtTheEnd) {
+  Run(ProgressStyle::Redrawn);
+  const std::string text = out.str();
+  EXPECT_NE(text.find("\r5% 完成   現用磁區:           128   "), std::string::npos);
+  EXPECT_NE(text.find("   0:00:00 elapsed, 0:00:05 left\033[K"), std::string::npos) << text;
+  EXPECT_TRUE(text.ends_with("0:00:05 elapsed, 0:00:00 left\033[K\r\033[K")) << text;
+  EXPECT_EQ(text.find('\n'), std::string::npos);
+}
+
+TEST_F(Progress, WithoutATerminalOrTheOptionNothingIsShown) {
+  Run(ProgressStyle::None);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(ChooseProgressStyle(false, false), ProgressStyle::None);
+  EXPECT_EQ(ChooseProgressStyle(false, true), ProgressStyle::Lines);
+  EXPECT_EQ(ChooseProgressStyle(true, false), ProgressStyle::Redrawn);
+  EXPECT_EQ(ChooseProgressStyle(true, true), ProgressStyle::Redrawn);
+}
+
+TEST(DurationText, HoursMinutesAndWholeSeconds) {
+  EXPECT_EQ(DurationText(-5), "0:00:00");
+  EXPECT_EQ(DurationText(999), "0:00:00");
+  EXPECT_EQ(DurationText(61'000), "0:01:01");
+  EXPECT_EQ(DurationText(3'599'999), "0:59:59");
+  EXPECT_EQ(DurationText(360'000'000), "100:00:00");
+}
+
+}  // namespace
+}  // namespace fw::cli
