@@ -96,12 +96,9 @@ int RunFormat(DeviceIo& io, const Options& options) {
     return kExitCancelled;
   }
 
-  const TIdentifyDeviceData& device = DeviceTable[chosen->row].IdentifyData;
-  int64_t total = CapacityBytes(device);
-  if (options.quick) total = std::min(total, kQuickWipeBytes);
   SteadyClock clock;
-  TerminalView view(ChooseProgressStyle(isatty(STDERR_FILENO) != 0, options.progress), total,
-                    device.SectorSize, clock, std::cerr, [] {
+  TerminalView view(ChooseProgressStyle(isatty(STDERR_FILENO) != 0, options.progress), clock,
+                    std::cerr, [] {
                       const bool asked = g_interrupted != 0;
                       g_interrupted = 0;
                       return asked;

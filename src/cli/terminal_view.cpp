@@ -28,30 +28,23 @@ std::string DurationText(int64_t ms) {
   return text;
 }
 
-TerminalView::TerminalView(ProgressStyle style, int64_t totalBytes, int64_t sectorSize,
-                           Clock& clock, std::ostream& out, std::function<bool()> stopAsked)
-    : m_style(style),
-      m_totalBytes(totalBytes),
-      m_sectorSize(sectorSize),
-      m_clock(clock),
-      m_out(out),
-      m_stopAsked(std::move(stopAsked)) {}
+TerminalView::TerminalView(ProgressStyle style, Clock& clock, std::ostream& out,
+                           std::function<bool()> stopAsked)
+    : m_style(style), m_clock(clock), m_out(out), m_stopAsked(std::move(stopAsked)) {}
 
 void TerminalView::SetPercentText(const std::string& text) { m_percentText = Trim(text); }
 
-// The engine names the sector its current block reaches; the digits of that text, grouped by
-// thousands, are all it holds of the position in bytes.
-void TerminalView::SetPositionText(const std::string& text) {
-  m_positionText = Trim(text);
-  int64_t sectors = 0;
-  for (const char c : text) {
-    if (c >= '0' && c <= '9') sectors = sectors * 10 + (c - '0');
-  }
-  m_reachedBytes = std::min(sectors * m_sectorSize, m_totalBytes);
-  if (!m_startMs) {
-    m_startMs = m_clock.NowMs();
-    m_lastLineMs = *m_startMs;
-  }
+void TerminalView::SetPositionText(const std::string& text) { m_positionText = Trim(text); }
+
+void TerminalView::StartPass(int64_t totalBytes) {
+  m_totalBytes = totalBytes;
+  m_reachedBytes = 0;
+  m_startMs = m_clock.NowMs();
+  m_lastLineMs = *m_startMs;
+}
+
+void TerminalView::SetBytePosition(int64_t reached) {
+  m_reachedBytes = std::clamp<int64_t>(reached, 0, m_totalBytes);
 }
 
 // "0:00:42 elapsed, 0:01:10 left": the time left assumes the average speed so far.

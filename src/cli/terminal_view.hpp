@@ -23,14 +23,16 @@ std::string DurationText(int64_t ms);
 
 class TerminalView final : public FormatView {
  public:
-  // totalBytes: what the run writes; sectorSize: the unit of the engine's position text.
-  // stopAsked runs on every PumpMessages: true when the user asked to stop (SIGINT).
-  TerminalView(ProgressStyle style, int64_t totalBytes, int64_t sectorSize, Clock& clock,
-               std::ostream& out, std::function<bool()> stopAsked);
+  // stopAsked runs on every PumpMessages: true when the user asked to stop (SIGINT). Each pass
+  // the engine starts (writing, then verifying) is timed on its own.
+  TerminalView(ProgressStyle style, Clock& clock, std::ostream& out,
+               std::function<bool()> stopAsked);
 
   void SetProgress(int percent) override { m_percent = percent; }
   void SetPercentText(const std::string& text) override;
   void SetPositionText(const std::string& text) override;
+  void StartPass(int64_t totalBytes) override;
+  void SetBytePosition(int64_t reached) override;
   void SetSpeedText(const std::string& text) override { m_speed = text; }
   std::string SpeedText() const override { return m_speed; }
   void PumpMessages() override;
@@ -47,16 +49,15 @@ class TerminalView final : public FormatView {
   void PrintPlainLine(int64_t now);
 
   ProgressStyle m_style;
-  int64_t m_totalBytes;
-  int64_t m_sectorSize;
   Clock& m_clock;
   std::ostream& m_out;
   std::function<bool()> m_stopAsked;
 
   int m_percent = 0;
+  int64_t m_totalBytes = 0;
   int64_t m_reachedBytes = 0;
   std::string m_percentText, m_positionText, m_speed;
-  std::optional<int64_t> m_startMs;  // when the first block was announced
+  std::optional<int64_t> m_startMs;  // when the current pass started
   int64_t m_lastLineMs = 0;
   bool m_lineShown = false;
 };

@@ -27,6 +27,7 @@ void SetDebugLineSink(LineSink sink) { Current().debug = std::move(sink); }
 void SetFormatLogSink(LineSink sink) { Current().format = std::move(sink); }
 void SetDetailsSink(LineSink sink) { Current().details = std::move(sink); }
 void SetSmartSink(LineSink sink) { Current().smart = std::move(sink); }
+LineSink FormatLogSink() { return Current().format; }
 
 std::string LogLine(std::string_view message) {
   std::string line = TimeStamp();

@@ -20,6 +20,8 @@ void SetDebugLineSink(LineSink sink);
 void SetFormatLogSink(LineSink sink);
 void SetDetailsSink(LineSink sink);
 void SetSmartSink(LineSink sink);
+// The format-log sink now installed, so that a listener can be put in front of it.
+LineSink FormatLogSink();
 
 // TimeStamp() + "   " + message, exactly as the caller passes it, trailing blanks included.
 std::string LogLine(std::string_view message);

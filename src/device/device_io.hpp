@@ -91,6 +91,12 @@ class DeviceIo {
   // Synchronous write at the current position; bytes written, or -1.
   virtual int64_t Write(Handle handle, const void* buffer, int64_t count) = 0;
 
+  // Reads `count` bytes at absolute `offset` without moving the write position; bytes read
+  // (fewer only at the end of the disk), or -1. On the working handle the data comes from the
+  // medium, not from a cache: `buffer` and `count` must suit direct I/O (page-aligned buffer,
+  // whole sectors), as the engine's buffer does.
+  virtual int64_t ReadAt(Handle handle, int64_t offset, void* buffer, int64_t count) = 0;
+
   // Makes written data durable: the page cache written back (buffered writes) and the
   // device's volatile write cache emptied (direct writes too).
   virtual bool Flush(Handle handle) = 0;

@@ -26,12 +26,23 @@ std::string FormatConfirmContent(const std::string& chosenCaption) {
          chosenCaption;
 }
 
+std::string FormatConfirmVerifyNote() { return std::string(text::kConfirmVerify); }
+
 FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
                                      const TDeviceTableRows& table, int64_t chosenIndex,
                                      const std::string& chosenCaption, bool quickWipe,
-                                     FormatView& view, Clock& clock) {
+                                     FormatView& view, Clock& clock, bool verify) {
   const TDeviceTable& chosen = table[chosenIndex];
   FormatAttemptResult result;
+  result.quickWipe = quickWipe;
+  result.verifyAsked = verify;
+  result.started = std::chrono::system_clock::now();
+  // The attempt keeps its own lines for the erasure report; the front end still shows them.
+  const LineSink shown = FormatLogSink();
+  SetFormatLogSink([&result, &shown](const std::string& line) {
+    result.logLines.push_back(line);
+    if (shown) shown(line);
+  });
   view.SetFormatControlsEnabled(false);
 
   AddFormatLogLine(" ");
@@ -47,7 +58,8 @@ FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
     result.locked = true;
     view.SetRunning(true);
     AddFormatLogLine(text::kFormatting);
-    result.run = ZeroFillDevice(io, deviceHandle, chosen.IdentifyData, quickWipe, view, clock);
+    result.run =
+        ZeroFillDevice(io, deviceHandle, chosen.IdentifyData, quickWipe, view, clock, verify);
     view.SetRunning(false);
     formatted = result.run.outcome != ZeroFillOutcome::NotStarted;
   } else {
@@ -65,6 +77,8 @@ FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
     AddFormatLogLine("");
     AddFormatLogLine(text::kCreatePartitions);
   }
+  SetFormatLogSink(shown);
+  result.ended = std::chrono::system_clock::now();
   view.SetFormatControlsEnabled(true);
   return result;
 }

@@ -52,6 +52,21 @@ inline constexpr std::string_view kErrorCodeSeparator = ":   ";
 inline constexpr std::string_view kErrorTextSeparator = " - ";
 inline constexpr std::string_view kUnpluggedAborting = "裝置被拔出，正在中止...                    ";
 
+// The verify pass that follows a completed write pass when asked for.
+inline constexpr std::string_view kVerifying = "正在驗證寫入的資料...      ";
+inline constexpr std::string_view kVerifyNotZeroAt = "非零資料發生在偏移                       ";
+inline constexpr std::string_view kVerifyReadErrorAt = "讀取錯誤發生在偏移                       ";
+inline constexpr std::string_view kVerifyMoreProblems = "未通過驗證的區域共有: ";
+inline constexpr std::string_view kVerifyListedOnly = " 個，以上只列出前 100 個";
+inline constexpr std::string_view kVerifyCancelledAt = "驗證取消在偏移                       ";
+inline constexpr std::string_view kVerifyAbortedAt = "驗證終止在偏移                        ";
+inline constexpr std::string_view kVerifyPassed = "驗證通過，全部為零。已檢查位元組: ";
+inline constexpr std::string_view kVerifyFailed = "驗證失敗。已檢查位元組: ";
+inline constexpr std::string_view kVerifyUnfinished = "驗證未完成。已檢查位元組: ";
+inline constexpr std::string_view kVerifyNotZeroCount = "，非零區域: ";
+inline constexpr std::string_view kVerifyUnreadableCount = "，無法讀取的區域: ";
+inline constexpr std::string_view kConfirmVerify = "寫入完成後，將讀回所有寫入的資料並驗證其為零。";
+
 // The confirmation question and the format attempt's own lines.
 inline constexpr std::string_view kConfirmTitle = "警告     ";
 inline constexpr std::string_view kConfirmInstruction =

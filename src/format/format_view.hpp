@@ -1,6 +1,7 @@
 #pragma once
 // What the format engine and the format control drive: the main window's format tab, or the
 // CLI's terminal. The engine owns no widget.
+#include <cstdint>
 #include <string>
 
 namespace fw {
@@ -14,6 +15,10 @@ class FormatView {
   virtual void SetPositionText(const std::string& text) = 0;
   virtual void SetSpeedText(const std::string& text) = 0;
   virtual std::string SpeedText() const = 0;
+  // A pass over `totalBytes` begins (the write pass, then the verify pass): its times start now.
+  virtual void StartPass(int64_t totalBytes) { (void)totalBytes; }
+  // How far the current pass will be once the announced block is done, in bytes of the pass.
+  virtual void SetBytePosition(int64_t reached) { (void)reached; }
   // Lets pending window messages run once (a Stop click is handled here).
   virtual void PumpMessages() = 0;
   // The format button, the S.M.A.R.T. button and the quick-wipe box, all three together.

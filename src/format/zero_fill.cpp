@@ -75,15 +75,20 @@ bool MeansUnplugged(uint32_t code) {
   return code == win::ERROR_FILE_NOT_FOUND || code == win::ERROR_DEV_NOT_EXIST;
 }
 
+// ":   CODE - known text" after an error line's position.
+std::string ErrorCodeSuffix(uint32_t code) {
+  std::string suffix = std::string(text::kErrorCodeSeparator) + std::to_string(code);
+  if (const std::string_view known = ErrorCodeText(code); !known.empty()) {
+    suffix += text::kErrorTextSeparator;
+    suffix += known;
+  }
+  return suffix;
+}
+
 // Logs a failed block; true when the code means that the device has gone away.
 bool ReportFailedBlock(int64_t offset, uint32_t code) {
-  std::string line = std::string(text::kFormatErrorAt) + GroupThousands(offset) +
-                     std::string(text::kErrorCodeSeparator) + std::to_string(code);
-  if (const std::string_view known = ErrorCodeText(code); !known.empty()) {
-    line += text::kErrorTextSeparator;
-    line += known;
-  }
-  AddFormatLogLine(line);
+  AddFormatLogLine(std::string(text::kFormatErrorAt) + GroupThousands(offset) +
+                   ErrorCodeSuffix(code));
   if (!MeansUnplugged(code)) return false;
   AddFormatLogLine(text::kUnpluggedAborting);
   return true;
@@ -94,10 +99,170 @@ std::string OffsetAndLba(int64_t position, int64_t sectorSize) {
          GroupThousands(DivideRoundHalfEven(position, sectorSize));
 }
 
+// Percent, sector and byte position of the block about to be written or read: `reached` bytes
+// of the pass's `total` once it is done, ending at `diskPosition` on the disk.
+void ShowBlock(FormatView& view, int64_t reached, int64_t total, int64_t diskPosition,
+               int64_t sectorSize) {
+  const auto percent = static_cast<int>(
+      std::nearbyint(static_cast<double>(reached) / static_cast<double>(total) * 100.0));
+  view.SetProgress(percent);
+  view.SetPercentText(std::to_string(std::min(percent, 100)) + std::string(text::kPercentDone));
+  view.SetPositionText(std::string(text::kCurrentSector) +
+                       GroupThousands(DivideRoundHalfEven(diskPosition, sectorSize)));
+  view.SetBytePosition(reached);
+}
+
+// The average speed since `startTime` over `done` bytes, once time has passed.
+void ShowSpeed(FormatView& view, Clock& clock, int64_t startTime, int64_t done) {
+  const int64_t elapsed = clock.NowMs() - startTime;
+  if (elapsed > 0) view.SetSpeedText(SpeedText(done, elapsed));
+}
+
+// Word-wise OR: the check must keep up with any disk. `count` is a multiple of 8 and `bytes`
+// 8-aligned (whole sectors of the page-aligned buffer).
+bool AllZero(const uint8_t* bytes, int64_t count) {
+  const auto* words = reinterpret_cast<const uint64_t*>(bytes);
+  const int64_t n = count / 8;
+  uint64_t any = 0;
+  for (int64_t i = 0; i < n; ++i) any |= words[i];
+  for (int64_t i = n * 8; i < count; ++i) any |= bytes[i];
+  return any == 0;
+}
+
+// The verify pass: reads back every region the write pass wrote, into the write pass's own
+// buffer, and names each stretch that is not zero or cannot be read.
+class ZeroVerifier {
+ public:
+  ZeroVerifier(DeviceIo& io, Handle handle, int64_t sectorSize, uint8_t* buffer, FormatView& view,
+               Clock& clock)
+      : m_io(io), m_handle(handle), m_sectorSize(sectorSize), m_buffer(buffer), m_view(view),
+        m_clock(clock), m_unit(sectorSize >= 8 && sectorSize % 8 == 0 ? sectorSize : 512) {}
+
+  VerifyResult Run(const std::vector<WipeRegion>& regions) {
+    AddFormatLogLine(text::kVerifying);
+    int64_t total = 0;
+    for (const WipeRegion& region : regions) total += region.length;
+    m_view.StartPass(total);
+    const int64_t startTime = m_clock.NowMs();
+    int64_t done = 0;
+    bool aborted = false;
+    for (const WipeRegion& region : regions) {
+      for (int64_t at = region.offset; at < region.offset + region.length;) {
+        if (StopRequested) break;
+        const int64_t count = std::min(kZeroBufferBytes, region.offset + region.length - at);
+        ShowBlock(m_view, done + count, total, at + count, m_sectorSize);
+        m_view.PumpMessages();
+        if (StopRequested) break;
+        m_result.position = at;
+        if (!CheckBlock(at, count)) {
+          aborted = true;
+          break;
+        }
+        at += count;
+        done += count;
+        m_result.position = at;
+        ShowSpeed(m_view, m_clock, startTime, done);
+      }
+      if (aborted || StopRequested) break;
+    }
+
+    const int64_t problems = m_result.nonZeroRegions + m_result.unreadableRegions;
+    if (problems > kListedVerifyProblems) {
+      AddFormatLogLine(std::string(text::kVerifyMoreProblems) + GroupThousands(problems) +
+                       std::string(text::kVerifyListedOnly));
+    }
+    AddFormatLogLine(std::string(text::kAverageSpeed) + m_view.SpeedText());
+    const std::string checked = GroupThousands(m_result.bytesChecked);
+    std::string counts = std::string(text::kVerifyNotZeroCount) +
+                         GroupThousands(m_result.nonZeroRegions) +
+                         std::string(text::kVerifyUnreadableCount) +
+                         GroupThousands(m_result.unreadableRegions);
+    if (aborted || StopRequested) {
+      AddFormatLogLine(std::string(aborted ? text::kVerifyAbortedAt : text::kVerifyCancelledAt) +
+                       OffsetAndLba(m_result.position, m_sectorSize));
+      AddFormatLogLine(std::string(text::kVerifyUnfinished) + checked + counts);
+      m_result.outcome = aborted ? VerifyOutcome::Aborted : VerifyOutcome::Cancelled;
+      StopRequested = false;
+    } else if (problems > 0) {
+      AddFormatLogLine(std::string(text::kVerifyFailed) + checked + counts);
+      m_result.outcome = VerifyOutcome::Failed;
+    } else {
+      m_view.SetProgress(100);
+      AddFormatLogLine(std::string(text::kVerifyPassed) + checked);
+      m_result.outcome = VerifyOutcome::Passed;
+    }
+    return std::move(m_result);
+  }
+
+ private:
+  // Reads and checks one block; false when the device has gone away.
+  bool CheckBlock(int64_t at, int64_t count) {
+    const int64_t n = m_io.ReadAt(m_handle, at, m_buffer, count);
+    if (n != count) {
+      // A short read is the end of a disk that shrank: the rest could not be read.
+      const uint32_t code = n < 0 ? m_io.LastError() : win::ERROR_IO_DEVICE;
+      AddProblem(at, count, code);
+      m_dirtyEnd = -1;
+      return !MeansUnplugged(code);
+    }
+    m_result.bytesChecked += count;
+    if (AllZero(m_buffer, count)) return true;
+    // Rare: find the stretches of whole sectors that are not zero.
+    for (int64_t unit = 0; unit < count; unit += m_unit) {
+      const int64_t length = std::min(m_unit, count - unit);
+      if (AllZero(m_buffer + unit, length)) continue;
+      if (m_dirtyEnd != at + unit) {
+        AddProblem(at + unit, length, 0);
+      } else if (VerifyProblem* last = ListedEndingAt(m_dirtyEnd)) {
+        last->length += length;  // the same stretch goes on
+      }
+      m_dirtyEnd = at + unit + length;
+    }
+    return true;
+  }
+
+  // The listed stretch that is not zero and ends at `end`, if the list still takes it in.
+  VerifyProblem* ListedEndingAt(int64_t end) {
+    if (m_result.problems.empty()) return nullptr;
+    VerifyProblem& last = m_result.problems.back();
+    return last.code == 0 && last.offset + last.length == end ? &last : nullptr;
+  }
+
+  void AddProblem(int64_t offset, int64_t length, uint32_t code) {
+    ++(code == 0 ? m_result.nonZeroRegions : m_result.unreadableRegions);
+    if (static_cast<int64_t>(m_result.problems.size()) >= kListedVerifyProblems) return;
+    m_result.problems.push_back(VerifyProblem{offset, length, code});
+    if (code == 0) {
+      AddFormatLogLine(std::string(text::kVerifyNotZeroAt) + OffsetAndLba(offset, m_sectorSize));
+    } else {
+      AddFormatLogLine(std::string(text::kVerifyReadErrorAt) +
+                       OffsetAndLba(offset, m_sectorSize) + ErrorCodeSuffix(code));
+    }
+  }
+
+  DeviceIo& m_io;
+  Handle m_handle;
+  int64_t m_sectorSize;
+  uint8_t* m_buffer;
+  FormatView& m_view;
+  Clock& m_clock;
+  int64_t m_unit;           // the check's step in the rare slow path: one sector
+  int64_t m_dirtyEnd = -1;  // where the last stretch that is not zero ended
+  VerifyResult m_result;
+};
+
 }  // namespace
 
+std::vector<WipeRegion> WipeRegions(int64_t capacity, bool quickWipe) {
+  if (quickWipe && capacity >= kQuickWipeBytes + kQuickWipeTailBytes) {
+    return {WipeRegion{0, kQuickWipeBytes},
+            WipeRegion{capacity - kQuickWipeTailBytes, kQuickWipeTailBytes}};
+  }
+  return {WipeRegion{0, std::max<int64_t>(capacity, 0)}};
+}
+
 ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentifyDeviceData& device,
-                              bool quickWipe, FormatView& view, Clock& clock) {
+                              bool quickWipe, FormatView& view, Clock& clock, bool verify) {
   ZeroFillResult result;
   const ZeroBuffer buffer = AllocateZeroBuffer();
   if (!buffer) {
@@ -107,14 +272,12 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
   view.PumpMessages();
 
   const int64_t sectorSize = device.SectorSize;
-  const int64_t capacity = CapacityBytes(device);
-  int64_t total = capacity;
-  int64_t tailOffset = -1;  // where the quick wipe's last MiB starts; -1: no separate tail
-  if (quickWipe && capacity >= kQuickWipeBytes + kQuickWipeTailBytes) {
-    total = kQuickWipeBytes;
-    tailOffset = capacity - kQuickWipeTailBytes;
-  }
+  result.regions = WipeRegions(CapacityBytes(device), quickWipe);
+  // The first region carries the progress and the log; the others (the quick wipe's last MiB)
+  // are written silently after it.
+  const int64_t total = result.regions.front().length;
 
+  view.StartPass(total);
   const int64_t startTime = clock.NowMs();
   int64_t position = 0;
   int64_t blockSize = kFirstBlockBytes;
@@ -123,23 +286,23 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
   int64_t lastBlockOffset = 0;
   bool aborted = false;
 
-  const auto showSpeed = [&] {
-    int64_t elapsed = clock.NowMs() - startTime;
-    if (elapsed < 0) elapsed = 0;
-    if (elapsed > 0) view.SetSpeedText(SpeedText(position, elapsed));
-  };
-
   // One seek and one write; a block that fails is logged and skipped, or ends the run when the
   // device has gone. False when the run is aborted.
   const auto writeBlock = [&](int64_t offset, int64_t count) {
     lastBlockOffset = offset;
     if (io.SeekDevice(deviceHandle, offset) != offset) {
       AddFormatLogLine(std::string(text::kSeekError) + GroupThousands(offset));
+      result.failures.push_back(FailedBlock{offset, io.LastError()});
       ++result.failedBlocks;
       return true;
     }
-    if (io.Write(deviceHandle, buffer.get(), count) == count) return true;
-    if (ReportFailedBlock(offset, io.LastError())) return false;
+    if (io.Write(deviceHandle, buffer.get(), count) == count) {
+      result.bytesWritten += count;
+      return true;
+    }
+    const uint32_t code = io.LastError();
+    result.failures.push_back(FailedBlock{offset, code});
+    if (ReportFailedBlock(offset, code)) return false;
     ++result.failedBlocks;
     return true;
   };
@@ -159,14 +322,7 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
     }
     if (position + blockSize > total) blockSize = total - position;
 
-    const int64_t reached = position + blockSize;
-    const auto percent = static_cast<int>(
-        std::nearbyint(static_cast<double>(reached) / static_cast<double>(total) * 100.0));
-    view.SetProgress(percent);
-    view.SetPercentText(std::to_string(std::min(percent, 100)) + std::string(text::kPercentDone));
-    view.SetPositionText(std::string(text::kCurrentSector) +
-                         GroupThousands(DivideRoundHalfEven(reached, sectorSize)));
-
+    ShowBlock(view, position + blockSize, total, position + blockSize, sectorSize);
     view.PumpMessages();
 
     if (!writeBlock(position, blockSize)) {
@@ -174,14 +330,20 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
       break;
     }
     position += blockSize;
-    showSpeed();
+    ShowSpeed(view, clock, startTime, position);
   }
 
   // The quick wipe's tail, silently: progress and log speak of the first 10,240,000 bytes. A
   // run the user stopped writes nothing more.
-  if (!aborted && !StopRequested && tailOffset >= 0 && !writeBlock(tailOffset, kQuickWipeTailBytes)) {
-    aborted = true;
-    position = tailOffset;
+  for (size_t r = 1; r < result.regions.size() && !aborted && !StopRequested; ++r) {
+    const WipeRegion& region = result.regions[r];
+    for (int64_t at = region.offset; at < region.offset + region.length; at += kZeroBufferBytes) {
+      if (!writeBlock(at, std::min(kZeroBufferBytes, region.offset + region.length - at))) {
+        aborted = true;
+        position = at;
+        break;
+      }
+    }
   }
 
   // Only a flush makes the zeros durable: buffered writes leave the page cache and the device
@@ -190,6 +352,7 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
   if (!aborted) {
     if (!io.Flush(deviceHandle)) {
       const uint32_t code = io.LastError();
+      result.failures.push_back(FailedBlock{lastBlockOffset, code});
       if (ReportFailedBlock(lastBlockOffset, code)) {
         aborted = true;
         position = lastBlockOffset;
@@ -197,10 +360,11 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
         ++result.failedBlocks;
       }
     }
-    if (passCount > 0) showSpeed();
+    if (passCount > 0) ShowSpeed(view, clock, startTime, position);
   }
 
   AddFormatLogLine(std::string(text::kAverageSpeed) + view.SpeedText());
+  result.position = position;
   if (aborted) {
     AddFormatLogLine(std::string(text::kAbortedAt) + OffsetAndLba(position, sectorSize));
     result.outcome = ZeroFillOutcome::Aborted;
@@ -212,8 +376,12 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
     view.SetProgress(100);
     AddFormatLogLine(text::kFormatCompleted);
     result.outcome = ZeroFillOutcome::Completed;
+    if (verify) {
+      ZeroVerifier verifier(io, deviceHandle, sectorSize, static_cast<uint8_t*>(buffer.get()),
+                            view, clock);
+      result.verify = verifier.Run(result.regions);
+    }
   }
-  result.position = position;
   return result;
 }
 

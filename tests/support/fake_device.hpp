@@ -2,6 +2,7 @@
 // A scriptable DeviceIo for tests: it answers control codes from a table per path, fails opens
 // and writes on request, and records every request it receives, so a test can assert what was
 // sent, in which order, with which buffers.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -57,11 +58,18 @@ class FakeDevice : public DeviceIo {
   // Runs after every successful write (a test can set StopRequested here, say).
   std::function<void(const WriteRecord&)> afterWrite;
   uint32_t flushError = 0;
+  // Decides a read's fate (0: it succeeds) and, when it succeeds, what it reads: zeros unless
+  // readContent changes them (a test plants what a lost write left behind).
+  std::function<uint32_t(int64_t offset, int64_t count)> readError;
+  std::function<void(int64_t offset, uint8_t* bytes, int64_t count)> readContent;
+  // Runs before every read (a test can set StopRequested here).
+  std::function<void(int64_t offset)> beforeRead;
 
   std::vector<std::pair<std::string, OpenMode>> opens;
   std::vector<Handle> closes;
   std::vector<Request> requests;
   std::vector<WriteRecord> writes;
+  std::vector<WriteRecord> reads;  // count -1: the read failed
   std::vector<int> drivePathQueries;
   int flushes = 0;
   std::vector<size_t> flushedAfterWrites;  // writes.size() at every flush: where it came
@@ -160,6 +168,26 @@ class FakeDevice : public DeviceIo {
     m_lastError = 0;
     if (afterWrite) afterWrite(record);
     return count;
+  }
+
+  int64_t ReadAt(Handle handle, int64_t offset, void* buffer, int64_t count) override {
+    const auto file = m_open.find(handle);
+    if (file == m_open.end() || buffer == nullptr) return Fail(win::ERROR_INVALID_HANDLE);
+    if (beforeRead) beforeRead(offset);
+    if (readError) {
+      if (const uint32_t error = readError(offset, count); error != 0) {
+        reads.push_back(WriteRecord{handle, offset, -1});
+        return Fail(error);
+      }
+    }
+    const int64_t size = targets[file->second.path].size;
+    const int64_t n = std::max<int64_t>(0, std::min(count, size - offset));
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    std::memset(bytes, 0, static_cast<size_t>(n));
+    if (readContent) readContent(offset, bytes, n);
+    reads.push_back(WriteRecord{handle, offset, n});
+    m_lastError = 0;
+    return n;
   }
 
   bool Flush(Handle handle) override {

@@ -288,6 +288,12 @@ TEST(ImageDevice, BadMetadataLeavesTheDriveOutWithOneClearLine) {
       {R"({"write_errors": [{"offset": 5}]})", "key \"write_errors[0].code\": missing"},
       {R"({"write_errors": {"offset": 5}})", "key \"write_errors\": expected an array"},
       {R"({"unplug_at": "soon"})", "key \"unplug_at\""},
+      {R"({"lost_writes": [[0]]})", "key \"lost_writes[0]\": expected [offset, length]"},
+      {R"({"lost_writes": [[-1, 5]]})", "key \"lost_writes[0][0]\": an offset cannot be"},
+      {R"({"lost_writes": [[0, 512], [4096, 0]]})", "key \"lost_writes[1][1]\": a length must"},
+      {R"({"lost_writes": [[9223372036854775807, 2]]})", "key \"lost_writes[0][1]\": offset and"},
+      {R"({"lost_writes": [{"offset": 1}]})", "key \"lost_writes[0]\": expected an array"},
+      {R"({"lost_writes": [["a", 1]]})", "key \"lost_writes[0][0]\": expected a whole number"},
       {R"({"mounts": [{"partition": 1}]})", "key \"mounts[0].mount_point\": missing"},
       {R"({"mounts": [{"mount_point": "/m/x", "busy": 1}]})", "key \"mounts[0].busy\""},
       {R"({"mounts": [{"mount_point": "/m/good"}]})", "key \"mounts[0].mount_point\": already"},
@@ -385,6 +391,29 @@ TEST_F(ImageWrites, UnpluggedAtAnOffsetAndGoneFromThenOn) {
   EXPECT_EQ(Error(), win::ERROR_DEV_NOT_EXIST);
   EXPECT_FALSE((*m_io)->Flush(m_handle));
   EXPECT_EQ(Error(), win::ERROR_DEV_NOT_EXIST);
+}
+
+// A lost write reports success and keeps what was there; ReadAt shows the disk as it is.
+TEST(ImageDevice, LostWritesSucceedWithoutStoringAndReadsShowIt) {
+  TempFolder folder;
+  folder.Write("d.img", std::string(65536, 'o'));
+  folder.Write("d.json", R"({"lost_writes": [[4096, 512], [8000, 100]]})");
+  Backend io(folder);
+  ASSERT_EQ(io.errors, "");
+  const Handle h = io->Open(folder / "d.img", OpenMode::Working);
+  ASSERT_NE(h, kInvalidHandle);
+  const std::string zeros(16384, '\0');
+  ASSERT_EQ(io->SeekDevice(h, 0), 0);
+  EXPECT_EQ(io->Write(h, zeros.data(), 16384), 16384);
+  std::string back(16384 + 10, 'x');
+  EXPECT_EQ(io->ReadAt(h, 0, back.data(), 16384), 16384);
+  std::string expected = zeros;
+  expected.replace(4096, 512, std::string(512, 'o'));
+  expected.replace(8000, 100, std::string(100, 'o'));
+  EXPECT_EQ(back.substr(0, 16384), expected);
+  EXPECT_EQ(io->ReadAt(h, 65536 - 10, back.data(), 100), 10) << "the end of the disk";
+  EXPECT_EQ(back.substr(0, 10), std::string(10, 'o'));
+  io->Close(h);
 }
 
 // Zeros become holes: a full format of a 2 GiB demo disk takes next to nothing on the machine's

@@ -30,7 +30,7 @@ class Progress : public ::testing::Test {
     device.SectorSize = 512;
     io.At(kDisk);
     int pumps = 0;
-    TerminalView view(style, kSectors * 512, 512, clock, out, [&] {
+    TerminalView view(style, clock, out, [&] {
       clock.now += kStepMs;
       return ++pumps == stopAt;
     });

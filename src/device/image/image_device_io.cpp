@@ -127,7 +127,12 @@ class ImageDeviceIo final : public DeviceIo {
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     int64_t written = 0;
     while (written < wanted) {
-      const int64_t chunk = std::min(wanted - written, kZeroChunk);
+      const Stretch stretch = NextStretch(drive, begin + written, begin + wanted);
+      if (stretch.lost) {
+        written += stretch.length;  // reported as written, never stored
+        continue;
+      }
+      const int64_t chunk = std::min(stretch.length, kZeroChunk);
       const ssize_t n = StoreChunk(*open, bytes + written, chunk, begin + written);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
@@ -148,6 +153,28 @@ class ImageDeviceIo final : public DeviceIo {
     }
     Succeed();
     return written;
+  }
+
+  int64_t ReadAt(Handle handle, int64_t offset, void* buffer, int64_t count) override {
+    OpenHandle* open = DriveHandle(handle);
+    if (open == nullptr || buffer == nullptr) return FailCount(win::ERROR_INVALID_HANDLE);
+    if (offset < 0 || count < 0) return FailCount(win::ERROR_INVALID_PARAMETER);
+    if (m_state[open->drive].unplugged) return FailCount(win::ERROR_DEV_NOT_EXIST);
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::pread(open->fd, bytes + done, static_cast<size_t>(count - done),
+                                offset + done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0) break;  // the end of the disk
+      if (n < 0) {
+        FailErrno(errno, ErrnoSite::Other);
+        return -1;
+      }
+      done += n;
+    }
+    Succeed();
+    return done;
   }
 
   bool Flush(Handle handle) override {
@@ -305,6 +332,23 @@ class ImageDeviceIo final : public DeviceIo {
     const auto it = m_handles.find(handle);
     if (it == m_handles.end() || it->second.volume || it->second.fd < 0) return nullptr;
     return &it->second;
+  }
+
+  struct Stretch {
+    int64_t length = 0;
+    bool lost = false;
+  };
+
+  // The stretch from `at` (before `end`) that is all lost or all stored: lost writes are
+  // reported as done and leave the old bytes in place.
+  static Stretch NextStretch(const ImageDrive& drive, int64_t at, int64_t end) {
+    int64_t limit = end;
+    for (const image::ImageLostWrite& lost : drive.lostWrites) {
+      const int64_t lostEnd = lost.offset + lost.length;
+      if (lost.offset <= at && at < lostEnd) return Stretch{std::min(end, lostEnd) - at, true};
+      if (lost.offset > at) limit = std::min(limit, lost.offset);
+    }
+    return Stretch{limit - at, false};
   }
 
   // Zeros become a hole, so that wiping a demo disk leaves its image sparse instead of filling

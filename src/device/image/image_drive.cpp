@@ -188,6 +188,30 @@ bool ReadWriteErrors(MetadataReader& r, const json& array, std::vector<ImageWrit
   return true;
 }
 
+// [[offset, length], ...]: both whole numbers, the offset not negative, the length positive.
+bool ReadLostWrites(MetadataReader& r, const json& array, std::vector<ImageLostWrite>& out) {
+  if (!r.Array(array, "lost_writes")) return false;
+  for (size_t i = 0; i < array.size(); ++i) {
+    const std::string key = "lost_writes[" + std::to_string(i) + "]";
+    const json& entry = array[i];
+    if (!r.Array(entry, key)) return false;
+    if (entry.size() != 2) {
+      return r.Fail(key, "expected [offset, length], found " + std::to_string(entry.size()) +
+                             " elements");
+    }
+    ImageLostWrite lost;
+    if (!r.Integer(entry[0], key + "[0]", lost.offset)) return false;
+    if (lost.offset < 0) return r.Fail(key + "[0]", "an offset cannot be negative");
+    if (!r.Integer(entry[1], key + "[1]", lost.length)) return false;
+    if (lost.length <= 0) return r.Fail(key + "[1]", "a length must be positive");
+    if (lost.length > INT64_MAX - lost.offset) {
+      return r.Fail(key + "[1]", "offset and length pass the largest position");
+    }
+    out.push_back(lost);
+  }
+  return true;
+}
+
 bool ReadMounts(MetadataReader& r, const json& array, std::vector<ImageMount>& out) {
   if (!r.Array(array, "mounts")) return false;
   for (size_t i = 0; i < array.size(); ++i) {
@@ -223,7 +247,7 @@ bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
                         "max_transfer", "removable", "slave", "identify", "smart",
                         "nvme_identify_controller", "nvme_identify_namespace", "nvme_smart_log",
                         "fail",
-                        "write_errors", "unplug_at", "mounts"})) {
+                        "write_errors", "lost_writes", "unplug_at", "mounts"})) {
     return false;
   }
   const auto has = [&root](const char* key) { return root.contains(key); };
@@ -258,6 +282,9 @@ bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
   }
   if (has("fail") && !ReadFaults(r, root["fail"], drive.fail)) return false;
   if (has("write_errors") && !ReadWriteErrors(r, root["write_errors"], drive.writeErrors)) {
+    return false;
+  }
+  if (has("lost_writes") && !ReadLostWrites(r, root["lost_writes"], drive.lostWrites)) {
     return false;
   }
   if (has("unplug_at")) {

@@ -32,6 +32,13 @@ struct ImageWriteError {
   uint32_t code = 0;
 };
 
+// A stretch of the disk whose writes report success without storing anything: the fault that
+// only a read-back finds.
+struct ImageLostWrite {
+  int64_t offset = 0;
+  int64_t length = 0;
+};
+
 struct ImageMount {
   std::string mountPoint;
   uint32_t partition = 1;
@@ -58,6 +65,7 @@ struct ImageDrive {
   std::optional<nvme::HealthLog> nvmeHealth;
   ImageFaults fail;
   std::vector<ImageWriteError> writeErrors;
+  std::vector<ImageLostWrite> lostWrites;
   std::optional<int64_t> unplugAt;
   std::vector<ImageMount> mounts;
 };
