@@ -23,6 +23,7 @@ enum OptionCode : int {
   kQuick,
   kYes,
   kProgress,
+  kVerify,
 };
 
 constexpr option kHelpOption{"help", no_argument, nullptr, kHelp};
@@ -54,15 +55,17 @@ const std::vector<CommandSpec>& Commands() {
        RunList},
       {"details", "DISK", "Print the device-details report of DISK.", "", true, {}, RunDetails},
       {"smart", "DISK", "Print the S.M.A.R.T. report of DISK.", "", true, {}, RunSmart},
-      {"format", "[--quick] [--yes] [--progress] DISK",
+      {"format", "[--quick] [--verify] [--yes] [--progress] DISK",
        "Erase DISK by writing zeros over it, and print the format log.",
        "      --quick      write only the first 10,240,000 bytes\n"
+       "      --verify     read every written byte back and check that it is zero\n"
        "      --yes        erase without asking (without it, the question is asked on the\n"
        "                   terminal, and the command refuses when there is none)\n"
        "      --progress   when standard error is not a terminal, print a progress line there\n"
        "                   every second\n",
        true,
        {{"quick", no_argument, nullptr, kQuick},
+        {"verify", no_argument, nullptr, kVerify},
         {"yes", no_argument, nullptr, kYes},
         {"progress", no_argument, nullptr, kProgress}},
        RunFormat},
@@ -84,7 +87,8 @@ void PrintHelp() {
             << kDiskHelp
             << "Exit status: 0 done; 1 any other failure; 2 bad usage or no such disk; 3 the\n"
             << "volumes could not be locked; 4 cancelled; 5 aborted, the device is gone;\n"
-            << "6 completed with blocks that failed. See ferrowipe-cli(1).\n";
+            << "6 completed with blocks that failed; 7 the verify pass found data that is not\n"
+            << "zero or could not read it back. See ferrowipe-cli(1).\n";
 }
 
 void PrintHelp(const CommandSpec& command) {
@@ -190,6 +194,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       case kQuick: parsed.quick = true; break;
       case kYes: parsed.yes = true; break;
       case kProgress: parsed.progress = true; break;
+      case kVerify: parsed.verify = true; break;
       default: break;
     }
     return true;

@@ -15,6 +15,7 @@ inline constexpr int kExitLockFailed = 3;
 inline constexpr int kExitCancelled = 4;
 inline constexpr int kExitAborted = 5;
 inline constexpr int kExitFailedBlocks = 6;
+inline constexpr int kExitVerifyFailed = 7;  // the verify pass found data or read errors
 
 // What the command line asked for; each command reads the fields it accepts.
 struct Options {
@@ -23,6 +24,7 @@ struct Options {
   bool quick = false;     // format --quick
   bool yes = false;       // format --yes
   bool progress = false;  // format --progress
+  bool verify = false;    // format --verify
 };
 
 int RunList(DeviceIo& io, const Options& options);

@@ -67,10 +67,16 @@ bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen) {
   return Trim(answer) == "yes";
 }
 
+// Data found by the verify pass outranks every other ending of a completed write pass: the disk
+// is not erased, whatever else happened.
 int ExitStatus(const FormatAttemptResult& result) {
   if (!result.locked) return kExitLockFailed;
+  const VerifyResult& verify = result.run.verify;
   switch (result.run.outcome) {
     case ZeroFillOutcome::Completed:
+      if (verify.FoundProblems()) return kExitVerifyFailed;
+      if (verify.outcome == VerifyOutcome::Cancelled) return kExitCancelled;
+      if (verify.outcome == VerifyOutcome::Aborted) return kExitAborted;
       return result.run.failedBlocks == 0 ? kExitDone : kExitFailedBlocks;
     case ZeroFillOutcome::Cancelled: return kExitCancelled;
     case ZeroFillOutcome::Aborted: return kExitAborted;
@@ -111,7 +117,7 @@ int RunFormat(DeviceIo& io, const Options& options) {
   {
     const InterruptAsStop interrupt;
     result = RunFormatAttempt(io, chosen->handle, DeviceTable, chosen->row, chosen->caption,
-                              options.quick, view, clock);
+                              options.quick, view, clock, options.verify);
   }
   view.Finish();
   SetFormatLogSink(

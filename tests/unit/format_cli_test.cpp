@@ -109,13 +109,15 @@ struct ExitCase {
   std::string json;
   int status;
   std::string line;  // a line the log must hold
+  std::string options = "";
 };
 
 class FormatCliExit : public ::testing::TestWithParam<ExitCase> {};
 
 TEST_P(FormatCliExit, MatchesHowTheRunEnded) {
   SimulatedDisk disk(GetParam().json);
-  const test::CommandResult run = disk.Cli("format --yes " + disk.image());
+  const test::CommandResult run =
+      disk.Cli("format --yes " + GetParam().options + " " + disk.image());
   EXPECT_EQ(run.status, GetParam().status) << run.output;
   EXPECT_TRUE(Contains(Messages(run.output), GetParam().line)) << run.output;
 }
@@ -136,6 +138,20 @@ INSTANTIATE_TEST_SUITE_P(
                  3, "磁碟區正在使用中，無法卸載: /media/ferrowipe-test"},
         ExitCase{"IdleVolume",
                  R"({"mounts": [{"mount_point": "/media/ferrowipe-test", "partition": 1}]})", 0,
+                 "低階格式化完成。                     "},
+        ExitCase{"Verified", "", 0, "驗證通過，全部為零。已檢查位元組: 67,108,864", "--verify"},
+        ExitCase{"QuickVerifiedReadsBothRegions", "", 0,
+                 "驗證通過，全部為零。已檢查位元組: 11,288,576", "--quick --verify"},
+        // Writes that report success without storing: only the read-back finds them.
+        ExitCase{"LostWriteFound", R"({"lost_writes": [[5000000, 4096]]})", 7,
+                 "非零資料發生在偏移                       4,999,680    LBA 9765", "--verify"},
+        ExitCase{"LostWriteInTheQuickTail", R"({"lost_writes": [[67104768, 512]]})", 7,
+                 "驗證失敗。已檢查位元組: 11,288,576，非零區域: 1，無法讀取的區域: 0",
+                 "--verify --quick"},
+        ExitCase{"VerifyOutranksFailedBlocks",
+                 R"({"write_errors": [{"offset": 1048576, "code": 19}]})", 7,
+                 "非零資料發生在偏移                       1,048,576    LBA 2048", "--verify"},
+        ExitCase{"LostWriteUnnoticedWithoutVerify", R"({"lost_writes": [[0, 512]]})", 0,
                  "低階格式化完成。                     "}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -116,6 +116,22 @@ TEST_F(FormatOnLoop, AFullRunLeavesEveryByteZero) {
   EXPECT_TRUE(AllBytes(bytes, 0, bytes.size(), 0));
 }
 
+// The verify pass reads the loop device back through the same direct-I/O handle: the whole
+// disk, or both stretches of a quick wipe.
+TEST_F(FormatOnLoop, AVerifiedRunReadsBackWhatItWrote) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  for (const auto& [options, checked] :
+       {std::pair{"--verify", std::string("67,108,864")},
+        std::pair{"--quick --verify", std::string("11,288,576")}}) {
+    FillImage(loop, kPattern);
+    const CliRun run = Format(std::string("--yes ") + options + " " + loop.Path());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(run.Logged("正在驗證寫入的資料..."));
+    EXPECT_TRUE(run.Logged("驗證通過，全部為零。已檢查位元組: " + checked + "\n")) << run.out;
+  }
+}
+
 // The backup GPT at the end of the disk goes too: no tool finds a partition table afterwards,
 // and what lies between the two wiped stretches is untouched.
 TEST_F(FormatOnLoop, AQuickWipeOfAGptDiskLeavesNoPartitionTable) {
