@@ -24,6 +24,7 @@ enum OptionCode : int {
   kYes,
   kProgress,
   kVerify,
+  kReport,
 };
 
 constexpr option kHelpOption{"help", no_argument, nullptr, kHelp};
@@ -55,10 +56,12 @@ const std::vector<CommandSpec>& Commands() {
        RunList},
       {"details", "DISK", "Print the device-details report of DISK.", "", true, {}, RunDetails},
       {"smart", "DISK", "Print the S.M.A.R.T. report of DISK.", "", true, {}, RunSmart},
-      {"format", "[--quick] [--verify] [--yes] [--progress] DISK",
+      {"format", "[--quick] [--verify] [--report FILE] [--yes] [--progress] DISK",
        "Erase DISK by writing zeros over it, and print the format log.",
        "      --quick      write only the first 10,240,000 bytes\n"
        "      --verify     read every written byte back and check that it is zero\n"
+       "      --report FILE\n"
+       "                   when the attempt ends, write its erasure report (JSON) to FILE\n"
        "      --yes        erase without asking (without it, the question is asked on the\n"
        "                   terminal, and the command refuses when there is none)\n"
        "      --progress   when standard error is not a terminal, print a progress line there\n"
@@ -66,6 +69,7 @@ const std::vector<CommandSpec>& Commands() {
        true,
        {{"quick", no_argument, nullptr, kQuick},
         {"verify", no_argument, nullptr, kVerify},
+        {"report", required_argument, nullptr, kReport},
         {"yes", no_argument, nullptr, kYes},
         {"progress", no_argument, nullptr, kProgress}},
        RunFormat},
@@ -195,6 +199,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       case kYes: parsed.yes = true; break;
       case kProgress: parsed.progress = true; break;
       case kVerify: parsed.verify = true; break;
+      case kReport: parsed.report = optarg; break;
       default: break;
     }
     return true;

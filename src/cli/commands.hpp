@@ -25,6 +25,7 @@ struct Options {
   bool yes = false;       // format --yes
   bool progress = false;  // format --progress
   bool verify = false;    // format --verify
+  std::string report;     // format --report FILE
 };
 
 int RunList(DeviceIo& io, const Options& options);

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include "format/format_control.hpp"
 #include "format/zero_fill.hpp"
 #include "report/disk_summary.hpp"
+#include "report/erasure_report.hpp"
 #include "report/text_format.hpp"
 #include "select/device_table.hpp"
 
@@ -94,6 +96,18 @@ int RunFormat(DeviceIo& io, const Options& options) {
     return kExitUsage;
   }
 
+  // A report that could not be written afterwards would leave an erased disk without its
+  // record: a folder that is not there is bad usage, found before anything is touched.
+  if (!options.report.empty()) {
+    const std::filesystem::path folder =
+        std::filesystem::absolute(options.report).parent_path();
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+      std::cerr << "ferrowipe-cli: no folder " << folder.string() << " for the report\n";
+      return kExitUsage;
+    }
+  }
+
   int status = kExitDone;
   const std::optional<ChosenDisk> chosen = ChooseDisk(io, options.disk, &status);
   if (!chosen) return status;
@@ -123,7 +137,18 @@ int RunFormat(DeviceIo& io, const Options& options) {
   SetFormatLogSink(
       [](const std::string& line) { std::cout << TerminalSafe(line) << '\n' << std::flush; });
   io.Close(chosen->handle);
-  return ExitStatus(result);
+  status = ExitStatus(result);
+  if (!options.report.empty()) {
+    const TDeviceTable& row = DeviceTable[chosen->row];
+    const ErasureReport report =
+        MakeErasureReport(row, io.DescribeDisk(row.DevicePath), result, CurrentHostFacts());
+    if (const std::string problem = WriteReportFile(options.report, ErasureReportJson(report));
+        !problem.empty()) {
+      std::cerr << "ferrowipe-cli: " << problem << '\n';
+      if (status == kExitDone) status = kExitFailure;
+    }
+  }
+  return status;
 }
 
 }  // namespace fw::cli

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
 #include "loop_device.hpp"
 
 namespace fw {
@@ -218,6 +222,126 @@ TEST(FormatCli, BadUsageIsStatusTwo) {
   EXPECT_EQ(disk.Cli("format --yes").status, 2);
   EXPECT_EQ(disk.Cli("format --yes --fast " + disk.image()).status, 2);
   EXPECT_EQ(disk.Cli("format --yes 7").status, 2);
+}
+
+}  // namespace
+}  // namespace fw
+
+namespace fw {
+namespace {
+
+using nlohmann::json;
+
+// Every documented member, with its JSON type; nothing else.
+void ExpectDocumentedShape(const json& report) {
+  const std::vector<std::pair<std::string, json::value_t>> top{
+      {"report_version", json::value_t::number_unsigned}, {"program", json::value_t::object},
+      {"host", json::value_t::object},   {"disk", json::value_t::object},
+      {"method", json::value_t::object}, {"started", json::value_t::string},
+      {"ended", json::value_t::string},  {"outcome", json::value_t::string},
+      {"bytes_written", json::value_t::number_unsigned},
+      {"failed_blocks", json::value_t::array}, {"verify", json::value_t::object},
+      {"log", json::value_t::array}};
+  ASSERT_EQ(report.size(), top.size()) << report.dump(2);
+  for (const auto& [key, type] : top) {
+    ASSERT_TRUE(report.contains(key)) << key;
+    EXPECT_EQ(report[key].type(), type) << key;
+  }
+  for (const char* key : {"name", "version"}) EXPECT_TRUE(report["program"][key].is_string());
+  for (const char* key : {"name", "kernel"}) EXPECT_TRUE(report["host"][key].is_string());
+  const json& disk = report["disk"];
+  for (const char* key : {"path", "model", "serial", "firmware", "bus"}) {
+    EXPECT_TRUE(disk[key].is_string()) << key;
+  }
+  EXPECT_TRUE(disk["by_id"].is_array());
+  for (const char* key : {"sectors", "sector_size", "bytes"}) {
+    EXPECT_TRUE(disk[key].is_number_integer()) << key;
+  }
+  EXPECT_EQ(disk["bytes"], disk["sectors"].get<int64_t>() * disk["sector_size"].get<int64_t>());
+  EXPECT_TRUE(report["method"]["verify"].is_boolean());
+  for (const json& region : report["method"]["regions"]) {
+    EXPECT_TRUE(region["offset"].is_number_integer() && region["length"].is_number_integer());
+  }
+  const std::regex iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
+  EXPECT_TRUE(std::regex_match(report["started"].get<std::string>(), iso));
+  EXPECT_TRUE(std::regex_match(report["ended"].get<std::string>(), iso));
+  EXPECT_LE(report["started"].get<std::string>(), report["ended"].get<std::string>());
+  const json& verify = report["verify"];
+  EXPECT_TRUE(verify["result"].is_string());
+  for (const char* key : {"bytes_checked", "non_zero_regions", "unreadable_regions"}) {
+    EXPECT_TRUE(verify[key].is_number_integer()) << key;
+  }
+  EXPECT_TRUE(verify["first_problems"].is_array());
+}
+
+json ReadReport(const std::string& path) {
+  std::ifstream in(path);
+  return json::parse(in, nullptr, false);
+}
+
+TEST(FormatCliReport, AVerifiedQuickWipeIsRecordedWithItsRegionsAndLog) {
+  SimulatedDisk disk(R"({"product": "REPORT DISK", "serial": "SN42", "revision": "1.0"})");
+  const std::string path = disk.Dir() + "/report.json";
+  const test::CommandResult run =
+      disk.Cli("format --yes --quick --verify --report " + path + " " + disk.image());
+  ASSERT_EQ(run.status, 0) << run.output;
+  const json report = ReadReport(path);
+  ASSERT_FALSE(report.is_discarded());
+  ExpectDocumentedShape(report);
+  EXPECT_EQ(report["program"]["version"], "4.30");
+  EXPECT_EQ(report["disk"]["path"], disk.image());
+  EXPECT_EQ(report["disk"]["model"], "REPORT DISK");
+  EXPECT_EQ(report["disk"]["serial"], "SN42");
+  EXPECT_EQ(report["disk"]["bytes"], kDiskBytes);
+  EXPECT_EQ(report["method"]["name"], "quick");
+  EXPECT_EQ(report["method"]["regions"],
+            json::parse(R"([{"offset": 0, "length": 10240000},
+                            {"offset": 66060288, "length": 1048576}])"));
+  EXPECT_EQ(report["outcome"], "completed");
+  EXPECT_EQ(report["bytes_written"], 10'240'000 + (1 << 20));
+  EXPECT_EQ(report["verify"]["result"], "passed");
+  EXPECT_EQ(report["verify"]["bytes_checked"], 10'240'000 + (1 << 20));
+  // The log is the format log the run printed, line for line.
+  std::vector<std::string> printed;
+  std::istringstream out(run.output);
+  for (std::string line; std::getline(out, line);) printed.push_back(line);
+  EXPECT_EQ(report["log"].get<std::vector<std::string>>(), printed);
+  EXPECT_EQ(std::distance(fs::directory_iterator(disk.Dir()), fs::directory_iterator()), 3)
+      << "image, metadata, report: no temporary file is left";
+}
+
+TEST(FormatCliReport, FailuresAndLostWritesAreCounted) {
+  SimulatedDisk disk(R"({"write_errors": [{"offset": 0, "code": 19}],
+                         "lost_writes": [[40000000, 1024]]})");
+  const std::string path = disk.Dir() + "/r.json";
+  const test::CommandResult run =
+      disk.Cli("format --yes --verify --report " + path + " " + disk.image());
+  EXPECT_EQ(run.status, 7) << run.output;
+  const json report = ReadReport(path);
+  ExpectDocumentedShape(report);
+  EXPECT_EQ(report["method"]["name"], "full");
+  EXPECT_EQ(report["failed_blocks"], json::parse(R"([{"offset": 0, "code": 19}])"));
+  EXPECT_EQ(report["verify"]["result"], "failed");
+  EXPECT_EQ(report["verify"]["non_zero_regions"], 2);
+  EXPECT_EQ(report["verify"]["first_problems"][1],
+            json::parse(R"({"offset": 40000000, "length": 1024, "code": 0})"));
+}
+
+TEST(FormatCliReport, ALockFailureIsRecordedAndAMissingFolderIsRefusedFirst) {
+  SimulatedDisk busy(
+      R"({"mounts": [{"mount_point": "/media/ferrowipe-test", "partition": 1, "busy": true}]})");
+  const std::string path = busy.Dir() + "/r.json";
+  EXPECT_EQ(busy.Cli("format --yes --report " + path + " " + busy.image()).status, 3);
+  const json report = ReadReport(path);
+  ExpectDocumentedShape(report);
+  EXPECT_EQ(report["outcome"], "lock failed");
+  EXPECT_EQ(report["verify"]["result"], "not run");
+  EXPECT_EQ(report["bytes_written"], 0);
+
+  SimulatedDisk disk("");
+  EXPECT_EQ(disk.Cli("format --yes --report /nonexistent/r.json " + disk.image()).status, 2);
+  const std::vector<uint8_t> bytes = disk.Bytes();
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xAB; }));
 }
 
 }  // namespace

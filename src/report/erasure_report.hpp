@@ -1,0 +1,48 @@
+#pragma once
+// The record of one format attempt: which disk, which method, how it ended, what the verify
+// pass found, and the format log. Written as JSON by the CLI and the window, and shown as a
+// one-page certificate by the window; the facts come from here for both.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/host_facts.hpp"
+#include "device/disk_contents.hpp"
+#include "format/format_control.hpp"
+#include "select/device_table.hpp"
+
+namespace fw {
+
+struct ErasureReport {
+  HostFacts host;
+  TDeviceTable disk;
+  std::vector<std::string> byIdNames;
+  FormatAttemptResult attempt;
+};
+
+ErasureReport MakeErasureReport(const TDeviceTable& disk, const DiskContents& contents,
+                                const FormatAttemptResult& attempt, const HostFacts& host);
+
+// "completed", "cancelled", "aborted", "lock failed" (or "not started": no buffer).
+std::string ErasureOutcomeName(const FormatAttemptResult& attempt);
+// "not run", "passed", "failed", "cancelled", "aborted".
+std::string VerifyOutcomeName(VerifyOutcome outcome);
+
+// The JSON document (UTF-8, two-space indentation, a final newline). Invalid UTF-8 in disk
+// strings or log lines is replaced, never thrown on.
+std::string ErasureReportJson(const ErasureReport& report);
+
+// The same facts for people, label and value, in the program's Traditional Chinese.
+std::vector<std::pair<std::string, std::string>> ErasureReportFacts(const ErasureReport& report);
+// The certificate's title and its one-line verdict.
+std::string ErasureCertificateTitle();
+std::string ErasureVerdict(const ErasureReport& report);
+
+// ISO 8601 in UTC, whole seconds: "2026-12-08T17:03:24Z".
+std::string IsoUtc(std::chrono::system_clock::time_point time);
+
+// Writes `text` to `path` atomically (a file beside it, flushed, then renamed over it); empty
+// on success, else why not.
+std::string WriteReportFile(const std::string& path, const std::string& text);
+
+}  // namespace fw
