@@ -12,7 +12,7 @@ packages=(
   util-linux mount fdisk e2fsprogs dosfstools groff-base
   desktop-file-utils dpkg-dev file time
   libmount-dev libblkid-dev psmisc strace
-  lintian appstream librsvg2-bin
+  lintian appstream librsvg2-bin poppler-utils
 )
 
 missing=()

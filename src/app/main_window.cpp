@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -19,6 +20,7 @@
 
 #include "app/debug_window.hpp"
 #include "app/dialogs.hpp"
+#include "app/erasure_certificate.hpp"
 #include "app/link_label.hpp"
 #include "app/memo.hpp"
 #include "app/platform_info.hpp"
@@ -31,6 +33,7 @@
 #include "format/zero_fill.hpp"
 #include "report/device_details.hpp"
 #include "report/disk_summary.hpp"
+#include "report/erasure_report.hpp"
 #include "report/smart_report.hpp"
 #include "report/text_format.hpp"
 #include "select/choose_window.hpp"
@@ -46,6 +49,11 @@ constexpr std::string_view kTabFormat = "低階格式化";
 constexpr std::string_view kTabSmart = "自我監控分析與報告技術系統(S.M.A.R.T)";
 constexpr std::string_view kProgressGroup = "目前工作進度";
 constexpr std::string_view kQuickWipe = "執行快速抹除(僅移除分割區和 MBR)";
+constexpr std::string_view kVerify = "寫入後驗證";
+constexpr std::string_view kSaveReport = "儲存報告...";
+constexpr std::string_view kSaveReportTitle = "儲存清除報告";
+constexpr std::string_view kReportFilters = "PDF 證明 (*.pdf);;JSON 報告 (*.json)";
+constexpr std::string_view kSaveReportFailed = "無法儲存報告";
 constexpr std::string_view kStop = "停止";
 constexpr std::string_view kRunFormat = "格式化此裝置";
 constexpr std::string_view kGetSmart = "取得 SMART 資料(&G)";
@@ -118,6 +126,8 @@ TFmMain::TFmMain(QWidget* parent)
       m_speed(new QLabel),
       m_position(new QLabel),
       m_quickWipe(new QCheckBox(ToQ(kQuickWipe))),
+      m_verify(new QCheckBox(ToQ(kVerify))),
+      m_saveReport(new QPushButton(ToQ(kSaveReport))),
       m_stop(new QPushButton(ToQ(kStop))),
       m_runFormat(new QPushButton(ToQ(kRunFormat))),
       m_smart(MakeMemo("Log_Smart", true, nullptr)),
@@ -180,6 +190,7 @@ TFmMain::TFmMain(QWidget* parent)
   connect(m_runFormat, &QPushButton::clicked, this, &TFmMain::btRunBenchmarksClick);
   connect(m_stop, &QPushButton::clicked, this, &TFmMain::btStopClick);
   connect(m_getSmart, &QPushButton::clicked, this, &TFmMain::btGetSmartClick);
+  connect(m_saveReport, &QPushButton::clicked, this, &TFmMain::btSaveReportClick);
   connect(m_copyright, &LinkLabel::clicked, this, [] { OpenUrl(QUrl(ToQ(kMakerSite))); });
 
   SetFormatLogSink([memo = m_formatLog](const std::string& line) { AppendLine(memo, line); });
@@ -223,6 +234,9 @@ QWidget* TFmMain::MakeFormatTab() {
     label->setTextFormat(Qt::PlainText);
   }
   m_quickWipe->setObjectName("cbQuickWipe");
+  m_verify->setObjectName("cbVerify");
+  m_saveReport->setObjectName("btSaveReport");
+  m_saveReport->setEnabled(false);  // until an attempt has something to report
   m_stop->setObjectName("btStop");
   m_stop->setEnabled(false);
   m_runFormat->setObjectName("btRunBenchmarks");
@@ -233,7 +247,9 @@ QWidget* TFmMain::MakeFormatTab() {
   figures->addWidget(m_speed, 1);
   auto* controls = new QHBoxLayout;
   controls->addWidget(m_quickWipe);
+  controls->addWidget(m_verify);
   controls->addStretch(1);
+  controls->addWidget(m_saveReport);
   controls->addWidget(m_stop);
   controls->addWidget(m_runFormat);
 
@@ -393,6 +409,7 @@ void TFmMain::btRunBenchmarksClick() { StartLowLevelFormat(); }
 void TFmMain::StartLowLevelFormat() {
   if (m_busy) return;
   const bool quickWipe = m_quickWipe->isChecked();
+  const bool verify = m_verify->isChecked();
   m_busy = true;
   const TDeviceTable& chosen = DeviceTable[ChosenIndex];
   const std::string facts =
@@ -400,12 +417,18 @@ void TFmMain::StartLowLevelFormat() {
   const int answer = ShowTaskDialog(
       this, QString::fromStdString(FormatConfirmTitle()),
       QString::fromStdString(FormatConfirmInstruction()),
-      QString::fromStdString(FormatConfirmContent(m_chosenCaption)), kIconWarning,
+      QString::fromStdString(FormatConfirmContent(m_chosenCaption) +
+                             (verify ? "\r\n\r\n" + FormatConfirmVerifyNote() : std::string())),
+      kIconWarning,
       kButtonYes | kButtonCancel, IsVistaOrLater() ? DialogPath::Task : DialogPath::Classic,
       QString::fromStdString(facts));
   if (answer == kResultYes && !m_closeAfterRun) {
-    RunFormatAttempt(*m_io, m_deviceHandle, DeviceTable, ChosenIndex, m_chosenCaption, quickWipe,
-                     *this, m_clock);
+    const FormatAttemptResult attempt =
+        RunFormatAttempt(*m_io, m_deviceHandle, DeviceTable, ChosenIndex, m_chosenCaption,
+                         quickWipe, *this, m_clock, verify);
+    m_lastReport = std::make_unique<ErasureReport>(MakeErasureReport(
+        chosen, m_io->DescribeDisk(chosen.DevicePath), attempt, CurrentHostFacts()));
+    m_saveReport->setEnabled(m_runFormat->isEnabled());
   }
   m_busy = false;
   if (m_closeAfterRun) {
@@ -439,6 +462,33 @@ void TFmMain::SetFormatControlsEnabled(bool enabled) {
   m_runFormat->setEnabled(enabled);
   m_getSmart->setEnabled(enabled);
   m_quickWipe->setEnabled(enabled);
+  m_verify->setEnabled(enabled);
+  m_saveReport->setEnabled(enabled && m_lastReport != nullptr);
+}
+
+QString TFmMain::SaveReport(const QString& path) {
+  if (!m_lastReport) return ToQ(kSaveReportFailed);
+  const std::string content =
+      path.endsWith(".pdf", Qt::CaseInsensitive)
+          ? ErasureCertificatePdf(*m_lastReport).toStdString()
+          : ErasureReportJson(*m_lastReport);
+  return QString::fromStdString(WriteReportFile(path.toStdString(), content));
+}
+
+void TFmMain::btSaveReportClick() {
+  QString filter;
+  QString path = QFileDialog::getSaveFileName(this, ToQ(kSaveReportTitle),
+                                              "ferrowipe-erasure.pdf", ToQ(kReportFilters),
+                                              &filter);
+  if (path.isEmpty()) return;
+  // A name typed without its ending gets the one of the chosen kind.
+  const QString suffix = filter.contains("*.json") ? ".json" : ".pdf";
+  if (!path.endsWith(".pdf", Qt::CaseInsensitive) && !path.endsWith(".json", Qt::CaseInsensitive)) {
+    path += suffix;
+  }
+  if (const QString problem = SaveReport(path); !problem.isEmpty()) {
+    QMessageBox::warning(this, ToQ(kSaveReportFailed), problem);
+  }
 }
 
 void TFmMain::SetRunning(bool running) {

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
+#include <memory>
 #include <string>
 
 #include "core/clock.hpp"
@@ -21,6 +22,7 @@ class QTabWidget;
 
 namespace fw {
 
+struct ErasureReport;
 class LinkLabel;
 class StatusPanels;
 class TFmChoose;
@@ -71,6 +73,10 @@ class TFmMain : public QMainWindow, public FormatView {
   void SetFormatControlsEnabled(bool enabled) override;
   void SetRunning(bool running) override;
 
+  // The last attempt's erasure report, saved as a PDF certificate when `path` ends in .pdf,
+  // else as JSON; empty on success, else why not. Nothing to save before an attempt.
+  QString SaveReport(const QString& path);
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -83,6 +89,7 @@ class TFmMain : public QMainWindow, public FormatView {
   void btRunBenchmarksClick();
   void btStopClick();
   void btGetSmartClick();
+  void btSaveReportClick();
 
   DeviceIo* m_io = nullptr;
   TFmChoose* m_choose = nullptr;
@@ -108,6 +115,9 @@ class TFmMain : public QMainWindow, public FormatView {
   QLabel* m_speed;
   QLabel* m_position;
   QCheckBox* m_quickWipe;
+  QCheckBox* m_verify;
+  QPushButton* m_saveReport;
+  std::unique_ptr<ErasureReport> m_lastReport;  // of the last attempt the user confirmed
   QPushButton* m_stop;
   QPushButton* m_runFormat;
   QPlainTextEdit* m_smart;

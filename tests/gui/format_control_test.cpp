@@ -1,6 +1,12 @@
 // The format tab end to end over a scripted disk: the confirmation, the log of a run, Stop,
 // the controls' states during and after a run, and closing the window during a run.
 #include <QCheckBox>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -227,6 +233,72 @@ class FormatControlTest : public QObject {
                           "", "記得建立新的分割區。                        "}));
     QVERIFY(!StopRequested);
     QCOMPARE(ready.State(), (Controls{true, true, true, false, true}));
+  }
+
+  // The verify box is enabled and disabled with the quick-wipe box; asked for, the question
+  // says so below its own texts and the run reads every byte back.
+  void verifyBox() {
+    Ready ready;
+    auto* verify = ready.main.findChild<QCheckBox*>("cbVerify");
+    QVERIFY(verify && verify->isEnabled() && !verify->isChecked());
+    std::vector<std::pair<bool, bool>> during;  // (verify, quick wipe) enabled
+    ready.fake.afterWrite = [&](const FakeDevice::WriteRecord&) {
+      during.emplace_back(verify->isEnabled(), ready.QuickWipe()->isEnabled());
+    };
+    verify->setChecked(true);
+    const ModalScript::Box box = ready.Format(QMessageBox::Yes);
+    QCOMPARE(box.informative, QString("您確定要不可逆轉地銷毀在此裝置上的所有資料嗎?") +
+                                  QString(58, ' ') + "\r\n\r\n" + Caption() + "\r\n\r\n" +
+                                  "寫入完成後，將讀回所有寫入的資料並驗證其為零。");
+    QVERIFY(!during.empty());
+    for (const auto& state : during) QCOMPARE(state, std::make_pair(false, false));
+    QCOMPARE(verify->isEnabled(), ready.QuickWipe()->isEnabled());
+    QVERIFY(verify->isEnabled());
+    QVERIFY(!ready.fake.reads.empty());
+    QVERIFY2(ready.RunLog().contains("驗證通過，全部為零。已檢查位元組: 102,400,000"),
+             qPrintable(ready.RunLog().join('\n')));
+  }
+
+  // Nothing to save before an attempt; after one, the report as JSON or as a one-page PDF.
+  void saveReportButton() {
+    Ready ready;
+    QPushButton* save = ready.Button("btSaveReport");
+    QVERIFY(save && !save->isEnabled());
+    ready.Format(QMessageBox::Cancel);
+    QVERIFY(!save->isEnabled());
+    std::vector<bool> during;
+    ready.fake.afterWrite = [&](const FakeDevice::WriteRecord&) {
+      during.push_back(save->isEnabled());
+    };
+    ready.Format(QMessageBox::Yes);
+    QVERIFY(save->isEnabled());
+    QVERIFY(!during.empty() && std::none_of(during.begin(), during.end(), [](bool b) { return b; }));
+
+    QTemporaryDir dir;
+    const QString json = dir.filePath("report.json");
+    QCOMPARE(ready.main.SaveReport(json), QString());
+    QFile jsonFile(json);
+    QVERIFY(jsonFile.open(QIODevice::ReadOnly));
+    const QJsonObject report = QJsonDocument::fromJson(jsonFile.readAll()).object();
+    QCOMPARE(report["outcome"].toString(), QString("completed"));
+    QCOMPARE(report["disk"].toObject()["path"].toString(), QString("/dev/sda"));
+    QCOMPARE(report["verify"].toObject()["result"].toString(), QString("not run"));
+
+    const QString pdf = dir.filePath("certificate.pdf");
+    QCOMPARE(ready.main.SaveReport(pdf), QString());
+    QFile pdfFile(pdf);
+    QVERIFY(pdfFile.open(QIODevice::ReadOnly));
+    const QByteArray bytes = pdfFile.readAll();
+    QVERIFY(bytes.startsWith("%PDF-"));
+    QCOMPARE(QString::fromLatin1(bytes).count(QRegularExpression(R"(/Type\s*/Page(?![s\w]))")), 1);
+    QVERIFY2(bytes.contains("UMing"), "the CJK font is embedded");
+    if (!QStandardPaths::findExecutable("pdfinfo").isEmpty()) {
+      QProcess info;
+      info.start("pdfinfo", {pdf});
+      QVERIFY(info.waitForFinished());
+      QVERIFY(QRegularExpression(R"(\nPages:\s+1\n)").match(info.readAllStandardOutput()).hasMatch());
+    }
+    QVERIFY(!ready.main.SaveReport(dir.filePath("no/such/folder.json")).isEmpty());
   }
 
   // Two runs: the second header stands below the first run's lines in the same memo.
