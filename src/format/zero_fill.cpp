@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <system_error>
 
 #include "core/logs.hpp"
 #include "core/user_locale.hpp"
@@ -24,6 +26,8 @@ constexpr int64_t kPassesPerCheck = 10;
 constexpr int64_t kFastEnoughMs = 1'000;
 // O_DIRECT wants the source aligned to the device's DMA alignment; a page covers every device.
 constexpr size_t kBufferAlignment = 4096;
+// The verify pass reads into the two halves of the write buffer in turn.
+constexpr int64_t kVerifyBlockBytes = kZeroBufferBytes / 2;
 
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -146,24 +150,29 @@ class ZeroVerifier {
     const int64_t startTime = m_clock.NowMs();
     int64_t done = 0;
     bool aborted = false;
-    for (const WipeRegion& region : regions) {
-      for (int64_t at = region.offset; at < region.offset + region.length;) {
-        if (StopRequested) break;
-        const int64_t count = std::min(kZeroBufferBytes, region.offset + region.length - at);
-        ShowBlock(m_view, done + count, total, at + count, m_sectorSize);
-        m_view.PumpMessages();
-        if (StopRequested) break;
-        m_result.position = at;
-        if (!CheckBlock(at, count)) {
-          aborted = true;
-          break;
-        }
-        at += count;
-        done += count;
-        m_result.position = at;
-        ShowSpeed(m_view, m_clock, startTime, done);
+    // While one half of the buffer is checked, the next block is read into the other: the
+    // device never waits for the check.
+    Block block = FirstBlock(regions);
+    std::future<ReadResult> pending;
+    if (block.count > 0) pending = StartRead(block, 0);
+    for (int half = 0; block.count > 0; half ^= 1) {
+      ShowBlock(m_view, done + block.count, total, block.offset + block.count, m_sectorSize);
+      m_view.PumpMessages();
+      m_result.position = block.offset;
+      const ReadResult read = pending.get();
+      const bool gone = read.bytes != block.count && MeansUnplugged(read.error);
+      const Block next = NextBlock(regions, block);
+      if (!gone && !StopRequested && next.count > 0) pending = StartRead(next, half ^ 1);
+      CheckBlock(block, read, m_buffer + half * kVerifyBlockBytes);
+      if (gone) {
+        aborted = true;
+        break;
       }
-      if (aborted || StopRequested) break;
+      done += block.count;
+      m_result.position = block.offset + block.count;
+      ShowSpeed(m_view, m_clock, startTime, done);
+      if (StopRequested) break;
+      block = next;
     }
 
     const int64_t problems = m_result.nonZeroRegions + m_result.unreadableRegions;
@@ -195,22 +204,68 @@ class ZeroVerifier {
   }
 
  private:
-  // Reads and checks one block; false when the device has gone away.
-  bool CheckBlock(int64_t at, int64_t count) {
-    const int64_t n = m_io.ReadAt(m_handle, at, m_buffer, count);
-    if (n != count) {
-      // A short read is the end of a disk that shrank: the rest could not be read.
-      const uint32_t code = n < 0 ? m_io.LastError() : win::ERROR_IO_DEVICE;
-      AddProblem(at, count, code);
+  struct Block {
+    size_t region = 0;
+    int64_t offset = 0;
+    int64_t count = 0;  // 0: past the last region
+  };
+  struct ReadResult {
+    int64_t bytes = -1;
+    uint32_t error = 0;
+  };
+
+  Block BlockAt(const std::vector<WipeRegion>& regions, size_t region, int64_t offset) const {
+    for (; region < regions.size(); ++region, offset = -1) {
+      const WipeRegion& r = regions[region];
+      if (offset < 0) offset = r.offset;
+      if (offset < r.offset + r.length) {
+        return Block{region, offset, std::min(kVerifyBlockBytes, r.offset + r.length - offset)};
+      }
+    }
+    return Block{};
+  }
+  Block FirstBlock(const std::vector<WipeRegion>& regions) const {
+    return BlockAt(regions, 0, -1);
+  }
+  Block NextBlock(const std::vector<WipeRegion>& regions, const Block& block) const {
+    return BlockAt(regions, block.region, block.offset + block.count);
+  }
+
+  // The read runs on a helper thread while the caller checks the previous block; it is the
+  // only call on the backend in flight then. Without a thread to spare it runs in get().
+  std::future<ReadResult> StartRead(const Block& block, int half) {
+    uint8_t* target = m_buffer + half * kVerifyBlockBytes;
+    auto read = [this, block, target] {
+      ReadResult result;
+      result.bytes = m_io.ReadAt(m_handle, block.offset, target, block.count);
+      if (result.bytes != block.count) {
+        // A short read is the end of a disk that shrank: the rest could not be read.
+        result.error = result.bytes < 0 ? m_io.LastError() : win::ERROR_IO_DEVICE;
+      }
+      return result;
+    };
+    try {
+      return std::async(std::launch::async, read);
+    } catch (const std::system_error&) {
+      return std::async(std::launch::deferred, read);
+    }
+  }
+
+  // Checks one block that was read into `bytes`, or names it as unreadable.
+  void CheckBlock(const Block& block, const ReadResult& read, const uint8_t* bytes) {
+    const int64_t at = block.offset;
+    const int64_t count = block.count;
+    if (read.bytes != count) {
+      AddProblem(at, count, read.error);
       m_dirtyEnd = -1;
-      return !MeansUnplugged(code);
+      return;
     }
     m_result.bytesChecked += count;
-    if (AllZero(m_buffer, count)) return true;
+    if (AllZero(bytes, count)) return;
     // Rare: find the stretches of whole sectors that are not zero.
     for (int64_t unit = 0; unit < count; unit += m_unit) {
       const int64_t length = std::min(m_unit, count - unit);
-      if (AllZero(m_buffer + unit, length)) continue;
+      if (AllZero(bytes + unit, length)) continue;
       if (m_dirtyEnd != at + unit) {
         AddProblem(at + unit, length, 0);
       } else if (VerifyProblem* last = ListedEndingAt(m_dirtyEnd)) {
@@ -218,7 +273,6 @@ class ZeroVerifier {
       }
       m_dirtyEnd = at + unit + length;
     }
-    return true;
   }
 
   // The listed stretch that is not zero and ends at `end`, if the list still takes it in.
