@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <future>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "core/logs.hpp"
 #include "core/user_locale.hpp"
@@ -133,6 +135,138 @@ bool AllZero(const uint8_t* bytes, int64_t count) {
   return any == 0;
 }
 
+struct Block {
+  size_t region = 0;
+  int64_t offset = 0;
+  int64_t count = 0;  // 0: past the last region
+};
+
+struct ReadResult {
+  int64_t bytes = -1;
+  uint32_t error = 0;
+};
+
+// Reads the regions in disk order, block by block, on a helper thread into the two halves of
+// the buffer in turn: while the caller checks one half, the next block is being read into the
+// other, and the one after it is asked for as soon as that half is handed back, so the device
+// never waits for the check. The helper is the only caller of the backend while it runs; it
+// stops after a read that finds the device gone. Without a thread to spare, Next() reads.
+class ReadAhead {
+ public:
+  struct Filled {
+    Block block;  // count 0: no more blocks
+    ReadResult read;
+    const uint8_t* bytes = nullptr;  // valid until the next call of Next()
+  };
+
+  ReadAhead(DeviceIo& io, Handle handle, const std::vector<WipeRegion>& regions, uint8_t* buffer)
+      : m_io(io), m_handle(handle), m_regions(regions), m_buffer(buffer) {
+    try {
+      m_worker = std::thread([this] { Work(); });
+    } catch (const std::system_error&) {
+      m_inline = FirstBlock();
+    }
+  }
+  ~ReadAhead() {
+    {
+      const std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    m_changed.notify_all();
+    if (m_worker.joinable()) m_worker.join();
+  }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  Filled Next() {
+    const int slot = static_cast<int>(m_taken % 2);
+    if (!m_worker.joinable()) {
+      const Block block = m_inline;
+      if (block.count == 0) return Filled{};
+      m_inline = NextBlock(block);
+      ++m_taken;
+      return Filled{block, Read(block, slot), Half(slot)};
+    }
+    std::unique_lock lock(m_mutex);
+    if (m_taken > 0) m_slots[1 - slot].filled = false;  // the caller is done with it
+    m_changed.notify_all();
+    m_changed.wait(lock, [&] { return m_slots[slot].filled || m_finished; });
+    if (!m_slots[slot].filled) return Filled{};
+    ++m_taken;
+    return Filled{m_slots[slot].block, m_slots[slot].read, Half(slot)};
+  }
+
+ private:
+  struct Slot {
+    Block block;
+    ReadResult read;
+    bool filled = false;
+  };
+
+  Block BlockAt(size_t region, int64_t offset) const {
+    for (; region < m_regions.size(); ++region, offset = -1) {
+      const WipeRegion& r = m_regions[region];
+      if (offset < 0) offset = r.offset;
+      if (offset < r.offset + r.length) {
+        return Block{region, offset, std::min(kVerifyBlockBytes, r.offset + r.length - offset)};
+      }
+    }
+    return Block{};
+  }
+  Block FirstBlock() const { return BlockAt(0, -1); }
+  Block NextBlock(const Block& block) const {
+    return BlockAt(block.region, block.offset + block.count);
+  }
+  uint8_t* Half(int slot) const { return m_buffer + slot * kVerifyBlockBytes; }
+
+  ReadResult Read(const Block& block, int slot) {
+    ReadResult result;
+    result.bytes = m_io.ReadAt(m_handle, block.offset, Half(slot), block.count);
+    if (result.bytes != block.count) {
+      // A short read is the end of a disk that shrank: the rest could not be read.
+      result.error = result.bytes < 0 ? m_io.LastError() : win::ERROR_IO_DEVICE;
+    }
+    return result;
+  }
+
+  void Work() {
+    int64_t index = 0;
+    for (Block block = FirstBlock(); block.count > 0; block = NextBlock(block), ++index) {
+      const int slot = static_cast<int>(index % 2);
+      {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_stop || !m_slots[slot].filled; });
+        if (m_stop) break;
+      }
+      const ReadResult read = Read(block, slot);
+      {
+        const std::lock_guard lock(m_mutex);
+        m_slots[slot] = Slot{block, read, true};
+      }
+      m_changed.notify_all();
+      if (read.bytes != block.count && MeansUnplugged(read.error)) break;
+    }
+    {
+      const std::lock_guard lock(m_mutex);
+      m_finished = true;
+    }
+    m_changed.notify_all();
+  }
+
+  DeviceIo& m_io;
+  Handle m_handle;
+  const std::vector<WipeRegion>& m_regions;
+  uint8_t* m_buffer;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  Slot m_slots[2];
+  bool m_stop = false;
+  bool m_finished = false;
+  int64_t m_taken = 0;  // blocks handed to the caller
+  Block m_inline;       // without a helper: the block the next call reads
+  std::thread m_worker;
+};
+
 // The verify pass: reads back every region the write pass wrote, into the write pass's own
 // buffer, and names each stretch that is not zero or cannot be read.
 class ZeroVerifier {
@@ -150,21 +284,16 @@ class ZeroVerifier {
     const int64_t startTime = m_clock.NowMs();
     int64_t done = 0;
     bool aborted = false;
-    // While one half of the buffer is checked, the next block is read into the other: the
-    // device never waits for the check.
-    Block block = FirstBlock(regions);
-    std::future<ReadResult> pending;
-    if (block.count > 0) pending = StartRead(block, 0);
-    for (int half = 0; block.count > 0; half ^= 1) {
+    ReadAhead reader(m_io, m_handle, regions, m_buffer);
+    for (;;) {
+      const ReadAhead::Filled filled = reader.Next();
+      const Block& block = filled.block;
+      if (block.count == 0) break;
       ShowBlock(m_view, done + block.count, total, block.offset + block.count, m_sectorSize);
       m_view.PumpMessages();
       m_result.position = block.offset;
-      const ReadResult read = pending.get();
-      const bool gone = read.bytes != block.count && MeansUnplugged(read.error);
-      const Block next = NextBlock(regions, block);
-      if (!gone && !StopRequested && next.count > 0) pending = StartRead(next, half ^ 1);
-      CheckBlock(block, read, m_buffer + half * kVerifyBlockBytes);
-      if (gone) {
+      CheckBlock(block, filled.read, filled.bytes);
+      if (filled.read.bytes != block.count && MeansUnplugged(filled.read.error)) {
         aborted = true;
         break;
       }
@@ -172,7 +301,6 @@ class ZeroVerifier {
       m_result.position = block.offset + block.count;
       ShowSpeed(m_view, m_clock, startTime, done);
       if (StopRequested) break;
-      block = next;
     }
 
     const int64_t problems = m_result.nonZeroRegions + m_result.unreadableRegions;
@@ -204,53 +332,6 @@ class ZeroVerifier {
   }
 
  private:
-  struct Block {
-    size_t region = 0;
-    int64_t offset = 0;
-    int64_t count = 0;  // 0: past the last region
-  };
-  struct ReadResult {
-    int64_t bytes = -1;
-    uint32_t error = 0;
-  };
-
-  Block BlockAt(const std::vector<WipeRegion>& regions, size_t region, int64_t offset) const {
-    for (; region < regions.size(); ++region, offset = -1) {
-      const WipeRegion& r = regions[region];
-      if (offset < 0) offset = r.offset;
-      if (offset < r.offset + r.length) {
-        return Block{region, offset, std::min(kVerifyBlockBytes, r.offset + r.length - offset)};
-      }
-    }
-    return Block{};
-  }
-  Block FirstBlock(const std::vector<WipeRegion>& regions) const {
-    return BlockAt(regions, 0, -1);
-  }
-  Block NextBlock(const std::vector<WipeRegion>& regions, const Block& block) const {
-    return BlockAt(regions, block.region, block.offset + block.count);
-  }
-
-  // The read runs on a helper thread while the caller checks the previous block; it is the
-  // only call on the backend in flight then. Without a thread to spare it runs in get().
-  std::future<ReadResult> StartRead(const Block& block, int half) {
-    uint8_t* target = m_buffer + half * kVerifyBlockBytes;
-    auto read = [this, block, target] {
-      ReadResult result;
-      result.bytes = m_io.ReadAt(m_handle, block.offset, target, block.count);
-      if (result.bytes != block.count) {
-        // A short read is the end of a disk that shrank: the rest could not be read.
-        result.error = result.bytes < 0 ? m_io.LastError() : win::ERROR_IO_DEVICE;
-      }
-      return result;
-    };
-    try {
-      return std::async(std::launch::async, read);
-    } catch (const std::system_error&) {
-      return std::async(std::launch::deferred, read);
-    }
-  }
-
   // Checks one block that was read into `bytes`, or names it as unreadable.
   void CheckBlock(const Block& block, const ReadResult& read, const uint8_t* bytes) {
     const int64_t at = block.offset;

@@ -174,8 +174,8 @@ TEST_F(VerifyPass, AfterAHundredNamedRegionsOneLineCountsThemAll) {
             1u);
 }
 
-// Stop is clicked in the second pump of the verify pass: the block in hand is read and checked,
-// nothing after it.
+// Stop is clicked in the second pump of the verify pass: the block in hand is checked, nothing
+// after it.
 TEST_F(VerifyPass, StopDuringTheVerifyEndsItCancelledAndClearsTheFlag) {
   int verifyPumps = 0;
   view.onPump = [&](int) {
@@ -189,7 +189,7 @@ TEST_F(VerifyPass, StopDuringTheVerifyEndsItCancelledAndClearsTheFlag) {
   EXPECT_EQ(result.verify.outcome, VerifyOutcome::Cancelled);
   EXPECT_EQ(result.verify.bytesChecked, 32 * MiB);
   EXPECT_EQ(result.verify.position, 32 * MiB);
-  EXPECT_EQ(io.reads.size(), 2u);
+  EXPECT_LE(io.reads.size(), 3u) << "at most one block is read ahead";
   EXPECT_FALSE(StopRequested);
   EXPECT_EQ(CountLines(std::string(format_text::kVerifyCancelledAt) + "33,554,432"), 1u);
   EXPECT_EQ(CountLines(format_text::kVerifyUnfinished), 1u);
