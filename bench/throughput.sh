@@ -15,23 +15,10 @@ size=$((4 << 30))
 block=$((32 << 20))
 rounds=${ROUNDS:-3}
 
-[ "$(id -u)" -eq 0 ] || { echo "throughput: needs root (loop devices)" >&2; exit 1; }
+bench=throughput
 [ -x "$cli" ] && [ -x "$bare" ] || { echo "throughput: build ferrowipe-cli and bare_writer in $build" >&2; exit 1; }
-command -v /usr/bin/time >/dev/null || { echo "throughput: /usr/bin/time (package time) is missing" >&2; exit 1; }
+source "$(dirname "$0")/bench_loop.sh"
 
-image=""
-loop=""
-work=$(mktemp -d /tmp/ferrowipe-bench-XXXXXX)
-cleanup() {
-  if [ -n "$loop" ]; then losetup -d "$loop" || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-image=$work/disk.img
-fallocate -l "$size" "$image"
-loop=$(losetup --find --show --direct-io=on "$image")
-echo "device: $loop ($((size >> 20)) MiB, direct I/O, image $image)"
 # One untimed pass so that no timed writer pays for the file system allocating the image.
 dd if=/dev/zero of="$loop" bs=32M count=$((size / block)) oflag=direct status=none
 
@@ -42,8 +29,6 @@ run_format() {
 }
 run_dd() { dd if=/dev/zero of="$loop" bs=32M count=$((size / block)) oflag=direct status=none; }
 run_bare() { "$bare" "$loop"; }
-
-calc() { awk "BEGIN { print $* }"; }
 
 declare -A seconds=([format]=0 [dd]=0 [bare]=0)
 timed() {

@@ -15,23 +15,9 @@ bare=$build/bare_reader
 size=$((4 << 30))
 rounds=${ROUNDS:-3}
 
-[ "$(id -u)" -eq 0 ] || { echo "verify_throughput: needs root (loop devices)" >&2; exit 1; }
+bench=verify_throughput
 [ -x "$cli" ] && [ -x "$bare" ] || { echo "verify_throughput: build ferrowipe-cli and bare_reader in $build" >&2; exit 1; }
-command -v /usr/bin/time >/dev/null || { echo "verify_throughput: /usr/bin/time (package time) is missing" >&2; exit 1; }
-
-loop=""
-work=$(mktemp -d /tmp/ferrowipe-bench-XXXXXX)
-cleanup() {
-  if [ -n "$loop" ]; then losetup -d "$loop" || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fallocate -l "$size" "$work/disk.img"
-loop=$(losetup --find --show --direct-io=on "$work/disk.img")
-echo "device: $loop ($((size >> 20)) MiB, direct I/O, image $work/disk.img)"
-
-calc() { awk "BEGIN { print $* }"; }
+source "$(dirname "$0")/bench_loop.sh"
 
 # The engine's second average-speed line is the verify pass's; C numbers for a decimal point.
 run_verify() {
