@@ -24,7 +24,7 @@ constexpr int64_t kStepMs = 250;
 // engine clears the request when it cancels).
 class Progress : public ::testing::Test {
  protected:
-  ZeroFillResult Run(ProgressStyle style, int stopAt = 0) {
+  ZeroFillResult Run(ProgressStyle style, int stopAt = 0, bool verify = false) {
     TIdentifyDeviceData device;
     device.LBA = kSectors;
     device.SectorSize = 512;
@@ -35,7 +35,7 @@ class Progress : public ::testing::Test {
       return ++pumps == stopAt;
     });
     const ZeroFillResult result =
-        ZeroFillDevice(io, io.Open(kDisk, OpenMode::Working), device, false, view, clock);
+        ZeroFillDevice(io, io.Open(kDisk, OpenMode::Working), device, false, view, clock, verify);
     view.Finish();
     return result;
   }
@@ -68,6 +68,17 @@ TEST_F(Progress, ARunStoppedBetweenTwoLinesEndsWithWhereItStopped) {
   const std::vector<std::string> lines = Lines();
   ASSERT_EQ(lines.size(), 2u) << out.str();
   EXPECT_TRUE(lines[1].starts_with("30% 393216 of 1310720 bytes, ")) << lines[1];
+}
+
+// The verify pass is a pass of its own: its bytes and its times start again from zero, so the
+// last line speaks of its single 250 ms block, not of the five seconds of writing before it.
+TEST_F(Progress, TheVerifyPassIsTimedOnItsOwn) {
+  EXPECT_EQ(Run(ProgressStyle::Lines, 0, true).verify.outcome, VerifyOutcome::Passed);
+  const std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 6u) << out.str();
+  EXPECT_TRUE(lines[4].ends_with(", 0:00:05 elapsed, 0:00:00 left")) << lines[4];
+  EXPECT_TRUE(lines[5].starts_with("100% 1310720 of 1310720 bytes, ")) << lines[5];
+  EXPECT_TRUE(lines[5].ends_with(", 0:00:00 elapsed, 0:00:00 left")) << lines[5];
 }
 
 TEST_F(Progress, OnATerminalOneLineIsRedrawnAndClearedAtTheEnd) {
