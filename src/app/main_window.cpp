@@ -25,6 +25,7 @@
 #include "app/memo.hpp"
 #include "app/platform_info.hpp"
 #include "app/program_end.hpp"
+#include "app/real_user.hpp"
 #include "app/rights_message.hpp"
 #include "core/logs.hpp"
 #include "core/messages.hpp"
@@ -472,14 +473,23 @@ QString TFmMain::SaveReport(const QString& path) {
       path.endsWith(".pdf", Qt::CaseInsensitive)
           ? ErasureCertificatePdf(*m_lastReport).toStdString()
           : ErasureReportJson(*m_lastReport);
-  return QString::fromStdString(WriteReportFile(path.toStdString(), content));
+  // Raised through pkexec or sudo, the report still belongs to the person who asked for it.
+  std::optional<FileOwner> owner;
+  if (RunsForAnotherUser()) {
+    if (const std::optional<UserAccount> user = RealUserAccount()) {
+      owner = FileOwner{user->uid, user->gid};
+    }
+  }
+  return QString::fromStdString(WriteReportFile(path.toStdString(), content, owner));
 }
 
 void TFmMain::btSaveReportClick() {
   QString filter;
+  const std::optional<UserAccount> user = RealUserAccount();
+  const QString folder = user ? QString::fromStdString(user->home) + "/" : QString();
   QString path = QFileDialog::getSaveFileName(this, ToQ(kSaveReportTitle),
-                                              "ferrowipe-erasure.pdf", ToQ(kReportFilters),
-                                              &filter);
+                                              folder + "ferrowipe-erasure.pdf",
+                                              ToQ(kReportFilters), &filter);
   if (path.isEmpty()) return;
   // A name typed without its ending gets the one of the chosen kind.
   const QString suffix = filter.contains("*.json") ? ".json" : ".pdf";

@@ -194,8 +194,9 @@ std::vector<std::pair<std::string, std::string>> ErasureReportFacts(const Erasur
   return facts;
 }
 
-std::string WriteReportFile(const std::string& path, const std::string& text) {
-  if (WriteSmallFile(path, text)) return {};
+std::string WriteReportFile(const std::string& path, const std::string& text,
+                            std::optional<FileOwner> owner) {
+  if (WriteSmallFile(path, text, owner)) return {};
   const int error = errno;
   return std::string("cannot write ") + path + ": " + std::strerror(error);
 }

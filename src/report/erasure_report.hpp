@@ -2,11 +2,13 @@
 // The record of one format attempt: which disk, which method, how it ended, what the verify
 // pass found, and the format log. Written as JSON by the CLI and the window, and shown as a
 // one-page certificate by the window; the facts come from here for both.
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/host_facts.hpp"
+#include "core/small_file.hpp"
 #include "device/disk_contents.hpp"
 #include "format/format_control.hpp"
 #include "select/device_table.hpp"
@@ -41,8 +43,9 @@ std::string ErasureVerdict(const ErasureReport& report);
 // ISO 8601 in UTC, whole seconds: "2026-12-08T17:03:24Z".
 std::string IsoUtc(std::chrono::system_clock::time_point time);
 
-// Writes `text` to `path` atomically (a file beside it, flushed, then renamed over it); empty
-// on success, else why not.
-std::string WriteReportFile(const std::string& path, const std::string& text);
+// Writes `text` to `path` atomically (a file beside it, flushed, then renamed over it), owned
+// by `owner` when given; empty on success, else why not.
+std::string WriteReportFile(const std::string& path, const std::string& text,
+                            std::optional<FileOwner> owner = {});
 
 }  // namespace fw
