@@ -222,13 +222,11 @@ TEST(FormatCli, BadUsageIsStatusTwo) {
   EXPECT_EQ(disk.Cli("format --yes").status, 2);
   EXPECT_EQ(disk.Cli("format --yes --fast " + disk.image()).status, 2);
   EXPECT_EQ(disk.Cli("format --yes 7").status, 2);
+  EXPECT_EQ(disk.Cli("format --yes " + disk.image() + " --report").status, 2) << "FILE missing";
+  EXPECT_EQ(disk.Cli("format --yes --verify=1 " + disk.image()).status, 2);
+  const std::vector<uint8_t> bytes = disk.Bytes();
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xAB; }));
 }
-
-}  // namespace
-}  // namespace fw
-
-namespace fw {
-namespace {
 
 using nlohmann::json;
 
