@@ -29,7 +29,6 @@
 #include "device/linux/descriptors.hpp"
 #include "device/linux/disk_contents_linux.hpp"
 #include "device/linux/errno_map.hpp"
-#include "device/linux/mountinfo.hpp"
 #include "device/linux/nvme_admin.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/sys_tree.hpp"
@@ -76,10 +75,10 @@ class LinuxDeviceIo final : public DeviceIo {
 
   std::vector<std::string> LogicalDrives() override {
     std::vector<std::string> points;
-    for (const MountEntry& mount : Mounts()) {
+    for (const MountNode& mount : Mounts()) {
       if (!BlockDevnoOfMount(mount)) continue;
-      if (std::find(points.begin(), points.end(), mount.mountPoint) == points.end()) {
-        points.push_back(mount.mountPoint);
+      if (std::find(points.begin(), points.end(), mount.target) == points.end()) {
+        points.push_back(mount.target);
       }
     }
     return points;
@@ -108,8 +107,8 @@ class LinuxDeviceIo final : public DeviceIo {
         // The volume is named by its mount point; what is opened is the node of the device
         // mounted there (the last mount on that point is the one visible).
         std::optional<Devno> devno;
-        for (const MountEntry& mount : Mounts()) {
-          if (mount.mountPoint != path) continue;
+        for (const MountNode& mount : Mounts()) {
+          if (mount.target != path) continue;
           if (std::optional<Devno> d = BlockDevnoOfMount(mount)) devno = d;
         }
         // A volume of the disk being taken may be gone already: the whole disk's mounts come
@@ -258,9 +257,9 @@ class LinuxDeviceIo final : public DeviceIo {
 
   DiskContents DescribeDisk(const std::string& drivePath) override {
     std::vector<BlockMount> mounts;
-    for (const MountEntry& mount : Mounts()) {
+    for (const MountNode& mount : Mounts()) {
       if (std::optional<Devno> devno = BlockDevnoOfMount(mount)) {
-        mounts.push_back({*devno, mount.mountPoint});
+        mounts.push_back({*devno, mount.target});
       }
     }
     return ReadLinuxDiskContents(m_sys, BaseName(drivePath), mounts);
@@ -356,16 +355,13 @@ class LinuxDeviceIo final : public DeviceIo {
     return *m_drives;
   }
 
-  std::vector<MountEntry> Mounts() const {
-    const std::optional<std::string> text = m_sys.Read("/proc/self/mountinfo");
-    return text ? ParseMountInfo(*text) : std::vector<MountEntry>{};
-  }
+  std::vector<MountNode> Mounts() const { return ReadMountTable(m_sys.Root() + "/proc/self/mountinfo"); }
 
   // The block device a mount lies on: its st_dev, or, for file systems with an anonymous
   // st_dev (btrfs), the device its source names, as lsblk matches them.
-  std::optional<Devno> BlockDevnoOfMount(const MountEntry& mount) const {
-    if (mount.major != 0) {
-      const Devno devno{mount.major, mount.minor};
+  std::optional<Devno> BlockDevnoOfMount(const MountNode& mount) const {
+    if (mount.dev.major != 0) {
+      const Devno devno = mount.dev;
       if (m_sys.Exists("/sys/dev/block/" + std::to_string(devno.major) + ":" +
                        std::to_string(devno.minor))) {
         return devno;
@@ -378,8 +374,8 @@ class LinuxDeviceIo final : public DeviceIo {
 
   std::vector<std::string> MountPointsOf(Devno devno) const {
     std::vector<std::string> points;
-    for (const MountEntry& mount : Mounts()) {
-      if (BlockDevnoOfMount(mount) == devno) points.push_back(mount.mountPoint);
+    for (const MountNode& mount : Mounts()) {
+      if (BlockDevnoOfMount(mount) == devno) points.push_back(mount.target);
     }
     return points;
   }

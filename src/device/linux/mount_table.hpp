@@ -24,8 +24,10 @@ struct MountNode {
 // /dev/disk/by-uuid link to it), or empty for a source that is no device path.
 std::string SourceDeviceName(const std::string& source);
 
-// /proc/self/mountinfo in file order (parents before the mounts on them); empty when unreadable.
-std::vector<MountNode> ReadMountTable();
+// A mountinfo file (the running system's own by default, a fixture tree's in the tests) in file
+// order (parents before the mounts on them); lines that cannot be read are left out, and the
+// table is empty when the file cannot be read.
+std::vector<MountNode> ReadMountTable(const std::string& path = "/proc/self/mountinfo");
 
 // The paths of the active swap areas (/proc/swaps).
 std::vector<std::string> ActiveSwaps();
