@@ -26,14 +26,14 @@ struct DiskContents {
   std::string label;
   std::vector<std::string> mountPoints;  // of the whole disk itself
   std::vector<PartitionContents> partitions;
-  bool carriesSystem = false;  // the running system's root, /usr or /boot lies on the disk
+  bool carriesSystem = false;  // the running system lives on the disk (IsSystemMountPoint)
 
   // Every mount point of the disk and of its partitions, in that order.
   std::vector<std::string> AllMountPoints() const;
 };
 
-// The mount points that make a disk the one the running system lives on: "/", "/usr", "/boot",
-// "/boot/efi".
+// The mount points whose loss would take the running system with it, and so make a disk the
+// one it lives on: "/", "/usr", "/boot", "/boot/efi", "/var", "/home".
 bool IsSystemMountPoint(const std::string& mountPoint);
 
 }  // namespace fw

@@ -144,6 +144,37 @@ class CliOnLoopDevices : public ::testing::Test {
   }
 };
 
+// One rule marks the running system's disk in the list and refuses to format it: a disk whose
+// file system is mounted on /home (in a mount namespace of the test's own) is both, and the
+// refusal leaves it mounted and its bytes as they were.
+TEST_F(CliOnLoopDevices, TheDiskListedAsTheSystemDiskIsTheOneFormatRefusesAsTheRunningSystem) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  const std::string mounted = loop.MountExt4(loop.Path());
+  ASSERT_FALSE(mounted.empty()) << loop.Error();
+  const std::string before = ReadAll(loop.Image());
+  const std::string cli = "'" CLI_PATH "'";
+  const CommandResult run = RunCommand(
+      "env -u FERROWIPE_DISKS unshare -m sh -c \"mount --bind " + mounted + " /home && " + cli +
+      " list --json 2>/dev/null; echo; echo ===; " + cli + " format --yes " + loop.Path() +
+      " </dev/null 2>&1\"");
+  const size_t split = run.output.find("\n===\n");
+  ASSERT_NE(split, std::string::npos) << run.output;
+  const json entry = EntryOf(json::parse(run.output.substr(0, split)), loop.Path());
+  ASSERT_FALSE(entry.is_null()) << run.output;
+  EXPECT_EQ(entry.at("system_disk"), true);
+  EXPECT_EQ(run.status, 3) << run.output;
+  EXPECT_NE(run.output.find("此裝置上有執行中的系統，不能格式化: /home", split), std::string::npos)
+      << run.output;
+  EXPECT_TRUE(test::IsMounted(mounted));
+  EXPECT_TRUE(ReadAll(loop.Image()) == before) << "a refusal writes nothing";
+
+  // Outside that namespace the same disk is neither.
+  const CommandResult list = Cli("list --json");
+  ASSERT_EQ(list.status, 0) << list.output;
+  EXPECT_EQ(EntryOf(json::parse(list.output), loop.Path()).at("system_disk"), false);
+}
+
 // list --json names the loop device, its partition with file system, label and mount point.
 TEST_F(CliOnLoopDevices, ListJsonNamesTheLoopDeviceAndWhatIsOnIt) {
   LoopDevice loop;

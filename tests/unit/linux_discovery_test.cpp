@@ -204,7 +204,8 @@ TEST(LinuxDiscovery, LogicalDrivesAreTheBlockDeviceMountsInMountinfoOrder) {
 }
 
 // What lies on each disk, from sysfs and mountinfo: partitions in number order with their
-// sizes and mounts, and whether the running system lives there, also through a holder.
+// sizes and mounts, and whether the running system lives there (/home and /var count, as they
+// do for refusing the disk), also through a holder.
 TEST(LinuxDiscovery, ContentsOfADiskTellItsPartitionsMountsAndTheRunningSystem) {
   const test::TempFolder root("ferrowipe-contents");
   namespace fs = std::filesystem;
@@ -225,7 +226,7 @@ TEST(LinuxDiscovery, ContentsOfADiskTellItsPartitionsMountsAndTheRunningSystem) 
   const Expected cases[] = {
       {"sda", {{1, {"/boot/efi"}}, {2, {"/"}}}, true},
       {"sdc", {{1, {"/media/user/My Stick", "/mnt/bind"}}}, false},
-      {"nvme0n1", {{1, {"/home"}}}, false},
+      {"nvme0n1", {{1, {"/home"}}}, true},
       {"vda", {}, true},
       {"sdb", {}, false},
   };

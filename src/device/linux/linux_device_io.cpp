@@ -256,13 +256,7 @@ class LinuxDeviceIo final : public DeviceIo {
   RefusalCause TakeRefusalCause() override { return std::exchange(m_cause, RefusalCause{}); }
 
   DiskContents DescribeDisk(const std::string& drivePath) override {
-    std::vector<BlockMount> mounts;
-    for (const MountNode& mount : Mounts()) {
-      if (std::optional<Devno> devno = BlockDevnoOfMount(mount)) {
-        mounts.push_back({*devno, mount.target});
-      }
-    }
-    return ReadLinuxDiskContents(m_sys, BaseName(drivePath), mounts);
+    return ReadLinuxDiskContents(m_sys, BaseName(drivePath), Mounts());
   }
 
   std::string WholeDiskOfPartition(const std::string& path) override {
