@@ -23,7 +23,7 @@ std::vector<std::string> MountPointsOf(const std::vector<MountNode>& table, cons
   if (!devno) return points;
   const DiskDevices device{name, {*devno}, {name}};
   for (const MountNode& mount : table) {
-    if (MountOnDisk(mount, device) &&
+    if (MountOnDisk(sys, mount, device) &&
         std::find(points.begin(), points.end(), mount.target) == points.end()) {
       points.push_back(mount.target);
     }

@@ -76,7 +76,7 @@ class LinuxDeviceIo final : public DeviceIo {
   std::vector<std::string> LogicalDrives() override {
     std::vector<std::string> points;
     for (const MountNode& mount : Mounts()) {
-      if (!BlockDevnoOfMount(mount)) continue;
+      if (!BlockDeviceOfMount(m_sys, mount)) continue;
       if (std::find(points.begin(), points.end(), mount.target) == points.end()) {
         points.push_back(mount.target);
       }
@@ -109,13 +109,15 @@ class LinuxDeviceIo final : public DeviceIo {
         std::optional<Devno> devno;
         for (const MountNode& mount : Mounts()) {
           if (mount.target != path) continue;
-          if (std::optional<Devno> d = BlockDevnoOfMount(mount)) devno = d;
+          if (std::optional<Devno> d = BlockDeviceOfMount(m_sys, mount)) devno = d;
         }
         // A volume of the disk being taken may be gone already: the whole disk's mounts come
         // off together, at the first volume's lock.
         if (!devno && m_plan) {
           for (const MountNode& mount : m_plan->mounts) {
-            if (mount.target == path && MountOnDisk(mount, m_plan->devices)) devno = mount.dev;
+            if (mount.target == path && MountOnDisk(m_sys, mount, m_plan->devices)) {
+              devno = BlockDeviceOfMount(m_sys, mount);
+            }
           }
         }
         const std::optional<BlockNode> node = devno ? NodeOfDevno(m_sys, *devno) : std::nullopt;
@@ -351,25 +353,10 @@ class LinuxDeviceIo final : public DeviceIo {
 
   std::vector<MountNode> Mounts() const { return ReadMountTable(m_sys.Root() + "/proc/self/mountinfo"); }
 
-  // The block device a mount lies on: its st_dev, or, for file systems with an anonymous
-  // st_dev (btrfs), the device its source names, as lsblk matches them.
-  std::optional<Devno> BlockDevnoOfMount(const MountNode& mount) const {
-    if (mount.dev.major != 0) {
-      const Devno devno = mount.dev;
-      if (m_sys.Exists("/sys/dev/block/" + std::to_string(devno.major) + ":" +
-                       std::to_string(devno.minor))) {
-        return devno;
-      }
-    }
-    const std::string name = SourceDeviceName(mount.source);
-    if (name.empty()) return std::nullopt;
-    return DevnoOfName(m_sys, name);
-  }
-
   std::vector<std::string> MountPointsOf(Devno devno) const {
     std::vector<std::string> points;
     for (const MountNode& mount : Mounts()) {
-      if (BlockDevnoOfMount(mount) == devno) points.push_back(mount.target);
+      if (BlockDeviceOfMount(m_sys, mount) == devno) points.push_back(mount.target);
     }
     return points;
   }

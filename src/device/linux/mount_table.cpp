@@ -42,6 +42,14 @@ std::string SourceDeviceName(const std::string& source) {
   return name;
 }
 
+std::optional<Devno> BlockDeviceOfMount(const SysTree& sys, const MountNode& mount) {
+  if (mount.dev.major != 0 && sys.Exists("/sys/dev/block/" + std::to_string(mount.dev.major) + ":" +
+                                         std::to_string(mount.dev.minor))) {
+    return mount.dev;
+  }
+  return DevnoOfName(sys, SourceDeviceName(mount.source));
+}
+
 std::vector<MountNode> ReadMountTable(const std::string& path) {
   std::vector<MountNode> nodes;
   const Table table(mnt_new_table());

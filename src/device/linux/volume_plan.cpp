@@ -231,7 +231,7 @@ std::optional<std::string> RunningSystemOn(const SysTree& sys, const DiskDevices
   }
   std::vector<MountNode> own;
   for (const MountNode& mount : table) {
-    if (MountOnDisk(mount, stack)) own.push_back(mount);
+    if (MountOnDisk(sys, mount, stack)) own.push_back(mount);
   }
   for (const MountNode& mount : own) {
     if (IsSystemMountPoint(mount.target)) return mount.target;
@@ -251,11 +251,9 @@ std::optional<std::string> RunningSystemOn(const SysTree& sys, const DiskDevices
   return std::nullopt;
 }
 
-bool MountOnDisk(const MountNode& mount, const DiskDevices& devices) {
-  if (Contains(devices.devnos, mount.dev)) return true;
-  const std::string name = SourceDeviceName(mount.source);
-  return !name.empty() &&
-         std::find(devices.names.begin(), devices.names.end(), name) != devices.names.end();
+bool MountOnDisk(const SysTree& sys, const MountNode& mount, const DiskDevices& devices) {
+  const std::optional<Devno> device = BlockDeviceOfMount(sys, mount);
+  return device && Contains(devices.devnos, *device);
 }
 
 RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& plan) {
@@ -264,7 +262,7 @@ RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& pla
   const std::vector<MountNode> table = ReadMountTable();
   std::vector<MountNode> own;
   for (const MountNode& mount : table) {
-    if (MountOnDisk(mount, plan.devices)) own.push_back(mount);
+    if (MountOnDisk(sys, mount, plan.devices)) own.push_back(mount);
   }
   if (auto point = RunningSystemOn(sys, plan.devices, table)) {
     return Cause(RefusalKind::RunningSystem, *point);

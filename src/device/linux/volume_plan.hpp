@@ -43,9 +43,8 @@ struct DiskDevices {
 
 DiskDevices ReadDiskDevices(const SysTree& sys, const std::string& disk);
 
-// Whether a mount lies on one of `devices`: its st_dev, or for file systems with an anonymous
-// st_dev (btrfs) the node its source names, as lsblk matches them.
-bool MountOnDisk(const MountNode& mount, const DiskDevices& devices);
+// Whether a mount lies on one of `devices` (BlockDeviceOfMount).
+bool MountOnDisk(const SysTree& sys, const MountNode& mount, const DiskDevices& devices);
 
 // The mount point that makes the disk the one the running system lives on, or nothing: a
 // system mount point (IsSystemMountPoint) mounted from the disk, a partition or anything stacked
