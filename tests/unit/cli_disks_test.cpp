@@ -2,6 +2,7 @@
 // refused naming their disk, device strings that cannot steer a terminal, and the message for
 // a user without rights. Loop-device cases find their own device by path: other tests create
 // loop devices at the same time.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -262,6 +263,25 @@ TEST_F(CliOnLoopDevices, AnUnprivilegedListExitsOneNamingTheLackOfRights) {
       RunCommand("runuser -u nobody -- '" CLI_PATH "' details " + loop.Path() + " </dev/null");
   EXPECT_EQ(details.status, 1) << details.output;
   EXPECT_NE(details.output.find("run as root"), std::string::npos) << details.output;
+}
+
+// The path in the message for a user who may not write the disk cannot steer the terminal
+// either: a simulated disk's path is any file name.
+TEST(CliDisks, ThePathInTheMessageForMissingRightsPrintsEscaped) {
+  if (::geteuid() != 0 || RunCommand("runuser --help").status != 0) {
+    GTEST_SKIP() << "needs root and runuser to run as another user";
+  }
+  const test::TempFolder disks("ferrowipe-evil-path");
+  const std::string name = "ev\x1b[2Jil.img";
+  disks.Image(name, 64 << 20);
+  ASSERT_EQ(::chmod(disks.Path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod((disks / name).c_str(), 0444), 0);
+  const CommandResult run = RunCommand("runuser -u nobody -- env FERROWIPE_DISKS='" +
+                                       disks.Path() + "' '" CLI_PATH "' format --yes 0 </dev/null");
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("ev\\x1b[2Jil.img for writing: permission denied"), std::string::npos)
+      << run.output;
 }
 
 }  // namespace
