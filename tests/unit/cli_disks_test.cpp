@@ -265,6 +265,26 @@ TEST_F(CliOnLoopDevices, AnUnprivilegedListExitsOneNamingTheLackOfRights) {
   EXPECT_NE(details.output.find("run as root"), std::string::npos) << details.output;
 }
 
+// A simulated disk follows the same rule: one whose metadata mounts /home is the system disk in
+// the list, and format refuses it for that mount without writing a byte.
+TEST(CliDisks, ASimulatedSystemDiskIsListedAsSuchAndRefused) {
+  const test::TempFolder disks("ferrowipe-system");
+  disks.Image("disk.img", 64 << 20);
+  disks.Write("disk.json", R"({"mounts": [{"mount_point": "/media/data", "partition": 1},
+                                         {"mount_point": "/home", "partition": 2}]})");
+  const std::string environment = "FERROWIPE_DISKS='" + disks.Path() + "'";
+  const std::string before = ReadAll(disks / "disk.img");
+
+  const CommandResult list = Cli("list --json", environment);
+  ASSERT_EQ(list.status, 0) << list.output;
+  EXPECT_EQ(json::parse(list.output).at(0).at("system_disk"), true);
+  const CommandResult run = Cli("format --yes 0", environment, true);
+  EXPECT_EQ(run.status, 3) << run.output;
+  EXPECT_NE(run.output.find("此裝置上有執行中的系統，不能格式化: /home"), std::string::npos)
+      << run.output;
+  EXPECT_TRUE(ReadAll(disks / "disk.img") == before) << "a refusal writes nothing";
+}
+
 // The path in the message for a user who may not write the disk cannot steer the terminal
 // either: a simulated disk's path is any file name.
 TEST(CliDisks, ThePathInTheMessageForMissingRightsPrintsEscaped) {
