@@ -26,7 +26,9 @@ struct DiskContents {
   std::string label;
   std::vector<std::string> mountPoints;  // of the whole disk itself
   std::vector<PartitionContents> partitions;
-  bool carriesSystem = false;  // the running system lives on the disk (IsSystemMountPoint)
+  // The running system lives on the disk: the same rule that refuses to format it (a mount point
+  // of IsSystemMountPoint on it or on what is stacked on it, or the root of the running system).
+  bool carriesSystem = false;
 
   // Every mount point of the disk and of its partitions, in that order.
   std::vector<std::string> AllMountPoints() const;
