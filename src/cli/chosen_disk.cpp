@@ -53,14 +53,15 @@ std::optional<int64_t> FindRow(const std::string& disk) {
 }  // namespace
 
 void SayRunAsRoot(const std::string& what) {
-  std::cerr << "ferrowipe-cli: " << what
+  // `what` may name a disk, whose path is any file name in a simulated disk set.
+  std::cerr << "ferrowipe-cli: " << TerminalSafe(what)
             << ": permission denied; run as root (for example with sudo)\n";
 }
 
 std::optional<ScanResult> ScanForCli(DeviceIo& io, int* exitStatus) {
   ScanResult scan = ScanPhysicalDrives(io);
   if (scan.fatalText) {
-    std::cerr << kErrorCaption << ": " << *scan.fatalText << '\n';
+    std::cerr << kErrorCaption << ": " << TerminalSafe(*scan.fatalText) << '\n';
     *exitStatus = kExitFailure;
     return std::nullopt;
   }
@@ -74,7 +75,7 @@ std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int*
   if (!row) {
     const std::string whole = io.WholeDiskOfPartition(disk);
     if (!whole.empty()) {
-      std::cerr << "ferrowipe-cli: " << TerminalSafe(disk) << " is a partition of " << whole;
+      std::cerr << "ferrowipe-cli: " << TerminalSafe(disk) << " is a partition of " << TerminalSafe(whole);
       if (const std::optional<int64_t> wholeRow = RowOfPath(whole)) {
         std::cerr << " (drive " << DeviceTable[*wholeRow].DeviceNumber << ")";
       }

@@ -14,7 +14,8 @@ std::vector<std::string> DiskContents::AllMountPoints() const {
 }
 
 bool IsSystemMountPoint(const std::string& mountPoint) {
-  constexpr std::array<const char*, 4> kSystemMounts{"/", "/usr", "/boot", "/boot/efi"};
+  constexpr std::array<const char*, 6> kSystemMounts{"/",        "/usr", "/boot",
+                                                     "/boot/efi", "/var", "/home"};
   return std::find(kSystemMounts.begin(), kSystemMounts.end(), mountPoint) != kSystemMounts.end();
 }
 

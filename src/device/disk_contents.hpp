@@ -26,14 +26,16 @@ struct DiskContents {
   std::string label;
   std::vector<std::string> mountPoints;  // of the whole disk itself
   std::vector<PartitionContents> partitions;
-  bool carriesSystem = false;  // the running system's root, /usr or /boot lies on the disk
+  // The running system lives on the disk: the same rule that refuses to format it (a mount point
+  // of IsSystemMountPoint on it or on what is stacked on it, or the root of the running system).
+  bool carriesSystem = false;
 
   // Every mount point of the disk and of its partitions, in that order.
   std::vector<std::string> AllMountPoints() const;
 };
 
-// The mount points that make a disk the one the running system lives on: "/", "/usr", "/boot",
-// "/boot/efi".
+// The mount points whose loss would take the running system with it, and so make a disk the
+// one it lives on: "/", "/usr", "/boot", "/boot/efi", "/var", "/home".
 bool IsSystemMountPoint(const std::string& mountPoint);
 
 }  // namespace fw

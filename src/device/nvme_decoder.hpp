@@ -79,7 +79,7 @@ NvmeControllerFacts DecodeNvmeIdentifyController(const nvme::IdentifyPage& page)
 NvmeNamespaceFacts DecodeNvmeIdentifyNamespace(const nvme::IdentifyPage& page);
 NvmeHealth DecodeNvmeHealthLog(const nvme::HealthLog& log);
 
-// Degrees Celsius of an NVMe temperature in Kelvin (the specification's K - 273).
+// Degrees Celsius of an NVMe temperature in Kelvin (NVMe counts K - 273, not 273.15).
 constexpr int KelvinToCelsius(uint16_t kelvin) { return static_cast<int>(kelvin) - 273; }
 
 }  // namespace fw

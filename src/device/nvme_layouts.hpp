@@ -1,7 +1,7 @@
 #pragma once
 // NVMe through the Windows storage contract: the protocol-specific property query and its reply
 // (winioctl.h, x64), and where the fields lie in the NVMe data it carries (NVM Express Base
-// Specification 2.0: Identify Controller, Identify Namespace, SMART / Health Information log).
+// revision 2.0: Identify Controller, Identify Namespace, SMART / Health Information log).
 // All NVMe fields are little-endian.
 #include <array>
 #include <cstddef>

@@ -1,5 +1,6 @@
 // The start-up of the first showing, over a scripted device: from the program's windows to the
 // main window with an open disk, and every road that ends the program instead.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include "app/rights_message.hpp"
 #include "core/logs.hpp"
 #include "core/user_locale.hpp"
+#include "device/backends.hpp"
 #include "format/zero_fill.hpp"
 #include "gui_support.hpp"
 #include "report/text_format.hpp"
@@ -243,6 +245,41 @@ class StartupTest : public QObject {
       QVERIFY2(script.boxes[0].text.contains(needed), needed);
     }
     QCOMPARE(fake.OpenCount(), size_t{0});
+  }
+
+  // The launcher without pkexec starts the window as the user: over the machine's own disks,
+  // whose nodes that user cannot open, the window says it needs administrator rights rather
+  // than show an empty list, and opens nothing.
+  void withoutRightsOnTheMachinesDisks() {
+    const std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo();
+    if (io->PhysicalDrivePath(0).empty()) QSKIP("this machine lists no disk");
+    const bool wasRoot = ::geteuid() == 0;
+    if (wasRoot) QVERIFY(::seteuid(65534) == 0);
+    bool anyOpens = false;
+    for (int n = 0; !io->PhysicalDrivePath(n).empty(); ++n) {
+      const std::string path = io->PhysicalDrivePath(n);
+      anyOpens = anyOpens || ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) == 0;
+    }
+    if (wasRoot) QVERIFY(::seteuid(0) == 0);
+    if (anyOpens) QSKIP("an ordinary user may open a disk of this machine");
+
+    ProgramEndRecorder ending;
+    ModalScript script;
+    script.Press(QMessageBox::Ok);
+    TFmMain main;
+    TFmChoose choose;
+    TFmDebug debug;
+    main.Attach(io.get(), &choose, &debug);
+    main.SetArguments({"ferrowipe"});
+    if (wasRoot) QVERIFY(::seteuid(65534) == 0);
+    main.show();
+    if (wasRoot) QVERIFY(::seteuid(0) == 0);
+
+    QVERIFY(script.Done() && script.unexpected.empty());
+    QCOMPARE(ending.codes.front(), 1);
+    QCOMPARE(script.boxes.size(), size_t{1});
+    QCOMPARE(script.boxes[0].text, AdministratorRightsText());
+    QCOMPARE(main.DeviceHandle(), kInvalidHandle);
   }
 };
 

@@ -2,6 +2,7 @@
 // refused naming their disk, device strings that cannot steer a terminal, and the message for
 // a user without rights. Loop-device cases find their own device by path: other tests create
 // loop devices at the same time.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -144,6 +145,37 @@ class CliOnLoopDevices : public ::testing::Test {
   }
 };
 
+// One rule marks the running system's disk in the list and refuses to format it: a disk whose
+// file system is mounted on /home (in a mount namespace of the test's own) is both, and the
+// refusal leaves it mounted and its bytes as they were.
+TEST_F(CliOnLoopDevices, TheDiskListedAsTheSystemDiskIsTheOneFormatRefusesAsTheRunningSystem) {
+  LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  const std::string mounted = loop.MountExt4(loop.Path());
+  ASSERT_FALSE(mounted.empty()) << loop.Error();
+  const std::string before = ReadAll(loop.Image());
+  const std::string cli = "'" CLI_PATH "'";
+  const CommandResult run = RunCommand(
+      "env -u FERROWIPE_DISKS unshare -m sh -c \"mount --bind " + mounted + " /home && " + cli +
+      " list --json 2>/dev/null; echo; echo ===; " + cli + " format --yes " + loop.Path() +
+      " </dev/null 2>&1\"");
+  const size_t split = run.output.find("\n===\n");
+  ASSERT_NE(split, std::string::npos) << run.output;
+  const json entry = EntryOf(json::parse(run.output.substr(0, split)), loop.Path());
+  ASSERT_FALSE(entry.is_null()) << run.output;
+  EXPECT_EQ(entry.at("system_disk"), true);
+  EXPECT_EQ(run.status, 3) << run.output;
+  EXPECT_NE(run.output.find("此裝置上有執行中的系統，不能格式化: /home", split), std::string::npos)
+      << run.output;
+  EXPECT_TRUE(test::IsMounted(mounted));
+  EXPECT_TRUE(ReadAll(loop.Image()) == before) << "a refusal writes nothing";
+
+  // Outside that namespace the same disk is neither.
+  const CommandResult list = Cli("list --json");
+  ASSERT_EQ(list.status, 0) << list.output;
+  EXPECT_EQ(EntryOf(json::parse(list.output), loop.Path()).at("system_disk"), false);
+}
+
 // list --json names the loop device, its partition with file system, label and mount point.
 TEST_F(CliOnLoopDevices, ListJsonNamesTheLoopDeviceAndWhatIsOnIt) {
   LoopDevice loop;
@@ -231,6 +263,45 @@ TEST_F(CliOnLoopDevices, AnUnprivilegedListExitsOneNamingTheLackOfRights) {
       RunCommand("runuser -u nobody -- '" CLI_PATH "' details " + loop.Path() + " </dev/null");
   EXPECT_EQ(details.status, 1) << details.output;
   EXPECT_NE(details.output.find("run as root"), std::string::npos) << details.output;
+}
+
+// A simulated disk follows the same rule: one whose metadata mounts /home is the system disk in
+// the list, and format refuses it for that mount without writing a byte.
+TEST(CliDisks, ASimulatedSystemDiskIsListedAsSuchAndRefused) {
+  const test::TempFolder disks("ferrowipe-system");
+  disks.Image("disk.img", 64 << 20);
+  disks.Write("disk.json", R"({"mounts": [{"mount_point": "/media/data", "partition": 1},
+                                         {"mount_point": "/home", "partition": 2}]})");
+  const std::string environment = "FERROWIPE_DISKS='" + disks.Path() + "'";
+  const std::string before = ReadAll(disks / "disk.img");
+
+  const CommandResult list = Cli("list --json", environment);
+  ASSERT_EQ(list.status, 0) << list.output;
+  EXPECT_EQ(json::parse(list.output).at(0).at("system_disk"), true);
+  const CommandResult run = Cli("format --yes 0", environment, true);
+  EXPECT_EQ(run.status, 3) << run.output;
+  EXPECT_NE(run.output.find("此裝置上有執行中的系統，不能格式化: /home"), std::string::npos)
+      << run.output;
+  EXPECT_TRUE(ReadAll(disks / "disk.img") == before) << "a refusal writes nothing";
+}
+
+// The path in the message for a user who may not write the disk cannot steer the terminal
+// either: a simulated disk's path is any file name.
+TEST(CliDisks, ThePathInTheMessageForMissingRightsPrintsEscaped) {
+  if (::geteuid() != 0 || RunCommand("runuser --help").status != 0) {
+    GTEST_SKIP() << "needs root and runuser to run as another user";
+  }
+  const test::TempFolder disks("ferrowipe-evil-path");
+  const std::string name = "ev\x1b[2Jil.img";
+  disks.Image(name, 64 << 20);
+  ASSERT_EQ(::chmod(disks.Path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod((disks / name).c_str(), 0444), 0);
+  const CommandResult run = RunCommand("runuser -u nobody -- env FERROWIPE_DISKS='" +
+                                       disks.Path() + "' '" CLI_PATH "' format --yes 0 </dev/null");
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(run.output.find('\x1b'), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("ev\\x1b[2Jil.img for writing: permission denied"), std::string::npos)
+      << run.output;
 }
 
 }  // namespace

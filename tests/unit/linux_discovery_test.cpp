@@ -12,6 +12,7 @@
 
 #include "device/backends.hpp"
 #include "device/linux/block_devices.hpp"
+#include "device/linux/mount_table.hpp"
 #include "device/linux/sys_tree.hpp"
 #include "device/win_layouts.hpp"
 #include "temp_folder.hpp"
@@ -165,6 +166,34 @@ TEST(LinuxDiscovery, DeviceNumbersLeadToTheirDisk) {
   EXPECT_FALSE(DevnoOfName(sys, "../block/sda"));
 }
 
+TEST(MountTable, FieldsOptionalTagsAndOctalEscapes) {
+  const test::TempFolder folder("ferrowipe-mountinfo");
+  const std::string path = folder.Path() + "/mountinfo";
+  std::ofstream(path)
+      << "26 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw\n"
+         "29 26 8:33 / /media/user/My\\040Stick rw master:4 propagate_from:2 - vfat /dev/sdc1 rw\n"
+         "30 26 0:45 /@home /home\\011tab rw - btrfs /dev/nvme0n1p1 rw\n"
+         "31 26 8:1 / /back\\134slash rw - vfat /dev/odd\\040name rw\n"
+         "garbage line\n"
+         "33 26 x:1 / /bad-devno rw - ext4 /dev/sda1 rw\n"
+         "34 26 8:1 / /end\\04 rw - ext4 /dev/sda1 rw";
+  const std::vector<MountNode> entries = ReadMountTable(path);
+  ASSERT_EQ(entries.size(), 5u);
+  EXPECT_EQ(entries[0].target, "/");
+  EXPECT_EQ(entries[0].dev, (Devno{8, 2}));
+  EXPECT_EQ(entries[0].fsType, "ext4");
+  EXPECT_EQ(entries[0].source, "/dev/sda2");
+  EXPECT_EQ(entries[1].target, "/media/user/My Stick");
+  EXPECT_EQ(entries[1].source, "/dev/sdc1");
+  EXPECT_EQ(entries[1].parent, 26);
+  EXPECT_EQ(entries[2].target, "/home\ttab");
+  EXPECT_EQ(entries[2].root, "/@home");
+  EXPECT_EQ(entries[3].target, "/back\\slash");
+  EXPECT_EQ(entries[3].source, "/dev/odd name");
+  EXPECT_EQ(entries[4].target, "/end\\04");  // an incomplete escape is kept as it stands
+  EXPECT_TRUE(ReadMountTable(folder.Path() + "/missing").empty());
+}
+
 TEST(LinuxDiscovery, LogicalDrivesAreTheBlockDeviceMountsInMountinfoOrder) {
   std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo(kMachine);
   // proc, tmpfs and nfs are not block devices; btrfs's anonymous st_dev is matched through
@@ -175,7 +204,8 @@ TEST(LinuxDiscovery, LogicalDrivesAreTheBlockDeviceMountsInMountinfoOrder) {
 }
 
 // What lies on each disk, from sysfs and mountinfo: partitions in number order with their
-// sizes and mounts, and whether the running system lives there, also through a holder.
+// sizes and mounts, and whether the running system lives there (/home and /var count, as they
+// do for refusing the disk), also through a holder.
 TEST(LinuxDiscovery, ContentsOfADiskTellItsPartitionsMountsAndTheRunningSystem) {
   const test::TempFolder root("ferrowipe-contents");
   namespace fs = std::filesystem;
@@ -196,7 +226,7 @@ TEST(LinuxDiscovery, ContentsOfADiskTellItsPartitionsMountsAndTheRunningSystem) 
   const Expected cases[] = {
       {"sda", {{1, {"/boot/efi"}}, {2, {"/"}}}, true},
       {"sdc", {{1, {"/media/user/My Stick", "/mnt/bind"}}}, false},
-      {"nvme0n1", {{1, {"/home"}}}, false},
+      {"nvme0n1", {{1, {"/home"}}}, true},
       {"vda", {}, true},
       {"sdb", {}, false},
   };

@@ -1,4 +1,4 @@
-// The pure parts of the Linux backend: SAT command blocks, sense data, mountinfo, errno table,
+// The pure parts of the Linux backend: SAT command blocks, sense data, errno table,
 // descriptor layouts.
 #include <gtest/gtest.h>
 
@@ -9,7 +9,6 @@
 #include "device/device_io.hpp"
 #include "device/linux/descriptors.hpp"
 #include "device/linux/errno_map.hpp"
-#include "device/linux/mountinfo.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/transport_type.hpp"
 #include "device/win_layouts.hpp"
@@ -162,34 +161,6 @@ TEST(SatSense, ReplyWithoutSenseAndTransportFailures) {
   const AtaResult r = Evaluate(cut);
   EXPECT_EQ(r.outcome, AtaOutcome::Success);
   EXPECT_FALSE(r.registersValid);
-}
-
-TEST(MountInfo, FieldsOptionalTagsAndOctalEscapes) {
-  const std::string text =
-      "26 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw\n"
-      "29 26 8:33 / /media/user/My\\040Stick rw master:4 propagate_from:2 - vfat /dev/sdc1 rw\n"
-      "30 26 0:45 /@home /home\\011tab rw - btrfs /dev/nvme0n1p1 rw\n"
-      "31 26 8:1 / /back\\134slash rw - vfat /dev/odd\\040name rw\n"
-      "garbage line\n"
-      "32 26 8:1 / /no-dash rw ext4 /dev/sda1 rw\n"
-      "33 26 x:1 / /bad-devno rw - ext4 /dev/sda1 rw";
-  const std::vector<MountEntry> entries = ParseMountInfo(text);
-  ASSERT_EQ(entries.size(), 4u);
-  EXPECT_EQ(entries[0].mountPoint, "/");
-  EXPECT_EQ(entries[0].major, 8u);
-  EXPECT_EQ(entries[0].minor, 2u);
-  EXPECT_EQ(entries[0].fsType, "ext4");
-  EXPECT_EQ(entries[0].source, "/dev/sda2");
-  EXPECT_EQ(entries[1].mountPoint, "/media/user/My Stick");
-  EXPECT_EQ(entries[1].source, "/dev/sdc1");
-  EXPECT_EQ(entries[2].mountPoint, "/home\ttab");
-  EXPECT_EQ(entries[2].root, "/@home");
-  EXPECT_EQ(entries[3].mountPoint, "/back\\slash");
-  EXPECT_EQ(entries[3].source, "/dev/odd name");
-
-  EXPECT_EQ(UnescapeOctal("a\\012b"), "a\nb");
-  EXPECT_EQ(UnescapeOctal("end\\04"), "end\\04");  // incomplete escape kept
-  EXPECT_EQ(UnescapeOctal("\\8xx"), "\\8xx");
 }
 
 TEST(ErrnoMap, TheOneTable) {

@@ -17,6 +17,7 @@
 
 #include "device/backends.hpp"
 #include "device/control_codes.hpp"
+#include "device/disk_contents.hpp"
 #include "device/image/image_contents.hpp"
 #include "device/image/image_drive.hpp"
 #include "device/linux/descriptors.hpp"
@@ -524,6 +525,14 @@ class ImageDeviceIo final : public DeviceIo {
         // Locking takes data access; the query mode has none.
         if (open.mode != OpenMode::VolumeLock) return Fail(win::ERROR_ACCESS_DENIED);
         if (drive.fail.lock != 0) return Fail(drive.fail.lock);
+        // The running system's disk is refused whole, at its first volume, by the rule that
+        // marks it in the lists.
+        for (size_t m = 0; m < drive.mounts.size(); ++m) {
+          if (state.mounted[m] && IsSystemMountPoint(drive.mounts[m].mountPoint)) {
+            m_cause = RefusalCause{RefusalKind::RunningSystem, drive.mounts[m].mountPoint, 0, "", {}};
+            return Fail(win::ERROR_SHARING_VIOLATION);
+          }
+        }
         if (drive.mounts[open.mount].busy) {
           m_cause = RefusalCause{RefusalKind::Busy, drive.mounts[open.mount].mountPoint, 0, "", {}};
           return Fail(win::ERROR_SHARING_VIOLATION);

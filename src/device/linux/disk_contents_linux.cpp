@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <set>
 
 #include "device/linux/blkid_probe.hpp"
+#include "device/linux/volume_plan.hpp"
 
 namespace fw::linuxio {
 
@@ -15,12 +15,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> MountPointsOf(const std::vector<BlockMount>& mounts, Devno devno) {
+// The mount points of one block device, each once, in mount table order.
+std::vector<std::string> MountPointsOf(const std::vector<MountNode>& table, const SysTree& sys,
+                                       const std::string& name) {
   std::vector<std::string> points;
-  for (const BlockMount& mount : mounts) {
-    if (mount.devno == devno &&
-        std::find(points.begin(), points.end(), mount.mountPoint) == points.end()) {
-      points.push_back(mount.mountPoint);
+  const std::optional<Devno> devno = DevnoOfName(sys, name);
+  if (!devno) return points;
+  const DiskDevices device{name, {*devno}, {name}};
+  for (const MountNode& mount : table) {
+    if (MountOnDisk(sys, mount, device) &&
+        std::find(points.begin(), points.end(), mount.target) == points.end()) {
+      points.push_back(mount.target);
     }
   }
   return points;
@@ -37,14 +42,6 @@ std::vector<std::pair<uint32_t, std::string>> PartitionsOf(const SysTree& sys,
   }
   std::sort(partitions.begin(), partitions.end());
   return partitions;
-}
-
-// `name` and everything stacked on it (its holders, their holders...).
-void CollectWithHolders(const SysTree& sys, const std::string& name, std::set<std::string>& names) {
-  if (!names.insert(name).second) return;
-  for (const std::string& holder : sys.List("/sys/class/block/" + name + "/holders")) {
-    CollectWithHolders(sys, holder, names);
-  }
 }
 
 }  // namespace
@@ -64,32 +61,13 @@ std::vector<std::string> LinksTo(const std::string& folder, const std::string& n
   return links;
 }
 
-bool CarriesRunningSystem(const SysTree& sys, const std::string& diskName,
-                          const std::vector<BlockMount>& mounts) {
-  std::set<std::string> names;
-  CollectWithHolders(sys, diskName, names);
-  for (const auto& [number, partition] : PartitionsOf(sys, diskName)) {
-    CollectWithHolders(sys, partition, names);
-  }
-  for (const std::string& name : names) {
-    const std::optional<Devno> devno = DevnoOfName(sys, name);
-    if (!devno) continue;
-    for (const std::string& point : MountPointsOf(mounts, *devno)) {
-      if (IsSystemMountPoint(point)) return true;
-    }
-  }
-  return false;
-}
-
 DiskContents ReadLinuxDiskContents(const SysTree& sys, const std::string& diskName,
-                                   const std::vector<BlockMount>& mounts) {
+                                   const std::vector<MountNode>& table) {
   DiskContents contents;
   const bool running = sys.Root().empty();
   const std::string node = "/dev/" + diskName;
   contents.readOnly = sys.ReadNumber("/sys/block/" + diskName + "/ro").value_or(0) != 0;
-  if (const std::optional<Devno> devno = DevnoOfName(sys, diskName)) {
-    contents.mountPoints = MountPointsOf(mounts, *devno);
-  }
+  contents.mountPoints = MountPointsOf(table, sys, diskName);
   if (running) {
     contents.byIdLinks = LinksTo("/dev/disk/by-id", node);
     if (const std::optional<ProbedContents> probed = ProbeContents(node)) {
@@ -104,9 +82,7 @@ DiskContents ReadLinuxDiskContents(const SysTree& sys, const std::string& diskNa
     partition.path = "/dev/" + name;
     partition.bytes =
         sys.ReadNumber("/sys/block/" + diskName + "/" + name + "/size").value_or(0) * 512;
-    if (const std::optional<Devno> devno = DevnoOfName(sys, name)) {
-      partition.mountPoints = MountPointsOf(mounts, *devno);
-    }
+    partition.mountPoints = MountPointsOf(table, sys, name);
     if (running) {
       if (const std::optional<ProbedContents> probed = ProbeContents(partition.path)) {
         partition.fsType = probed->fsType;
@@ -115,7 +91,7 @@ DiskContents ReadLinuxDiskContents(const SysTree& sys, const std::string& diskNa
     }
     contents.partitions.push_back(std::move(partition));
   }
-  contents.carriesSystem = CarriesRunningSystem(sys, diskName, mounts);
+  contents.carriesSystem = RunningSystemOn(sys, ReadDiskDevices(sys, diskName), table).has_value();
   return contents;
 }
 

@@ -29,7 +29,6 @@
 #include "device/linux/descriptors.hpp"
 #include "device/linux/disk_contents_linux.hpp"
 #include "device/linux/errno_map.hpp"
-#include "device/linux/mountinfo.hpp"
 #include "device/linux/nvme_admin.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/sys_tree.hpp"
@@ -77,10 +76,10 @@ class LinuxDeviceIo final : public DeviceIo {
 
   std::vector<std::string> LogicalDrives() override {
     std::vector<std::string> points;
-    for (const MountEntry& mount : Mounts()) {
-      if (!BlockDevnoOfMount(mount)) continue;
-      if (std::find(points.begin(), points.end(), mount.mountPoint) == points.end()) {
-        points.push_back(mount.mountPoint);
+    for (const MountNode& mount : Mounts()) {
+      if (!BlockDeviceOfMount(m_sys, mount)) continue;
+      if (std::find(points.begin(), points.end(), mount.target) == points.end()) {
+        points.push_back(mount.target);
       }
     }
     return points;
@@ -110,15 +109,17 @@ class LinuxDeviceIo final : public DeviceIo {
         // The volume is named by its mount point; what is opened is the node of the device
         // mounted there (the last mount on that point is the one visible).
         std::optional<Devno> devno;
-        for (const MountEntry& mount : Mounts()) {
-          if (mount.mountPoint != path) continue;
-          if (std::optional<Devno> d = BlockDevnoOfMount(mount)) devno = d;
+        for (const MountNode& mount : Mounts()) {
+          if (mount.target != path) continue;
+          if (std::optional<Devno> d = BlockDeviceOfMount(m_sys, mount)) devno = d;
         }
         // A volume of the disk being taken may be gone already: the whole disk's mounts come
         // off together, at the first volume's lock.
         if (!devno && m_plan) {
           for (const MountNode& mount : m_plan->mounts) {
-            if (mount.target == path && MountOnDisk(mount, m_plan->devices)) devno = mount.dev;
+            if (mount.target == path && MountOnDisk(m_sys, mount, m_plan->devices)) {
+              devno = BlockDeviceOfMount(m_sys, mount);
+            }
           }
         }
         const std::optional<BlockNode> node = devno ? NodeOfDevno(m_sys, *devno) : std::nullopt;
@@ -290,13 +291,7 @@ class LinuxDeviceIo final : public DeviceIo {
   RefusalCause TakeRefusalCause() override { return std::exchange(m_cause, RefusalCause{}); }
 
   DiskContents DescribeDisk(const std::string& drivePath) override {
-    std::vector<BlockMount> mounts;
-    for (const MountEntry& mount : Mounts()) {
-      if (std::optional<Devno> devno = BlockDevnoOfMount(mount)) {
-        mounts.push_back({*devno, mount.mountPoint});
-      }
-    }
-    return ReadLinuxDiskContents(m_sys, BaseName(drivePath), mounts);
+    return ReadLinuxDiskContents(m_sys, BaseName(drivePath), Mounts());
   }
 
   std::string WholeDiskOfPartition(const std::string& path) override {
@@ -389,30 +384,12 @@ class LinuxDeviceIo final : public DeviceIo {
     return *m_drives;
   }
 
-  std::vector<MountEntry> Mounts() const {
-    const std::optional<std::string> text = m_sys.Read("/proc/self/mountinfo");
-    return text ? ParseMountInfo(*text) : std::vector<MountEntry>{};
-  }
-
-  // The block device a mount lies on: its st_dev, or, for file systems with an anonymous
-  // st_dev (btrfs), the device its source names, as lsblk matches them.
-  std::optional<Devno> BlockDevnoOfMount(const MountEntry& mount) const {
-    if (mount.major != 0) {
-      const Devno devno{mount.major, mount.minor};
-      if (m_sys.Exists("/sys/dev/block/" + std::to_string(devno.major) + ":" +
-                       std::to_string(devno.minor))) {
-        return devno;
-      }
-    }
-    const std::string name = SourceDeviceName(mount.source);
-    if (name.empty()) return std::nullopt;
-    return DevnoOfName(m_sys, name);
-  }
+  std::vector<MountNode> Mounts() const { return ReadMountTable(m_sys.Root() + "/proc/self/mountinfo"); }
 
   std::vector<std::string> MountPointsOf(Devno devno) const {
     std::vector<std::string> points;
-    for (const MountEntry& mount : Mounts()) {
-      if (BlockDevnoOfMount(mount) == devno) points.push_back(mount.mountPoint);
+    for (const MountNode& mount : Mounts()) {
+      if (BlockDeviceOfMount(m_sys, mount) == devno) points.push_back(mount.target);
     }
     return points;
   }

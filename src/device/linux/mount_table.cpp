@@ -42,9 +42,21 @@ std::string SourceDeviceName(const std::string& source) {
   return name;
 }
 
-std::vector<MountNode> ReadMountTable() {
+std::optional<Devno> BlockDeviceOfMount(const SysTree& sys, const MountNode& mount) {
+  if (mount.dev.major != 0 && sys.Exists("/sys/dev/block/" + std::to_string(mount.dev.major) + ":" +
+                                         std::to_string(mount.dev.minor))) {
+    return mount.dev;
+  }
+  return DevnoOfName(sys, SourceDeviceName(mount.source));
+}
+
+std::vector<MountNode> ReadMountTable(const std::string& path) {
   std::vector<MountNode> nodes;
-  const Table table(mnt_new_table_from_file("/proc/self/mountinfo"));
+  const Table table(mnt_new_table());
+  if (!table) return nodes;
+  // A line libmount cannot read is left out; the rest of the table still counts.
+  mnt_table_set_parser_errcb(table.get(), [](libmnt_table*, const char*, int) { return 1; });
+  if (mnt_table_parse_file(table.get(), path.c_str()) != 0) return nodes;
   ForEachFs(table.get(), [&](libmnt_fs* fs) {
     MountNode node;
     node.id = mnt_fs_get_id(fs);

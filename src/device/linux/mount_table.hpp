@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/linux/block_devices.hpp"
+#include "device/linux/sys_tree.hpp"
 
 namespace fw::linuxio {
 
@@ -24,8 +25,15 @@ struct MountNode {
 // /dev/disk/by-uuid link to it), or empty for a source that is no device path.
 std::string SourceDeviceName(const std::string& source);
 
-// /proc/self/mountinfo in file order (parents before the mounts on them); empty when unreadable.
-std::vector<MountNode> ReadMountTable();
+// The block device a mount lies on: its st_dev, or, for file systems with an anonymous st_dev
+// (btrfs), the device its source names, as lsblk matches them; nothing for a mount of no block
+// device (proc, tmpfs, nfs).
+std::optional<Devno> BlockDeviceOfMount(const SysTree& sys, const MountNode& mount);
+
+// A mountinfo file (the running system's own by default, a fixture tree's in the tests) in file
+// order (parents before the mounts on them); lines that cannot be read are left out, and the
+// table is empty when the file cannot be read.
+std::vector<MountNode> ReadMountTable(const std::string& path = "/proc/self/mountinfo");
 
 // The paths of the active swap areas (/proc/swaps).
 std::vector<std::string> ActiveSwaps();

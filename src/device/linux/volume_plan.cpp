@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -18,10 +17,6 @@
 
 namespace fw::linuxio {
 namespace {
-
-// Mount points whose loss would take the running system with it.
-constexpr std::array<std::string_view, 6> kSystemMountPoints = {"/",    "/usr", "/boot",
-                                                                "/boot/efi", "/var", "/home"};
 
 Devno DevnoOf(dev_t dev) { return Devno{major(dev), minor(dev)}; }
 
@@ -118,27 +113,6 @@ std::optional<RefusalCause> HeldBy(const SysTree& sys, const DiskDevices& device
     if (sys.ReadLine("/sys/block/" + other + "/loop/backing_file") == backing) {
       return Cause(RefusalKind::Holder, other);
     }
-  }
-  return std::nullopt;
-}
-
-std::optional<RefusalCause> CarriesTheSystem(const std::vector<MountNode>& own,
-                                             const DiskDevices& devices) {
-  for (const MountNode& mount : own) {
-    if (std::find(kSystemMountPoints.begin(), kSystemMountPoints.end(), mount.target) !=
-        kSystemMountPoints.end()) {
-      return Cause(RefusalKind::RunningSystem, mount.target);
-    }
-  }
-  // The roots of PID 1 and of this process, wherever they are mounted (a chroot included).
-  for (const char* root : {"/proc/1/root", "/proc/self/root", "/"}) {
-    const auto st = StatOf(root);
-    if (!st) continue;
-    const Devno dev = DevnoOf(st->st_dev);
-    for (const MountNode& mount : own) {
-      if (mount.dev == dev) return Cause(RefusalKind::RunningSystem, mount.target);
-    }
-    if (Contains(devices.devnos, dev)) return Cause(RefusalKind::RunningSystem, "/");
   }
   return std::nullopt;
 }
@@ -242,11 +216,44 @@ DiskDevices ReadDiskDevices(const SysTree& sys, const std::string& disk) {
   return devices;
 }
 
-bool MountOnDisk(const MountNode& mount, const DiskDevices& devices) {
-  if (Contains(devices.devnos, mount.dev)) return true;
-  const std::string name = SourceDeviceName(mount.source);
-  return !name.empty() &&
-         std::find(devices.names.begin(), devices.names.end(), name) != devices.names.end();
+std::optional<std::string> RunningSystemOn(const SysTree& sys, const DiskDevices& devices,
+                                           const std::vector<MountNode>& table) {
+  // The disk, its partitions and everything stacked on them (device-mapper, md), however deep.
+  DiskDevices stack = devices;
+  for (size_t i = 0; i < stack.names.size(); ++i) {
+    for (const std::string& holder : sys.List("/sys/class/block/" + stack.names[i] + "/holders")) {
+      if (std::find(stack.names.begin(), stack.names.end(), holder) != stack.names.end()) continue;
+      if (const std::optional<Devno> devno = DevnoOfName(sys, holder)) {
+        stack.names.push_back(holder);
+        stack.devnos.push_back(*devno);
+      }
+    }
+  }
+  std::vector<MountNode> own;
+  for (const MountNode& mount : table) {
+    if (MountOnDisk(sys, mount, stack)) own.push_back(mount);
+  }
+  for (const MountNode& mount : own) {
+    if (IsSystemMountPoint(mount.target)) return mount.target;
+  }
+  // The roots of PID 1 and of this process, wherever they are mounted (a chroot included). A
+  // fixture tree's devices are not this machine's, so only a running system is asked.
+  if (!sys.Root().empty()) return std::nullopt;
+  for (const char* root : {"/proc/1/root", "/proc/self/root", "/"}) {
+    const auto st = StatOf(root);
+    if (!st) continue;
+    const Devno dev = DevnoOf(st->st_dev);
+    for (const MountNode& mount : own) {
+      if (mount.dev == dev) return mount.target;
+    }
+    if (Contains(stack.devnos, dev)) return std::string("/");
+  }
+  return std::nullopt;
+}
+
+bool MountOnDisk(const SysTree& sys, const MountNode& mount, const DiskDevices& devices) {
+  const std::optional<Devno> device = BlockDeviceOfMount(sys, mount);
+  return device && Contains(devices.devnos, *device);
 }
 
 RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& plan) {
@@ -255,9 +262,11 @@ RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& pla
   const std::vector<MountNode> table = ReadMountTable();
   std::vector<MountNode> own;
   for (const MountNode& mount : table) {
-    if (MountOnDisk(mount, plan.devices)) own.push_back(mount);
+    if (MountOnDisk(sys, mount, plan.devices)) own.push_back(mount);
   }
-  if (auto cause = CarriesTheSystem(own, plan.devices)) return *cause;
+  if (auto point = RunningSystemOn(sys, plan.devices, table)) {
+    return Cause(RefusalKind::RunningSystem, *point);
+  }
   if (auto cause = ActiveSwapOn(own, plan.devices)) return *cause;
   if (auto cause = HeldBy(sys, plan.devices)) return *cause;
 

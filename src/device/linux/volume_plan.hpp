@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/device_io.hpp"
+#include "device/disk_contents.hpp"
 #include "device/linux/block_devices.hpp"
 #include "device/linux/mount_table.hpp"
 #include "device/linux/sys_tree.hpp"
@@ -42,9 +43,15 @@ struct DiskDevices {
 
 DiskDevices ReadDiskDevices(const SysTree& sys, const std::string& disk);
 
-// Whether a mount lies on one of `devices`: its st_dev, or for file systems with an anonymous
-// st_dev (btrfs) the node its source names, as lsblk matches them.
-bool MountOnDisk(const MountNode& mount, const DiskDevices& devices);
+// Whether a mount lies on one of `devices` (BlockDeviceOfMount).
+bool MountOnDisk(const SysTree& sys, const MountNode& mount, const DiskDevices& devices);
+
+// The mount point that makes the disk the one the running system lives on, or nothing: a
+// system mount point (IsSystemMountPoint) mounted from the disk, a partition or anything stacked
+// on them (sysfs holders), or, on a running system, the file system of PID 1's or this
+// process's root. The one rule for refusing a disk and for marking it in the lists.
+std::optional<std::string> RunningSystemOn(const SysTree& sys, const DiskDevices& devices,
+                                           const std::vector<MountNode>& table);
 
 struct DiskPlan {
   DiskDevices devices;
