@@ -58,7 +58,7 @@ const std::vector<CommandSpec>& Commands() {
       {"smart", "DISK", "Print the S.M.A.R.T. report of DISK.", "", true, {}, RunSmart},
       {"format", "[--quick] [--verify] [--report FILE] [--yes] [--progress] DISK",
        "Erase DISK by writing zeros over it, and print the format log.",
-       "      --quick      write only the first 10,240,000 bytes\n"
+       "      --quick      write only the first 10,240,000 bytes and the last MiB\n"
        "      --verify     read every written byte back and check that it is zero\n"
        "      --report FILE\n"
        "                   when the attempt ends, write its erasure report (JSON) to FILE\n"
