@@ -55,7 +55,8 @@ std::string FormatText(const NvmeLbaFormat& format) {
 std::string VersionText(uint32_t version) {
   if (version == 0) return std::string(kNotReported);
   std::string text = std::to_string(version >> 16) + "." + std::to_string((version >> 8) & 0xFF);
-  if ((version & 0xFF) != 0) text += "." + std::to_string(version & 0xFF);
+  // Appended piece by piece: GCC 12 at -O3 misreads "." + string as an overlapping copy.
+  if ((version & 0xFF) != 0) text.append(".").append(std::to_string(version & 0xFF));
   return text;
 }
 

@@ -29,7 +29,11 @@ std::string GroupDigits(std::string_view digits) {
 std::string GroupThousands(int64_t value) {
   const std::string digits = std::to_string(value);
   if (digits.size() <= 4) return digits;
-  if (digits[0] == '-') return "-" + GroupDigits(std::string_view(digits).substr(1));
+  if (digits[0] == '-') {
+    // Built in place: GCC 12 at -O3 misreads "-" + string as an overlapping copy.
+    std::string text(1, '-');
+    return text.append(GroupDigits(std::string_view(digits).substr(1)));
+  }
   return GroupDigits(digits);
 }
 
