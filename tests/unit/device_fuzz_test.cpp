@@ -271,7 +271,7 @@ TEST(DeviceFuzz, ImageBackendOnRandomMetadataSets) {
   for (int round = 0; round < 150; ++round) {
     test::TempFolder folder;
     for (uint32_t d = 0, count = 1 + rnd.Below(3); d < count; ++d) {
-      const std::string name = "d" + std::to_string(d);
+      const std::string name = std::string("d").append(std::to_string(d));
       folder.Image(name + ".img", rnd.Chance(20) ? 0 : 512 * int64_t{1 + rnd.Below(5000)});
       if (rnd.Chance(85)) folder.Write(name + ".json", RandomMetadata(rnd, folder, name));
     }

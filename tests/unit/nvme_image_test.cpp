@@ -59,7 +59,7 @@ TEST(NvmeImage, EachRequestAnswersFromItsFileOrFailsWithItsOwnCode) {
   const char* keys[] = {"nvme_identify_controller", "nvme_identify_namespace", "nvme_smart_log"};
   for (int failing = -1; failing < 3; ++failing) {
     TempFolder folder;
-    WriteNvmeDisk(folder, failing < 0 ? "" : "\"" + std::string(keys[failing]) + "\": 1117");
+    WriteNvmeDisk(folder, failing < 0 ? "" : std::string("\"").append(keys[failing]) + "\": 1117");
     std::string errors;
     const std::unique_ptr<DeviceIo> io = CreateImageDeviceIo(folder.Path(), &errors);
     ASSERT_EQ(errors, "");
