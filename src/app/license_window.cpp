@@ -153,9 +153,7 @@ void TfmLicenseAgreement::Button1Click() {
   // The data folder may not exist yet on a fresh account; it is made as the XDG base-directory
   // rules ask. If it cannot be made or written, this run goes on and the next one asks again.
   // Made for the user behind pkexec or sudo, the folders and the marker become theirs.
-  std::optional<FileOwner> owner;
-  const std::optional<UserAccount> account = RealUserAccount();
-  if (RunsForAnotherUser() && account) owner = FileOwner{account->uid, account->gid};
+  const std::optional<FileOwner> owner = RealUserFileOwner();
   const std::string folder = LocalAppDataFolder();
   if (!folder.empty() && MakeUserFolder(folder, owner)) {
     WriteSmallFile(AgreementPath(), std::string(kAgreed), owner);

@@ -474,13 +474,7 @@ QString TFmMain::SaveReport(const QString& path) {
           ? ErasureCertificatePdf(*m_lastReport).toStdString()
           : ErasureReportJson(*m_lastReport);
   // Raised through pkexec or sudo, the report still belongs to the person who asked for it.
-  std::optional<FileOwner> owner;
-  if (RunsForAnotherUser()) {
-    if (const std::optional<UserAccount> user = RealUserAccount()) {
-      owner = FileOwner{user->uid, user->gid};
-    }
-  }
-  return QString::fromStdString(WriteReportFile(path.toStdString(), content, owner));
+  return QString::fromStdString(WriteReportFile(path.toStdString(), content, RealUserFileOwner()));
 }
 
 void TFmMain::btSaveReportClick() {

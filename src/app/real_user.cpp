@@ -193,6 +193,13 @@ bool RunsForAnotherUser() {
   return !real || *real != geteuid();
 }
 
+std::optional<FileOwner> RealUserFileOwner() {
+  if (!RunsForAnotherUser()) return {};
+  const std::optional<UserAccount> account = RealUserAccount();
+  if (!account) return {};
+  return FileOwner{account->uid, account->gid};
+}
+
 bool StartAsRealUser(const std::string& program, const std::vector<std::string>& arguments) {
   Launch launch;
   if (RunsForAnotherUser()) {

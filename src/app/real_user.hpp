@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/small_file.hpp"
+
 namespace fw {
 
 struct UserAccount {
@@ -28,6 +30,10 @@ std::optional<UserAccount> RealUserAccount();
 // true when the process runs with another user's rights than its real user's (pkexec, sudo, a
 // set-uid bit), or cannot tell who its real user is.
 bool RunsForAnotherUser();
+
+// Who files written for the user must belong to: the real user when the process runs for
+// another user and that user is known; nothing (keep the process's own) otherwise.
+std::optional<FileOwner> RealUserFileOwner();
 
 // Starts `program` (a path, or a name looked up in the usual bin folders) with `arguments`,
 // detached, as the real user. When the process runs for another user, the child takes that
