@@ -31,19 +31,6 @@ std::vector<std::string> MountPointsOf(const std::vector<MountNode>& table, cons
   return points;
 }
 
-// The partitions of a disk as sysfs lists them, in number order.
-std::vector<std::pair<uint32_t, std::string>> PartitionsOf(const SysTree& sys,
-                                                           const std::string& diskName) {
-  std::vector<std::pair<uint32_t, std::string>> partitions;
-  for (const std::string& entry : sys.List("/sys/block/" + diskName)) {
-    const std::optional<long long> number =
-        sys.ReadNumber("/sys/block/" + diskName + "/" + entry + "/partition");
-    if (number && *number > 0) partitions.emplace_back(static_cast<uint32_t>(*number), entry);
-  }
-  std::sort(partitions.begin(), partitions.end());
-  return partitions;
-}
-
 }  // namespace
 
 std::vector<std::string> LinksTo(const std::string& folder, const std::string& node) {
@@ -76,9 +63,13 @@ DiskContents ReadLinuxDiskContents(const SysTree& sys, const std::string& diskNa
       contents.label = probed->label;
     }
   }
-  for (const auto& [number, name] : PartitionsOf(sys, diskName)) {
+  // The volume plan's reading of the disk and its partitions serves here too.
+  const DiskDevices devices = ReadDiskDevices(sys, diskName);
+  for (size_t i = 1; i < devices.names.size(); ++i) {
+    const std::string& name = devices.names[i];
     PartitionContents partition;
-    partition.number = number;
+    partition.number = static_cast<uint32_t>(
+        sys.ReadNumber("/sys/block/" + diskName + "/" + name + "/partition").value_or(0));
     partition.path = "/dev/" + name;
     partition.bytes =
         sys.ReadNumber("/sys/block/" + diskName + "/" + name + "/size").value_or(0) * 512;
@@ -91,7 +82,9 @@ DiskContents ReadLinuxDiskContents(const SysTree& sys, const std::string& diskNa
     }
     contents.partitions.push_back(std::move(partition));
   }
-  contents.carriesSystem = RunningSystemOn(sys, ReadDiskDevices(sys, diskName), table).has_value();
+  std::sort(contents.partitions.begin(), contents.partitions.end(),
+            [](const PartitionContents& a, const PartitionContents& b) { return a.number < b.number; });
+  contents.carriesSystem = RunningSystemOn(sys, devices, table).has_value();
   return contents;
 }
 
