@@ -52,9 +52,4 @@ mbs() { calc "$rounds * $size / ${seconds[$1]} / 1000000"; }
 format=$(mbs format)
 dd=$(mbs dd)
 bare=$(mbs bare)
-peak=$(sort -n "$work/rss.txt" | tail -1)
-echo "average over $rounds rounds"
-printf '  format  %8.1f MB/s\n  dd      %8.1f MB/s\n  bare    %8.1f MB/s\n' "$format" "$dd" "$bare"
-printf '  format / dd   %.3f   (target >= 1.0)\n' "$(calc "$format / $dd")"
-printf '  format / bare %.3f   (target >= 0.9)\n' "$(calc "$format / $bare")"
-printf '  ferrowipe-cli peak RSS %d KiB (%.1f MiB; target < 64 MiB)\n' "$peak" "$(calc "$peak / 1024")"
+print_averages format "$format" "$dd" "$bare" 1.0

@@ -49,9 +49,4 @@ done
 verify=$(calc "${total[verify]} / $rounds")
 dd=$(calc "${total[dd]} / $rounds")
 bare=$(calc "${total[bare]} / $rounds")
-peak=$(sort -n "$work/rss.txt" | tail -1)
-echo "average over $rounds rounds"
-printf '  verify  %8.1f MB/s\n  dd      %8.1f MB/s\n  bare    %8.1f MB/s\n' "$verify" "$dd" "$bare"
-printf '  verify / dd   %.3f\n' "$(calc "$verify / $dd")"
-printf '  verify / bare %.3f   (target >= 0.9)\n' "$(calc "$verify / $bare")"
-printf '  ferrowipe-cli peak RSS %d KiB (%.1f MiB; target < 64 MiB)\n' "$peak" "$(calc "$peak / 1024")"
+print_averages verify "$verify" "$dd" "$bare"
