@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/debug_window.hpp"
@@ -25,7 +26,9 @@ int main(int argc, char** argv) {
     std::fputs(message.c_str(), stderr);
     return 1;
   }
+  std::optional<fw::DisplayFailureGuard> displayGuard(std::in_place);
   QApplication app(qtArgc, argv);
+  displayGuard.reset();
   // QApplication has taken the user's locale (setlocale) by now: the time stamps and the
   // capacity texts follow it.
   fw::SetUserLocale(fw::UserLocaleFromProcess());

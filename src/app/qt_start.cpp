@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <QtGlobal>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -76,7 +78,36 @@ bool NeedsDisplayServer(std::string_view platforms) {
   return true;
 }
 
+constexpr std::string_view kWayRound =
+    "Without a display, use ferrowipe-cli (see ferrowipe-cli --help), or open the window on a "
+    "virtual display: xvfb-run ferrowipe\n";
+
+std::string VariableText(const char* name) {
+  const char* value = std::getenv(name);
+  return std::string(name).append(value != nullptr ? std::string("=").append(value) : " unset");
+}
+
+QtMessageHandler qtHandler = nullptr;
+
+void EndInsteadOfAbort(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type != QtFatalMsg) {
+    qtHandler(type, context, text);
+    return;
+  }
+  // Qt's own warnings before this one (could not connect to display...) have been printed;
+  // its last word would send the user to reinstall.
+  const std::string message = "ferrowipe: the window could not be opened on the display (" +
+                              VariableText("DISPLAY") + ", " + VariableText("WAYLAND_DISPLAY") +
+                              ").\n" + std::string(kWayRound);
+  std::fputs(message.c_str(), stderr);
+  std::_Exit(1);
+}
+
 }  // namespace
+
+DisplayFailureGuard::DisplayFailureGuard() { qtHandler = qInstallMessageHandler(EndInsteadOfAbort); }
+
+DisplayFailureGuard::~DisplayFailureGuard() { qInstallMessageHandler(qtHandler); }
 
 QStringList TrueCommandLine(int argc, char** argv) {
   QStringList arguments;
@@ -98,10 +129,10 @@ std::string NoDisplayMessage(int qtArgc, char** argv) {
   if (!NeedsDisplayServer(PlatformRequest(qtArgc, argv))) return {};
   if (IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")) return {};
   if (QtOption(qtArgc, argv, "display") != nullptr) return {};
-  return "ferrowipe: there is no display to open the window on (neither DISPLAY nor "
-         "WAYLAND_DISPLAY is set).\n"
-         "Without a display, use ferrowipe-cli (see ferrowipe-cli --help), or open the window on "
-         "a virtual display: xvfb-run ferrowipe\n";
+  return std::string(
+             "ferrowipe: there is no display to open the window on (neither DISPLAY nor "
+             "WAYLAND_DISPLAY is set).\n")
+      .append(kWayRound);
 }
 
 }  // namespace fw

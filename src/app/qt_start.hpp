@@ -25,4 +25,15 @@ void ClearCodeLoadingEnvironment();
 // `qtArgc` and `argv` are what QApplication will see.
 std::string NoDisplayMessage(int qtArgc, char** argv);
 
+// While it lives, a fatal message from Qt (a display that is named but cannot be opened, no
+// usable platform plugin) ends the program with the way round on stderr and exit status 1,
+// instead of Qt's abort. Made before QApplication, ended once it stands.
+class DisplayFailureGuard {
+ public:
+  DisplayFailureGuard();
+  ~DisplayFailureGuard();
+  DisplayFailureGuard(const DisplayFailureGuard&) = delete;
+  DisplayFailureGuard& operator=(const DisplayFailureGuard&) = delete;
+};
+
 }  // namespace fw

@@ -129,14 +129,19 @@ class ElevationTest : public QObject {
     QVERIFY(program.waitForFinished());
   }
 
-  // Without a display the program says what to use instead, before Qt would abort.
+  // Without a display, or with one that cannot be opened, the program says what to use
+  // instead, where Qt would abort.
   void noDisplay_data() {
     QTest::addColumn<QString>("platform");  // empty: QT_QPA_PLATFORM unset
-    QTest::newRow("default") << QString();
-    QTest::newRow("xcb") << QString("xcb");
+    QTest::addColumn<QString>("display");   // empty: DISPLAY unset
+    QTest::newRow("default") << QString() << QString();
+    QTest::newRow("xcb") << QString("xcb") << QString();
+    QTest::newRow("display nobody serves") << QString() << QString(":7391");
+    QTest::newRow("xcb, display nobody serves") << QString("xcb") << QString(":7391");
   }
   void noDisplay() {
     QFETCH(QString, platform);
+    QFETCH(QString, display);
     TempFolder folder;
     QProcess program;
     QProcessEnvironment environment = ProgramEnvironment(folder);
@@ -144,6 +149,7 @@ class ElevationTest : public QObject {
       environment.remove(name);
     }
     if (!platform.isEmpty()) environment.insert("QT_QPA_PLATFORM", platform);
+    if (!display.isEmpty()) environment.insert("DISPLAY", display);
     program.setProcessEnvironment(environment);
     program.start(APP_PATH, {});
     QVERIFY(program.waitForFinished(60'000));
