@@ -136,6 +136,9 @@ class LoopDevice {
     return MountAt(node, "ext4", "");
   }
 
+  // A file system already on `node` mounted on a new folder; the folder, or empty.
+  std::string Mount(const std::string& node) { return MountAt(node, "", ""); }
+
   // A bind mount of `folder` on a new folder; the new folder, or empty.
   std::string BindMount(const std::string& folder) { return MountAt(folder, "", "--bind"); }
 
