@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROWIPE_BUILD_TESTS=OFF
+bash scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release -DFERROWIPE_BUILD_TESTS=OFF
 
 demo=$(mktemp -d /tmp/ferrowipe-demo.XXXXXX)
 # The demo folder goes when the script ends, however it ends: the window program is run as a

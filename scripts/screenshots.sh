@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+bash scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
 
 out=$PWD/docs/screenshots
 mkdir -p "$out"
