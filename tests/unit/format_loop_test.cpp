@@ -10,11 +10,13 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "loop_device.hpp"
+#include "sleeper.hpp"
 
 namespace fw {
 namespace {
@@ -273,10 +275,7 @@ class RefusedOnLoop : public FormatOnLoop {
     ASSERT_FALSE(p1.empty() || p2.empty()) << loop.Error();
   }
   void TearDown() override {
-    if (holder > 0) {
-      ::kill(holder, SIGKILL);
-      ::waitpid(holder, nullptr, 0);
-    }
+    holder.reset();
     if (!swap.empty()) test::RunCommand("swapoff " + swap);
   }
   bool OutsideUntouched() const {
@@ -289,17 +288,8 @@ class RefusedOnLoop : public FormatOnLoop {
   // A process (sleep) started with its working folder in `folder`, or in a new mount namespace
   // of its own (a copy of every mount) when `folder` is empty.
   void HoldWith(const std::string& folder) {
-    holder = ::fork();
-    ASSERT_GE(holder, 0);
-    if (holder == 0) {
-      if (folder.empty()) {
-        ::execlp("unshare", "unshare", "-m", "sleep", "60", nullptr);
-      } else if (::chdir(folder.c_str()) == 0) {
-        ::execlp("sleep", "sleep", "60", nullptr);
-      }
-      ::_exit(127);
-    }
-    ::usleep(200'000);  // until the child stands where it should
+    holder.emplace([&] { return folder.empty() || ::chdir(folder.c_str()) == 0; }, folder.empty());
+    ASSERT_TRUE(holder->Ok());
   }
   void ExpectRefused(const CliRun& run, const std::string& cause) {
     ExpectCauseAfterLockFailure(run, cause);
@@ -308,7 +298,7 @@ class RefusedOnLoop : public FormatOnLoop {
 
   LoopDevice loop;
   std::string p1, p2, swap;
-  pid_t holder = 0;
+  std::optional<test::Sleeper> holder;
 };
 
 // Someone else's tmpfs on top of a volume: not ours to take away.
@@ -333,7 +323,7 @@ TEST_F(RefusedOnLoop, ABusyVolumeNamesTheMountPointAndTheProcess) {
   HoldWith(busy);
   ExpectRefused(Format("--yes " + loop.Path()), "磁碟區正在使用中，無法卸載: " + busy +
                                                     "   使用中的處理程序: " +
-                                                    std::to_string(holder) + " (sleep)");
+                                                    std::to_string(holder->Pid()) + " (sleep)");
   EXPECT_TRUE(IsMounted(idle));
   EXPECT_TRUE(IsMounted(busy));
 }
@@ -422,20 +412,17 @@ TEST_F(FormatOnLoop, ARereadRefusedAfterTheRunNamesWhatHoldsThePartition) {
   ASSERT_TRUE(loop.Ok()) << loop.Error();
   const std::string partition = loop.AddPartition(1, 2048, 40'960);
   ASSERT_FALSE(partition.empty()) << loop.Error();
-  const pid_t holder = ::fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
+  std::optional<test::Sleeper> holder(std::in_place, [&] {
     const int fd = ::open(partition.c_str(), O_RDONLY);
-    if (fd >= 0 && ::dup2(fd, STDIN_FILENO) >= 0) ::execlp("sleep", "sleep", "30", nullptr);
-    ::_exit(127);
-  }
-  ::usleep(200'000);
+    return fd >= 0 && ::dup2(fd, STDIN_FILENO) >= 0;
+  });
+  ASSERT_TRUE(holder->Ok());
+  const pid_t pid = holder->Pid();
   const CliRun run = Format("--yes " + loop.Path());
-  ::kill(holder, SIGKILL);
-  ::waitpid(holder, nullptr, 0);
+  holder.reset();
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(run.Logged("無法重新讀取分割表，系統仍在使用舊的分割區: " + partition +
-                         "   使用中的處理程序: " + std::to_string(holder) + " (sleep)"))
+                         "   使用中的處理程序: " + std::to_string(pid) + " (sleep)"))
       << run.out;
 }
 

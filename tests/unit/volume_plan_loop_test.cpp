@@ -1,18 +1,18 @@
 // The busy check that unmounts nothing, and the search for the process that holds a volume,
 // on loop devices the tests make themselves. Needs root and loop devices; skips visibly
 // otherwise.
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "device/linux/volume_plan.hpp"
 #include "loop_device.hpp"
+#include "sleeper.hpp"
 
 namespace fw::linuxio {
 namespace {
@@ -40,19 +40,14 @@ TEST(MountProbe, AnswersIdleOrBusyAndNeverUnmounts) {
   }
   EXPECT_FALSE(FindProcessUsing({dev}, {}).has_value());
 
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::chdir(folder.c_str()) == 0) ::execlp("sleep", "sleep", "30", nullptr);
-    ::_exit(127);
-  }
-  ::usleep(200'000);
+  std::optional<test::Sleeper> child(std::in_place, [&] { return ::chdir(folder.c_str()) == 0; });
+  ASSERT_TRUE(child->Ok());
+  const pid_t pid = child->Pid();
   EXPECT_EQ(ProbeMount(folder), MountUse::Busy);
   const std::optional<ProcessUse> user = FindProcessUsing({dev}, {});
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
+  child.reset();
   ASSERT_TRUE(user.has_value());
-  EXPECT_EQ(user->pid, child);
+  EXPECT_EQ(user->pid, pid);
   EXPECT_EQ(user->command, "sleep");
   EXPECT_TRUE(test::IsMounted(folder));
 
