@@ -269,7 +269,8 @@ class LinuxDeviceIo final : public DeviceIo {
       // The partition table may have changed while the disk was claimed, and the re-read
       // only succeeds once no partition is open any more: now, through the claim itself.
       // Refused while something holds a partition, the kernel keeps the old ones: say what.
-      if (::ioctl(it->second.fd, BLKRRPART) != 0 && errno == EBUSY) {
+      const int fd = it->second.fd;
+      if (BusyThroughout([fd] { return ::ioctl(fd, BLKRRPART) != 0 && errno == EBUSY; })) {
         m_cause = WhatHoldsPartitions(m_sys, NodeOf(it->second).disk);
       }
     }

@@ -33,22 +33,6 @@ std::optional<struct stat> StatOf(const std::string& path) {
   return st;
 }
 
-// Any path walk through a mount holds it for a moment: another program's stat of the mount
-// point (a file manager, a disk monitor) makes umount2 answer EBUSY although nothing keeps the
-// volume busy; measured with one other process stat'ing the point in a loop, one probe in seven
-// was answered so. Only an EBUSY that lasts over these tries counts.
-constexpr int kBusyTries = 10;
-constexpr std::chrono::milliseconds kBusyPause{10};
-
-// Calls `busy` until it answers false, at most kBusyTries times; its last answer.
-bool BusyThroughout(const std::function<bool()>& busy) {
-  for (int attempt = 1; attempt < kBusyTries; ++attempt) {
-    if (!busy()) return false;
-    std::this_thread::sleep_for(kBusyPause);
-  }
-  return busy();
-}
-
 std::string FirstLineOf(const std::string& path) {
   std::ifstream in(path);
   std::string line;
@@ -203,6 +187,15 @@ std::optional<ProcessUse> FindProcessUsing(const std::vector<Devno>& fileSystems
     }
   }
   return std::nullopt;
+}
+
+bool BusyThroughout(const std::function<bool()>& busy) {
+  constexpr int kTries = 10;
+  for (int attempt = 1; attempt < kTries; ++attempt) {
+    if (!busy()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return busy();
 }
 
 MountUse ProbeMount(const std::string& mountPoint) {

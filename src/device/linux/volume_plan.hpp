@@ -3,6 +3,7 @@
 // mounts and what is stacked on them, swap, holders, the running system, busy volumes), then,
 // only when nothing stands in the way, the unmounts, deepest first, each confirmed right
 // before it is made; a failure mounts again what this attempt unmounted.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,13 @@ struct ProcessUse {
 // finds them in /proc.
 std::optional<ProcessUse> FindProcessUsing(const std::vector<Devno>& fileSystems,
                                            const std::vector<Devno>& nodes);
+
+// Any path walk through a mount holds it for a moment, and a probe that opens a partition (udev
+// after a change) holds that: another program's look makes umount2 or BLKRRPART answer EBUSY
+// although nothing keeps the volume busy. With one other process stat'ing an idle volume's
+// mount point in a loop, one probe in seven was answered so. Only an EBUSY that lasts counts:
+// `busy` is called until it answers false, at most ten times 10 ms apart; its last answer.
+bool BusyThroughout(const std::function<bool()>& busy);
 
 enum class MountUse { Idle, Busy, Unknown };
 
