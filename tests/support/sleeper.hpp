@@ -36,16 +36,20 @@ class Sleeper {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
-  ~Sleeper() {
-    if (m_pid <= 0) return;
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
-  }
+  ~Sleeper() { Stop(); }
   Sleeper(const Sleeper&) = delete;
   Sleeper& operator=(const Sleeper&) = delete;
 
   pid_t Pid() const { return m_pid; }
   bool Ok() const { return m_pid > 0 && IsSleeping(); }
+
+  // Lets go of what it held; Pid() stays as it was, for the messages that name it.
+  void Stop() {
+    if (m_pid <= 0 || m_stopped) return;
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_stopped = true;
+  }
 
  private:
   bool IsSleeping() const {
@@ -55,6 +59,7 @@ class Sleeper {
   }
 
   pid_t m_pid = -1;
+  bool m_stopped = false;
 };
 
 }  // namespace fw::test

@@ -412,17 +412,16 @@ TEST_F(FormatOnLoop, ARereadRefusedAfterTheRunNamesWhatHoldsThePartition) {
   ASSERT_TRUE(loop.Ok()) << loop.Error();
   const std::string partition = loop.AddPartition(1, 2048, 40'960);
   ASSERT_FALSE(partition.empty()) << loop.Error();
-  std::optional<test::Sleeper> holder(std::in_place, [&] {
+  test::Sleeper holder([&] {
     const int fd = ::open(partition.c_str(), O_RDONLY);
     return fd >= 0 && ::dup2(fd, STDIN_FILENO) >= 0;
   });
-  ASSERT_TRUE(holder->Ok());
-  const pid_t pid = holder->Pid();
+  ASSERT_TRUE(holder.Ok());
   const CliRun run = Format("--yes " + loop.Path());
-  holder.reset();
+  holder.Stop();
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(run.Logged("無法重新讀取分割表，系統仍在使用舊的分割區: " + partition +
-                         "   使用中的處理程序: " + std::to_string(pid) + " (sleep)"))
+                         "   使用中的處理程序: " + std::to_string(holder.Pid()) + " (sleep)"))
       << run.out;
 }
 

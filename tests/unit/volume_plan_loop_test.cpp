@@ -43,14 +43,13 @@ TEST(MountProbe, AnswersIdleOrBusyAndNeverUnmounts) {
   }
   EXPECT_FALSE(FindProcessUsing({dev}, {}).has_value());
 
-  std::optional<test::Sleeper> child(std::in_place, [&] { return ::chdir(folder.c_str()) == 0; });
-  ASSERT_TRUE(child->Ok());
-  const pid_t pid = child->Pid();
+  test::Sleeper child([&] { return ::chdir(folder.c_str()) == 0; });
+  ASSERT_TRUE(child.Ok());
   EXPECT_EQ(ProbeMount(folder), MountUse::Busy);
   const std::optional<ProcessUse> user = FindProcessUsing({dev}, {});
-  child.reset();
+  child.Stop();
   ASSERT_TRUE(user.has_value());
-  EXPECT_EQ(user->pid, pid);
+  EXPECT_EQ(user->pid, child.Pid());
   EXPECT_EQ(user->command, "sleep");
   EXPECT_TRUE(test::IsMounted(folder));
 
