@@ -1,8 +1,16 @@
 #include "device/linux/block_devices.hpp"
 
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <sstream>
 
 #include "device/linux/transport_type.hpp"
 
@@ -71,7 +79,76 @@ std::string FirstUdev(const std::map<std::string, std::string>& udev,
   return {};
 }
 
+Devno DevnoOf(uint64_t dev) { return Devno{major(dev), minor(dev)}; }
+
+// The line of a fixture's /identities for `path`: the fields after the path, which may itself
+// hold blanks.
+std::optional<FileId> FixtureIdentity(const SysTree& sys, const std::string& path) {
+  const std::optional<std::string> table = sys.Read("/identities");
+  if (!table) return std::nullopt;
+  std::istringstream lines(*table);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> fields;
+    std::istringstream words(line);
+    for (std::string word; words >> word;) fields.push_back(word);
+    const bool block = fields.size() >= 5 && fields[fields.size() - 2] == "b";
+    const size_t numbers = block ? 4 : 2;
+    if (fields.size() < numbers + 1) continue;
+    std::string named = fields[0];
+    for (size_t i = 1; i + numbers < fields.size(); ++i) named += " " + fields[i];
+    if (named != path) continue;
+    const std::string& inode = fields[fields.size() - numbers + 1];
+    FileId id;
+    const std::optional<Devno> dev = ParseDevno(fields[fields.size() - numbers]);
+    const auto [end, error] = std::from_chars(inode.data(), inode.data() + inode.size(), id.ino);
+    if (!dev || error != std::errc() || end != inode.data() + inode.size()) return std::nullopt;
+    id.dev = *dev;
+    if (block) {
+      id.block = ParseDevno(fields.back());
+      if (!id.block) return std::nullopt;
+    }
+    return id;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<FileId> IdentifyPath(const SysTree& sys, const std::string& path) {
+  if (!sys.Root().empty()) return FixtureIdentity(sys, path);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  FileId id{DevnoOf(st.st_dev), st.st_ino, std::nullopt};
+  if (S_ISBLK(st.st_mode)) id.block = DevnoOf(st.st_rdev);
+  return id;
+}
+
+std::optional<FileId> LoopBacking(const SysTree& sys, const std::string& loopName) {
+  if (!loopName.starts_with("loop") || loopName.find('/') != std::string::npos) return std::nullopt;
+  if (sys.Root().empty()) {
+    // A read-only open of the whole device: no claim, and no change event when it closes.
+    const int fd = ::open(("/dev/" + loopName).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+      loop_info64 info{};
+      const int result = ::ioctl(fd, LOOP_GET_STATUS64, &info);
+      const int error = errno;
+      ::close(fd);
+      if (result == 0) {
+        // A loop device can only stand on a regular file or a block device; only the latter
+        // has a device number of its own.
+        FileId id{DevnoOf(info.lo_device), info.lo_inode, std::nullopt};
+        if (info.lo_rdevice != 0) id.block = DevnoOf(info.lo_rdevice);
+        return id;
+      }
+      if (error == ENXIO) return std::nullopt;  // nothing bound to it
+    }
+  }
+  const std::optional<std::string> backing =
+      sys.ReadLine("/sys/block/" + loopName + "/loop/backing_file");
+  if (!backing || backing->empty()) return std::nullopt;
+  return IdentifyPath(sys, *backing);
+}
 
 std::string BaseName(const std::string& path) {
   const size_t slash = path.rfind('/');

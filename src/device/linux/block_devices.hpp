@@ -37,6 +37,27 @@ struct Devno {
 
 std::optional<Devno> ParseDevno(const std::string& text);
 
+// What stat(2) tells of a file: the file system it lies on and its inode, and, for a block
+// device node, the device it stands for. Two paths name the same file (a hard link, a bind-mounted
+// folder) exactly when both numbers agree; their strings never tell.
+struct FileId {
+  Devno dev;
+  uint64_t ino = 0;
+  std::optional<Devno> block;  // st_rdev of a block device node
+  bool operator==(const FileId&) const = default;
+};
+
+// The identity of `path` on the system the tree stands for: stat(2), following links, on a
+// running system. A fixture tree's files are not that machine's, so a fixture says it in its
+// file /identities, one line per path: "PATH MAJ:MIN INO" for a file, "PATH MAJ:MIN INO b MAJ:MIN"
+// for a block device node.
+std::optional<FileId> IdentifyPath(const SysTree& sys, const std::string& path);
+
+// The backing file of loop device `loopName` as the kernel holds it (LOOP_GET_STATUS64: right
+// also when the file was renamed or deleted, or lies in another mount namespace), else as its
+// loop/backing_file names it; nothing for a loop device without one.
+std::optional<FileId> LoopBacking(const SysTree& sys, const std::string& loopName);
+
 // A block device and the whole disk it lies on.
 struct BlockNode {
   std::string name;        // sda1

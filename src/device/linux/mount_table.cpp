@@ -73,10 +73,10 @@ std::vector<MountNode> ReadMountTable(const std::string& path) {
   return nodes;
 }
 
-std::vector<std::string> ActiveSwaps() {
+std::vector<std::string> ActiveSwaps(const std::string& path) {
   std::vector<std::string> paths;
   const Table table(mnt_new_table());
-  if (!table || mnt_table_parse_swaps(table.get(), nullptr) != 0) return paths;
+  if (!table || mnt_table_parse_swaps(table.get(), path.c_str()) != 0) return paths;
   ForEachFs(table.get(), [&](libmnt_fs* fs) { paths.push_back(Text(mnt_fs_get_source(fs))); });
   return paths;
 }

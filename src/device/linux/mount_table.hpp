@@ -35,8 +35,9 @@ std::optional<Devno> BlockDeviceOfMount(const SysTree& sys, const MountNode& mou
 // table is empty when the file cannot be read.
 std::vector<MountNode> ReadMountTable(const std::string& path = "/proc/self/mountinfo");
 
-// The paths of the active swap areas (/proc/swaps).
-std::vector<std::string> ActiveSwaps();
+// The paths of the active swap areas in a swaps file (the running system's own by default, a
+// fixture tree's in the tests).
+std::vector<std::string> ActiveSwaps(const std::string& path = "/proc/swaps");
 
 // Mounts `mount` again at its mount point: the whole file system from its source, or, for a
 // mount of one of its folders, bound from `folder` (that folder where the file system is

@@ -1,84 +1,22 @@
 #include "device/linux/volume_plan.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <memory>
-#include <sstream>
 #include <thread>
 
 namespace fw::linuxio {
 namespace {
 
-Devno DevnoOf(dev_t dev) { return Devno{major(dev), minor(dev)}; }
-
 bool Contains(const std::vector<Devno>& devnos, Devno devno) {
   return std::find(devnos.begin(), devnos.end(), devno) != devnos.end();
-}
-
-std::optional<struct stat> StatOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return st;
-}
-
-std::string FirstLineOf(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-// /proc/PID/maps names the device of every mapped file as hex "maj:min" in its fourth field.
-bool MapsUse(const std::string& path, const std::vector<Devno>& fileSystems) {
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string range, perms, offset, dev;
-    if (!(fields >> range >> perms >> offset >> dev)) continue;
-    const size_t colon = dev.find(':');
-    if (colon == std::string::npos) continue;
-    const auto majorNumber = static_cast<uint32_t>(std::strtoul(dev.c_str(), nullptr, 16));
-    const auto minorNumber = static_cast<uint32_t>(std::strtoul(dev.c_str() + colon + 1, nullptr, 16));
-    if ((majorNumber != 0 || minorNumber != 0) &&
-        Contains(fileSystems, Devno{majorNumber, minorNumber})) {
-      return true;
-    }
-  }
-  return false;
-}
-
-bool ProcessUses(const std::string& base, const std::vector<Devno>& fileSystems,
-                 const std::vector<Devno>& nodes) {
-  for (const char* link : {"/cwd", "/root"}) {
-    if (const auto st = StatOf(base + link); st && Contains(fileSystems, DevnoOf(st->st_dev))) {
-      return true;
-    }
-  }
-  const std::string fdDir = base + "/fd";
-  if (DIR* dir = ::opendir(fdDir.c_str())) {
-    const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
-    while (const dirent* entry = ::readdir(dir)) {
-      if (entry->d_name[0] == '.') continue;
-      const auto st = StatOf(fdDir + "/" + entry->d_name);
-      if (!st) continue;
-      if (S_ISBLK(st->st_mode) && Contains(nodes, DevnoOf(st->st_rdev))) return true;
-      if (Contains(fileSystems, DevnoOf(st->st_dev))) return true;
-    }
-  }
-  return !fileSystems.empty() && MapsUse(base + "/maps", fileSystems);
 }
 
 RefusalCause Cause(RefusalKind kind, std::string subject,
@@ -99,37 +37,52 @@ std::string HolderName(const SysTree& sys, const std::string& holder) {
   return dmName && !dmName->empty() ? holder + " (" + *dmName + ")" : holder;
 }
 
-std::optional<RefusalCause> HeldBy(const SysTree& sys, const DiskDevices& devices) {
-  for (const std::string& name : devices.names) {
-    const std::string dir = name == devices.disk ? "/sys/block/" + name + "/holders"
-                                                 : "/sys/block/" + devices.disk + "/" + name + "/holders";
-    const std::vector<std::string> holders = sys.List(dir);
-    if (!holders.empty()) return Cause(RefusalKind::Holder, HolderName(sys, holders.front()));
+// The first of `shared` beyond the disk's own devices: something else reads or writes its bytes.
+std::optional<RefusalCause> HeldBy(const SysTree& sys, const DiskDevices& devices,
+                                   const DiskDevices& shared) {
+  if (shared.names.size() <= devices.names.size()) return std::nullopt;
+  return Cause(RefusalKind::Holder, HolderName(sys, shared.names[devices.names.size()]));
+}
+
+// The mounts that lie on one of `devices`.
+std::vector<MountNode> MountsOn(const SysTree& sys, const std::vector<MountNode>& table,
+                                const DiskDevices& devices) {
+  std::vector<MountNode> mounts;
+  for (const MountNode& mount : table) {
+    if (MountOnDisk(sys, mount, devices)) mounts.push_back(mount);
   }
-  // Another loop device over the same file writes the same bytes behind our back.
-  if (!devices.disk.starts_with("loop")) return std::nullopt;
-  const std::optional<std::string> backing =
-      sys.ReadLine("/sys/block/" + devices.disk + "/loop/backing_file");
-  if (!backing || backing->empty()) return std::nullopt;
-  for (const std::string& other : sys.List("/sys/block")) {
-    if (other == devices.disk || !other.starts_with("loop")) continue;
-    if (sys.ReadLine("/sys/block/" + other + "/loop/backing_file") == backing) {
-      return Cause(RefusalKind::Holder, other);
-    }
+  return mounts;
+}
+
+bool OnFileSystemOf(const std::vector<MountNode>& mounts, Devno dev) {
+  return std::any_of(mounts.begin(), mounts.end(), [&](const MountNode& m) { return m.dev == dev; });
+}
+
+std::optional<RefusalCause> ActiveSwapOn(const SysTree& sys, const DiskDevices& shared,
+                                         const std::vector<MountNode>& sharedMounts) {
+  for (const std::string& path : ActiveSwaps(sys.Root() + "/proc/swaps")) {
+    const std::optional<FileId> id = IdentifyPath(sys, path);
+    if (!id) continue;
+    const bool onDisk = id->block ? Contains(shared.devnos, *id->block)
+                                  : Contains(shared.devnos, id->dev) || OnFileSystemOf(sharedMounts, id->dev);
+    if (onDisk) return Cause(RefusalKind::Swap, path);
   }
   return std::nullopt;
 }
 
-std::optional<RefusalCause> ActiveSwapOn(const std::vector<MountNode>& own,
-                                         const DiskDevices& devices) {
-  for (const std::string& path : ActiveSwaps()) {
-    const auto st = StatOf(path);
-    if (!st) continue;
-    const bool onDisk = S_ISBLK(st->st_mode) ? Contains(devices.devnos, DevnoOf(st->st_rdev))
-                                             : std::any_of(own.begin(), own.end(), [&](const MountNode& m) {
-                                                 return m.dev == DevnoOf(st->st_dev);
-                                               });
-    if (onDisk) return Cause(RefusalKind::Swap, path);
+std::optional<std::string> RunningSystemIn(const SysTree& sys, const DiskDevices& shared,
+                                           const std::vector<MountNode>& sharedMounts) {
+  for (const MountNode& mount : sharedMounts) {
+    if (IsSystemMountPoint(mount.target)) return mount.target;
+  }
+  // The roots of PID 1 and of this process, wherever they are mounted (a chroot included).
+  for (const char* root : {"/proc/1/root", "/proc/self/root", "/"}) {
+    const std::optional<FileId> id = IdentifyPath(sys, root);
+    if (!id) continue;
+    for (const MountNode& mount : sharedMounts) {
+      if (mount.dev == id->dev) return mount.target;
+    }
+    if (Contains(shared.devnos, id->dev)) return std::string("/");
   }
   return std::nullopt;
 }
@@ -166,28 +119,11 @@ int Depth(const std::vector<MountNode>& table, const MountNode& mount) {
   return depth;
 }
 
-RefusalCause BusyCause(const MountNode& mount) {
-  return Cause(RefusalKind::Busy, mount.target, FindProcessUsing({mount.dev}, {}));
+RefusalCause BusyCause(const MountNode& mount, const SysTree& sys = SysTree()) {
+  return Cause(RefusalKind::Busy, mount.target, FindProcessUsing({mount.dev}, {}, sys));
 }
 
 }  // namespace
-
-std::optional<ProcessUse> FindProcessUsing(const std::vector<Devno>& fileSystems,
-                                           const std::vector<Devno>& nodes) {
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return std::nullopt;
-  const std::unique_ptr<DIR, int (*)(DIR*)> closer(proc, ::closedir);
-  const std::string self = std::to_string(::getpid());
-  while (const dirent* entry = ::readdir(proc)) {
-    const std::string pid = entry->d_name;
-    if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit) || pid == self) continue;
-    const std::string base = "/proc/" + pid;
-    if (ProcessUses(base, fileSystems, nodes)) {
-      return ProcessUse{std::stoll(pid), FirstLineOf(base + "/comm")};
-    }
-  }
-  return std::nullopt;
-}
 
 bool BusyThroughout(const std::function<bool()>& busy) {
   constexpr int kTries = 10;
@@ -233,39 +169,88 @@ DiskDevices ReadDiskDevices(const SysTree& sys, const std::string& disk) {
   return devices;
 }
 
-std::optional<std::string> RunningSystemOn(const SysTree& sys, const DiskDevices& devices,
-                                           const std::vector<MountNode>& table) {
-  // The disk, its partitions and everything stacked on them (device-mapper, md), however deep.
-  DiskDevices stack = devices;
-  for (size_t i = 0; i < stack.names.size(); ++i) {
-    for (const std::string& holder : sys.List("/sys/class/block/" + stack.names[i] + "/holders")) {
-      if (std::find(stack.names.begin(), stack.names.end(), holder) != stack.names.end()) continue;
-      if (const std::optional<Devno> devno = DevnoOfName(sys, holder)) {
-        stack.names.push_back(holder);
-        stack.devnos.push_back(*devno);
+DiskDevices SharedBytes(const SysTree& sys, const DiskDevices& devices,
+                        const std::vector<MountNode>& table) {
+  struct Loop {
+    std::string name;
+    Devno devno;
+    FileId backing;
+  };
+  std::vector<Loop> loops;
+  for (const std::string& name : sys.List("/sys/block")) {
+    if (!name.starts_with("loop")) continue;
+    const std::optional<Devno> devno = DevnoOfName(sys, name);
+    const std::optional<FileId> backing = devno ? LoopBacking(sys, name) : std::nullopt;
+    if (backing) loops.push_back(Loop{name, *devno, *backing});
+  }
+  std::sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) { return NaturalLess(a.name, b.name); });
+
+  DiskDevices shared = devices;
+  // A whole disk comes with its partitions: they are its bytes too.
+  const auto add = [&](const std::string& name, Devno devno) {
+    if (Contains(shared.devnos, devno)) return false;
+    shared.names.push_back(name);
+    shared.devnos.push_back(devno);
+    if (!sys.Exists("/sys/block/" + name)) return true;
+    const DiskDevices whole = ReadDiskDevices(sys, name);
+    for (size_t i = 1; i < whole.names.size(); ++i) {
+      if (!Contains(shared.devnos, whole.devnos[i])) {
+        shared.names.push_back(whole.names[i]);
+        shared.devnos.push_back(whole.devnos[i]);
       }
     }
-  }
-  std::vector<MountNode> own;
-  for (const MountNode& mount : table) {
-    if (MountOnDisk(sys, mount, stack)) own.push_back(mount);
-  }
-  for (const MountNode& mount : own) {
-    if (IsSystemMountPoint(mount.target)) return mount.target;
-  }
-  // The roots of PID 1 and of this process, wherever they are mounted (a chroot included). A
-  // fixture tree's devices are not this machine's, so only a running system is asked.
-  if (!sys.Root().empty()) return std::nullopt;
-  for (const char* root : {"/proc/1/root", "/proc/self/root", "/"}) {
-    const auto st = StatOf(root);
-    if (!st) continue;
-    const Devno dev = DevnoOf(st->st_dev);
-    for (const MountNode& mount : own) {
-      if (mount.dev == dev) return mount.target;
+    return true;
+  };
+  const auto loopOf = [&](Devno devno) -> const Loop* {
+    for (const Loop& loop : loops) {
+      if (loop.devno == devno) return &loop;
     }
-    if (Contains(stack.devnos, dev)) return std::string("/");
+    return nullptr;
+  };
+  const auto sameFile = [](const FileId& a, const FileId& b) {
+    return !a.block && !b.block && a.dev == b.dev && a.ino == b.ino;
+  };
+  for (bool grown = true; grown;) {
+    grown = false;
+    for (size_t i = 0; i < shared.names.size(); ++i) {
+      const std::string name = shared.names[i];
+      const Devno devno = shared.devnos[i];
+      for (const std::string& holder : sys.List("/sys/class/block/" + name + "/holders")) {
+        if (const std::optional<Devno> held = DevnoOfName(sys, holder)) grown |= add(holder, *held);
+      }
+      // Writing a loop device writes what it stands on.
+      const Loop* loop = loopOf(devno);
+      if (loop && loop->backing.block) {
+        if (const std::optional<BlockNode> node = NodeOfDevno(sys, *loop->backing.block)) {
+          grown |= add(node->name, *loop->backing.block);
+        }
+      }
+    }
+    const std::vector<MountNode> mounts = MountsOn(sys, table, shared);
+    for (const Loop& loop : loops) {
+      if (Contains(shared.devnos, loop.devno)) continue;
+      const FileId& backing = loop.backing;
+      const bool stacked =
+          backing.block ? Contains(shared.devnos, *backing.block)
+                        : Contains(shared.devnos, backing.dev) || OnFileSystemOf(mounts, backing.dev) ||
+                              std::any_of(loops.begin(), loops.end(), [&](const Loop& member) {
+                                return Contains(shared.devnos, member.devno) &&
+                                       sameFile(member.backing, backing);
+                              });
+      if (stacked) grown |= add(loop.name, loop.devno);
+    }
   }
-  return std::nullopt;
+  return shared;
+}
+
+std::optional<std::string> RunningSystemOn(const SysTree& sys, const DiskDevices& devices,
+                                           const std::vector<MountNode>& table) {
+  const DiskDevices shared = SharedBytes(sys, devices, table);
+  return RunningSystemIn(sys, shared, MountsOn(sys, table, shared));
+}
+
+MountUse ProbeMountNode(const MountNode& mount) {
+  return TopMountIs(mount.target, mount.id) ? ProbeMount(mount.target) : MountUse::Unknown;
 }
 
 bool MountOnDisk(const SysTree& sys, const MountNode& mount, const DiskDevices& devices) {
@@ -273,19 +258,19 @@ bool MountOnDisk(const SysTree& sys, const MountNode& mount, const DiskDevices& 
   return device && Contains(devices.devnos, *device);
 }
 
-RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& plan) {
+RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& plan,
+                      const MountProbe& probe) {
   plan = DiskPlan{};
   plan.devices = ReadDiskDevices(sys, disk);
-  const std::vector<MountNode> table = ReadMountTable();
-  std::vector<MountNode> own;
-  for (const MountNode& mount : table) {
-    if (MountOnDisk(sys, mount, plan.devices)) own.push_back(mount);
-  }
-  if (auto point = RunningSystemOn(sys, plan.devices, table)) {
+  const std::vector<MountNode> table = ReadMountTable(sys.Root() + "/proc/self/mountinfo");
+  std::vector<MountNode> own = MountsOn(sys, table, plan.devices);
+  const DiskDevices shared = SharedBytes(sys, plan.devices, table);
+  const std::vector<MountNode> sharedMounts = MountsOn(sys, table, shared);
+  if (auto point = RunningSystemIn(sys, shared, sharedMounts)) {
     return Cause(RefusalKind::RunningSystem, *point);
   }
-  if (auto cause = ActiveSwapOn(own, plan.devices)) return *cause;
-  if (auto cause = HeldBy(sys, plan.devices)) return *cause;
+  if (auto cause = ActiveSwapOn(sys, shared, sharedMounts)) return *cause;
+  if (auto cause = HeldBy(sys, plan.devices, shared)) return *cause;
 
   // Whatever is mounted on top of or inside a volume and is not the disk's own belongs to
   // someone else: unmounting the volume would take it away, or fail half-way.
@@ -303,13 +288,16 @@ RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& pla
     const int db = Depth(table, b);
     return da != db ? da > db : a.id > b.id;
   });
+  const MountProbe ask = probe                ? probe
+                         : sys.Root().empty() ? MountProbe(ProbeMountNode)
+                                              : MountProbe([](const MountNode&) { return MountUse::Unknown; });
   for (const MountNode& mount : own) {
     // A mount with the disk's other volumes inside cannot be probed (they make it busy too),
     // nor one that its mount point no longer leads to: then the processes that use it tell.
-    const bool busy = HasChildren(table, mount.id) || !TopMountIs(mount.target, mount.id)
-                          ? FindProcessUsing({mount.dev}, {}).has_value()
-                          : ProbeMount(mount.target) == MountUse::Busy;
-    if (busy) return BusyCause(mount);
+    const MountUse use = HasChildren(table, mount.id) ? MountUse::Unknown : ask(mount);
+    const bool busy = use == MountUse::Unknown ? FindProcessUsing({mount.dev}, {}, sys).has_value()
+                                               : use == MountUse::Busy;
+    if (busy) return BusyCause(mount, sys);
   }
   plan.mounts = std::move(own);
   return {};
@@ -374,11 +362,12 @@ RefusalCause WhatHoldsPartitions(const SysTree& sys, const std::string& disk) {
   DiskPlan plan;
   RefusalCause cause = PlanDisk(sys, disk, plan);
   if (cause.kind == RefusalKind::None && !plan.mounts.empty()) {
-    cause = Cause(RefusalKind::None, plan.mounts.back().target, FindProcessUsing({plan.mounts.back().dev}, {}));
+    cause = Cause(RefusalKind::None, plan.mounts.back().target,
+                  FindProcessUsing({plan.mounts.back().dev}, {}, sys));
   }
   // Otherwise a program has a partition open: which one, and who.
   for (size_t i = 1; cause.subject.empty() && i < plan.devices.devnos.size(); ++i) {
-    if (const auto user = FindProcessUsing({}, {plan.devices.devnos[i]})) {
+    if (const auto user = FindProcessUsing({}, {plan.devices.devnos[i]}, sys)) {
       cause = Cause(RefusalKind::None, "/dev/" + plan.devices.names[i], user);
     }
   }

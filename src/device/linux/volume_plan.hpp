@@ -12,20 +12,10 @@
 #include "device/disk_contents.hpp"
 #include "device/linux/block_devices.hpp"
 #include "device/linux/mount_table.hpp"
+#include "device/linux/process_search.hpp"
 #include "device/linux/sys_tree.hpp"
 
 namespace fw::linuxio {
-
-struct ProcessUse {
-  int64_t pid = 0;
-  std::string command;
-};
-
-// The first other process whose working folder, root, open files or mapped files lie on one
-// of `fileSystems` (st_dev), or that has one of the block devices `nodes` open, as fuser
-// finds them in /proc.
-std::optional<ProcessUse> FindProcessUsing(const std::vector<Devno>& fileSystems,
-                                           const std::vector<Devno>& nodes);
 
 // Any path walk through a mount holds it for a moment, and a probe that opens a partition (udev
 // after a change) holds that: another program's look makes umount2 or BLKRRPART answer EBUSY
@@ -42,6 +32,14 @@ enum class MountUse { Idle, Busy, Unknown };
 // access before and after clears any such mark, so that no second probe can ever unmount it.
 MountUse ProbeMount(const std::string& mountPoint);
 
+// The busy check for one of the disk's mounts: ProbeMount on it when its mount point still leads
+// to it (statx's mount ID), Unknown otherwise.
+MountUse ProbeMountNode(const MountNode& mount);
+
+// How the plan asks whether a mount is busy. The kernel's answer is a system call on the running
+// system; a fixture tree's mounts are not this machine's, and its cases answer for it.
+using MountProbe = std::function<MountUse(const MountNode&)>;
+
 // The chosen disk and its partitions.
 struct DiskDevices {
   std::string disk;
@@ -54,10 +52,18 @@ DiskDevices ReadDiskDevices(const SysTree& sys, const std::string& disk);
 // Whether a mount lies on one of `devices` (BlockDeviceOfMount).
 bool MountOnDisk(const SysTree& sys, const MountNode& mount, const DiskDevices& devices);
 
+// Everything whose bytes are the disk's, found by device numbers and backing inodes, never by
+// path strings: the disk, its partitions, what sysfs stacks on them (device-mapper, md), every
+// loop device over one of their nodes, over a file on one of their file systems or over the same
+// file (st_dev, st_ino) as one of them, and what a loop device among them stands on (a block
+// device, with its partitions), however deep. `devices` first, in their order.
+DiskDevices SharedBytes(const SysTree& sys, const DiskDevices& devices,
+                        const std::vector<MountNode>& table);
+
 // The mount point that makes the disk the one the running system lives on, or nothing: a
-// system mount point (IsSystemMountPoint) mounted from the disk, a partition or anything stacked
-// on them (sysfs holders), or, on a running system, the file system of PID 1's or this
-// process's root. The one rule for refusing a disk and for marking it in the lists.
+// system mount point (IsSystemMountPoint) mounted from anything that shares the disk's bytes
+// (SharedBytes), or the file system of PID 1's root, this process's root or "/" lying there.
+// The one rule for refusing a disk and for marking it in the lists.
 std::optional<std::string> RunningSystemOn(const SysTree& sys, const DiskDevices& devices,
                                            const std::vector<MountNode>& table);
 
@@ -68,8 +74,12 @@ struct DiskPlan {
   bool claimed = false;              // the disk was claimed afterwards: the attempt went ahead
 };
 
-// Gathers the picture of `disk` into `plan`; the cause that forbids touching it, or kind None.
-RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& plan);
+// Gathers the picture of `disk` into `plan` from what `sys` holds (sysfs, /proc/self/mountinfo,
+// /proc/swaps, the processes in /proc; a fixture tree's in the tests), changing nothing; the
+// cause that forbids touching it, or kind None. Without `probe`, a running system's mounts are
+// probed with ProbeMountNode and a fixture's are judged by the processes that use them.
+RefusalCause PlanDisk(const SysTree& sys, const std::string& disk, DiskPlan& plan,
+                      const MountProbe& probe = {});
 
 // Unmounts the planned mounts, deepest first, never lazily, never by force. On a failure
 // (something changed since the plan) it mounts again what it unmounted, fills `cause` (the
