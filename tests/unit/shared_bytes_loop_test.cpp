@@ -2,10 +2,9 @@
 // hard link of its file, over its file seen through a bind-mounted folder) is never formatted,
 // and the other device's mounted file system stays as it was. Needs root and loop devices;
 // skips visibly otherwise.
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
@@ -123,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"LoopOverTheDisksNode", Reach::Node, false},
                       Case{"TheChosenLoopStandsOnAnotherDisk", Reach::Node, true},
                       Case{"LoopOverAHardLinkOfItsFile", Reach::HardLink, false},
-                      Case{"LoopOverItsFileThroughABindMountedFolder", Reach::BindMountedFolder, false}),
+                      Case{"LoopOverItsFileThroughABindMountedFolder", Reach::BindMountedFolder,
+                           false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -3,6 +3,8 @@
 // bind-mounted folder, over a file on its file systems, and what a loop device stands on), swap,
 // the running system, nested and foreign mounts, and the processes that keep a volume busy.
 // No root, nothing of this machine is read.
+#include "device/linux/volume_plan.hpp"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,7 +14,6 @@
 #include <vector>
 
 #include "device/linux/sys_tree.hpp"
-#include "device/linux/volume_plan.hpp"
 #include "temp_folder.hpp"
 
 namespace fw::linuxio {
@@ -39,7 +40,8 @@ struct Additions {
 class Machine {
  public:
   explicit Machine(const Additions& more) : m_root("ferrowipe-plan") {
-    fs::copy(kMachine, m_root.Path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    fs::copy(kMachine, m_root.Path(),
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     for (const Loop& loop : more.loops) {
       const std::string name = "loop" + std::to_string(loop.minor);
       const std::string dir = "sys/devices/virtual/block/" + name;
@@ -48,7 +50,8 @@ class Machine {
       m_root.Write(dir + "/size", "131072\n");
       m_root.Write(dir + "/loop/backing_file", loop.backingFile + "\n");
       fs::create_symlink("../devices/virtual/block/" + name, m_root / ("sys/block/" + name));
-      fs::create_symlink("../../devices/virtual/block/" + name, m_root / ("sys/class/block/" + name));
+      fs::create_symlink("../../devices/virtual/block/" + name,
+                         m_root / ("sys/class/block/" + name));
       fs::create_symlink("../../devices/virtual/block/" + name,
                          m_root / ("sys/dev/block/7:" + std::to_string(loop.minor)));
     }
@@ -76,9 +79,9 @@ const std::string kDiskImage = "/tmp/disk image.img 0:30 100\n";
 struct PlanCase {
   const char* name;
   const char* disk;
-  Additions more;
   RefusalKind kind;
   std::string subject;
+  Additions more{};
 };
 
 std::ostream& operator<<(std::ostream& out, const PlanCase& c) { return out << c.name; }
@@ -97,92 +100,174 @@ TEST_P(PlanOverFixture, FindsWhatStandsInTheWay) {
 INSTANTIATE_TEST_SUITE_P(
     Holders, PlanOverFixture,
     ::testing::Values(
-        PlanCase{"LoopOverTheDisksNode", "sdb", {.loops = {{2, "/dev/sdb"}}, .identities = kNodes}, RefusalKind::Holder, "loop2"},
-        PlanCase{"LoopOverAPartitionsNode", "sdc", {.loops = {{2, "/dev/sdc1"}}, .identities = kNodes}, RefusalKind::Holder, "loop2"},
-        PlanCase{"LoopOverTheChosenLoopDevice", "loop0",
-                 {.loops = {{2, "/dev/loop0"}}, .identities = kNodes + kDiskImage, .mounts = "40 26 7:2 / /mnt/over rw - ext4 /dev/loop2 rw\n"},
-                 RefusalKind::Holder, "loop2"},
-        PlanCase{"LoopOverALoopOverTheDisk", "sdb",
-                 {.loops = {{2, "/dev/sdb"}, {3, "/dev/loop2"}}, .identities = kNodes},
-                 RefusalKind::Holder, "loop2"},
+        PlanCase{"LoopOverTheDisksNode",
+                 "sdb",
+                 RefusalKind::Holder,
+                 "loop2",
+                 {.loops = {{2, "/dev/sdb"}}, .identities = kNodes}},
+        PlanCase{"LoopOverAPartitionsNode",
+                 "sdc",
+                 RefusalKind::Holder,
+                 "loop2",
+                 {.loops = {{2, "/dev/sdc1"}}, .identities = kNodes}},
+        PlanCase{"LoopOverTheChosenLoopDevice",
+                 "loop0",
+                 RefusalKind::Holder,
+                 "loop2",
+                 {.loops = {{2, "/dev/loop0"}},
+                  .identities = kNodes + kDiskImage,
+                  .mounts = "40 26 7:2 / /mnt/over rw - ext4 /dev/loop2 rw\n"}},
+        PlanCase{"LoopOverALoopOverTheDisk",
+                 "sdb",
+                 RefusalKind::Holder,
+                 "loop2",
+                 {.loops = {{2, "/dev/sdb"}, {3, "/dev/loop2"}}, .identities = kNodes}},
         // The chosen loop device writes what it stands on.
-        PlanCase{"TheChosenLoopStandsOnAnotherDisk", "loop2", {.loops = {{2, "/dev/sdb"}}, .identities = kNodes},
-                 RefusalKind::Holder, "sdb"},
-        PlanCase{"TheChosenLoopStandsOnTheRunningSystem", "loop2", {.loops = {{2, "/dev/sda2"}}, .identities = kNodes},
-                 RefusalKind::RunningSystem, "/"},
-        PlanCase{"HardLinkOfTheBackingFile", "loop0",
-                 {.loops = {{2, "/srv/link to disk.img"}}, .identities = kDiskImage + "/srv/link to disk.img 0:30 100\n"},
-                 RefusalKind::Holder, "loop2"},
-        PlanCase{"TheOtherLoopIsChosenAndTheFirstHoldsIt", "loop2",
-                 {.loops = {{2, "/srv/link to disk.img"}}, .identities = kDiskImage + "/srv/link to disk.img 0:30 100\n"},
-                 RefusalKind::Holder, "loop0"},
-        PlanCase{"BindMountedBackingFolder", "loop0",
-                 {.loops = {{2, "/mnt/bound/disk image.img"}}, .identities = kDiskImage + "/mnt/bound/disk image.img 0:30 100\n", .mounts = "40 26 0:30 / /mnt/bound rw - tmpfs tmpfs rw\n"},
-                 RefusalKind::Holder, "loop2"},
-        PlanCase{"AnotherFileOfTheSameFolderIsNoHolder", "loop0",
-                 {.loops = {{2, "/tmp/other.img"}}, .identities = kDiskImage + "/tmp/other.img 0:30 101\n"}, RefusalKind::None, ""},
-        PlanCase{"LoopOverAFileOnTheDisksFileSystem", "sdc",
-                 {.loops = {{2, "/media/user/My Stick/vm.img"}}, .identities = "/media/user/My Stick/vm.img 8:33 12\n"},
-                 RefusalKind::Holder, "loop2"},
-        PlanCase{"ALoopOverAFileOfTheRootIsNoConcernOfAnotherDisk", "sdb",
-                 {.loops = {{2, "/var/vm.img"}}, .identities = "/var/vm.img 8:2 12\n"}, RefusalKind::None, ""}),
+        PlanCase{"TheChosenLoopStandsOnAnotherDisk",
+                 "loop2",
+                 RefusalKind::Holder,
+                 "sdb",
+                 {.loops = {{2, "/dev/sdb"}}, .identities = kNodes}},
+        PlanCase{"TheChosenLoopStandsOnTheRunningSystem",
+                 "loop2",
+                 RefusalKind::RunningSystem,
+                 "/",
+                 {.loops = {{2, "/dev/sda2"}}, .identities = kNodes}},
+        PlanCase{"HardLinkOfTheBackingFile",
+                 "loop0",
+                 RefusalKind::Holder,
+                 "loop2",
+                 {.loops = {{2, "/srv/link to disk.img"}},
+                  .identities = kDiskImage + "/srv/link to disk.img 0:30 100\n"}},
+        PlanCase{"TheOtherLoopIsChosenAndTheFirstHoldsIt",
+                 "loop2",
+                 RefusalKind::Holder,
+                 "loop0",
+                 {.loops = {{2, "/srv/link to disk.img"}},
+                  .identities = kDiskImage + "/srv/link to disk.img 0:30 100\n"}},
+        PlanCase{"BindMountedBackingFolder",
+                 "loop0",
+                 RefusalKind::Holder,
+                 "loop2",
+                 {.loops = {{2, "/mnt/bound/disk image.img"}},
+                  .identities = kDiskImage + "/mnt/bound/disk image.img 0:30 100\n",
+                  .mounts = "40 26 0:30 / /mnt/bound rw - tmpfs tmpfs rw\n"}},
+        PlanCase{"AnotherFileOfTheSameFolderIsNoHolder",
+                 "loop0",
+                 RefusalKind::None,
+                 "",
+                 {.loops = {{2, "/tmp/other.img"}},
+                  .identities = kDiskImage + "/tmp/other.img 0:30 101\n"}},
+        PlanCase{"LoopOverAFileOnTheDisksFileSystem",
+                 "sdc",
+                 RefusalKind::Holder,
+                 "loop2",
+                 {.loops = {{2, "/media/user/My Stick/vm.img"}},
+                  .identities = "/media/user/My Stick/vm.img 8:33 12\n"}},
+        PlanCase{"ALoopOverAFileOfTheRootIsNoConcernOfAnotherDisk",
+                 "sdb",
+                 RefusalKind::None,
+                 "",
+                 {.loops = {{2, "/var/vm.img"}}, .identities = "/var/vm.img 8:2 12\n"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     SwapAndTheRunningSystem, PlanOverFixture,
-    ::testing::Values(
-        PlanCase{"SwapPartition", "sdc", {.identities = kNodes, .swaps = "/dev/sdc1 partition 1024 0 -2\n"},
-                 RefusalKind::Swap, "/dev/sdc1"},
-        PlanCase{"SwapFileOnAVolume", "sdc",
-                 {.identities = "/media/user/My Stick/swapfile 8:33 9\n", .swaps = "/media/user/My\\040Stick/swapfile file 1024 0 -2\n"},
-                 RefusalKind::Swap, "/media/user/My Stick/swapfile"},
-        PlanCase{"SwapOnALoopOverTheDisk", "sdb",
-                 {.loops = {{2, "/dev/sdb"}}, .identities = kNodes, .swaps = "/dev/loop2 partition 1024 0 -2\n"},
-                 RefusalKind::Swap, "/dev/loop2"},
-        PlanCase{"SwapFileElsewhere", "sdb", {.identities = "/tmp/swapfile 0:30 9\n", .swaps = "/tmp/swapfile file 1024 0 -2\n"},
-                 RefusalKind::None, ""},
-        PlanCase{"TheRootPartition", "sda", {}, RefusalKind::RunningSystem, "/"},
-        PlanCase{"VarOnALoopOverAFileOnTheDisk", "sdc",
-                 {.loops = {{2, "/media/user/My Stick/var.img"}}, .identities = "/media/user/My Stick/var.img 8:33 5\n", .mounts = "40 26 7:2 / /var rw - ext4 /dev/loop2 rw\n"},
-                 RefusalKind::RunningSystem, "/var"},
-        PlanCase{"TheRootOfPid1OnALoopOverTheDisk", "sdb",
-                 {.loops = {{2, "/dev/sdb"}}, .identities = kNodes + "/proc/1/root 7:2 2\n", .mounts = "40 26 7:2 / /srv/chroot rw - ext4 /dev/loop2 rw\n"},
-                 RefusalKind::RunningSystem, "/srv/chroot"},
-        PlanCase{"ThisProcesssRootOnTheDiskUnmounted", "sdb", {.identities = "/proc/self/root 8:16 2\n"},
-                 RefusalKind::RunningSystem, "/"}),
+    ::testing::Values(PlanCase{"SwapPartition",
+                               "sdc",
+                               RefusalKind::Swap,
+                               "/dev/sdc1",
+                               {.identities = kNodes, .swaps = "/dev/sdc1 partition 1024 0 -2\n"}},
+                      PlanCase{"SwapFileOnAVolume",
+                               "sdc",
+                               RefusalKind::Swap,
+                               "/media/user/My Stick/swapfile",
+                               {.identities = "/media/user/My Stick/swapfile 8:33 9\n",
+                                .swaps = "/media/user/My\\040Stick/swapfile file 1024 0 -2\n"}},
+                      PlanCase{"SwapOnALoopOverTheDisk",
+                               "sdb",
+                               RefusalKind::Swap,
+                               "/dev/loop2",
+                               {.loops = {{2, "/dev/sdb"}},
+                                .identities = kNodes,
+                                .swaps = "/dev/loop2 partition 1024 0 -2\n"}},
+                      PlanCase{"SwapFileElsewhere",
+                               "sdb",
+                               RefusalKind::None,
+                               "",
+                               {.identities = "/tmp/swapfile 0:30 9\n",
+                                .swaps = "/tmp/swapfile file 1024 0 -2\n"}},
+                      PlanCase{"TheRootPartition", "sda", RefusalKind::RunningSystem, "/"},
+                      PlanCase{"VarOnALoopOverAFileOnTheDisk",
+                               "sdc",
+                               RefusalKind::RunningSystem,
+                               "/var",
+                               {.loops = {{2, "/media/user/My Stick/var.img"}},
+                                .identities = "/media/user/My Stick/var.img 8:33 5\n",
+                                .mounts = "40 26 7:2 / /var rw - ext4 /dev/loop2 rw\n"}},
+                      PlanCase{"TheRootOfPid1OnALoopOverTheDisk",
+                               "sdb",
+                               RefusalKind::RunningSystem,
+                               "/srv/chroot",
+                               {.loops = {{2, "/dev/sdb"}},
+                                .identities = kNodes + "/proc/1/root 7:2 2\n",
+                                .mounts = "40 26 7:2 / /srv/chroot rw - ext4 /dev/loop2 rw\n"}},
+                      PlanCase{"ThisProcesssRootOnTheDiskUnmounted",
+                               "sdb",
+                               RefusalKind::RunningSystem,
+                               "/",
+                               {.identities = "/proc/self/root 8:16 2\n"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // sdc1 is mounted on /media/user/My Stick (twice, one over the other) and on /mnt/bind.
 INSTANTIATE_TEST_SUITE_P(
     MountsAndProcesses, PlanOverFixture,
     ::testing::Values(
-        PlanCase{"AForeignMountInsideAVolume", "sdc",
-                 {.mounts = "40 29 0:50 / /media/user/My\\040Stick/t rw - tmpfs tmpfs rw\n"},
-                 RefusalKind::ForeignMount, "/media/user/My Stick/t (tmpfs)"},
-        PlanCase{"AProcessWorkingInAVolume", "sdc",
-                 {.identities = "/proc/4242/cwd 8:33 77\n", .files = {{"proc/4242/comm", "editor\n"}}},
-                 RefusalKind::Busy, "/media/user/My Stick"},
-        PlanCase{"AProcessWithAFileOfAVolumeOpen", "sdc",
-                 {.identities = "/proc/4242/fd/7 8:33 78\n", .files = {{"proc/4242/fd/7", ""}, {"proc/4242/comm", "editor\n"}}},
-                 RefusalKind::Busy, "/media/user/My Stick"},
-        PlanCase{"AProcessWithAFileOfAVolumeMapped", "sdc",
-                 {.files = {{"proc/4242/maps", "7f00-7f10 r--p 00000000 08:21 78 /media/user/My Stick/lib.so\n"}}},
-                 RefusalKind::Busy, "/media/user/My Stick"},
-        PlanCase{"AProcessElsewhere", "sdc",
-                 {.identities = "/proc/4242/cwd 8:2 77\n", .files = {{"proc/4242/maps", "7f00-7f10 r--p 00000000 08:02 78 /usr/lib/lib.so\n"}}},
-                 RefusalKind::None, ""}),
+        PlanCase{"AForeignMountInsideAVolume",
+                 "sdc",
+                 RefusalKind::ForeignMount,
+                 "/media/user/My Stick/t (tmpfs)",
+                 {.mounts = "40 29 0:50 / /media/user/My\\040Stick/t rw - tmpfs tmpfs rw\n"}},
+        PlanCase{
+            "AProcessWorkingInAVolume",
+            "sdc",
+            RefusalKind::Busy,
+            "/media/user/My Stick",
+            {.identities = "/proc/4242/cwd 8:33 77\n", .files = {{"proc/4242/comm", "editor\n"}}}},
+        PlanCase{"AProcessWithAFileOfAVolumeOpen",
+                 "sdc",
+                 RefusalKind::Busy,
+                 "/media/user/My Stick",
+                 {.identities = "/proc/4242/fd/7 8:33 78\n",
+                  .files = {{"proc/4242/fd/7", ""}, {"proc/4242/comm", "editor\n"}}}},
+        PlanCase{"AProcessWithAFileOfAVolumeMapped",
+                 "sdc",
+                 RefusalKind::Busy,
+                 "/media/user/My Stick",
+                 {.files = {{"proc/4242/maps",
+                             "7f00-7f10 r--p 00000000 08:21 78 /media/user/My Stick/lib.so\n"}}}},
+        PlanCase{
+            "AProcessElsewhere",
+            "sdc",
+            RefusalKind::None,
+            "",
+            {.identities = "/proc/4242/cwd 8:2 77\n",
+             .files = {{"proc/4242/maps", "7f00-7f10 r--p 00000000 08:02 78 /usr/lib/lib.so\n"}}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The disk's own volumes come off deepest first: what is mounted inside or over another before
 // it, the later of two at the same depth first.
 TEST(VolumePlan, NestedVolumesComeOffDeepestFirst) {
-  const Machine machine({.mounts = "40 29 8:33 /sub /media/user/My\\040Stick/sub rw - vfat /dev/sdc1 rw\n"});
+  const Machine machine(
+      {.mounts = "40 29 8:33 /sub /media/user/My\\040Stick/sub rw - vfat /dev/sdc1 rw\n"});
   DiskPlan plan;
   ASSERT_EQ(PlanDisk(machine.Sys(), "sdc", plan).kind, RefusalKind::None);
   std::vector<std::string> order;
-  for (const MountNode& mount : plan.mounts) order.push_back(mount.target + " #" + std::to_string(mount.id));
-  const std::vector<std::string> expected = {"/media/user/My Stick/sub #40", "/media/user/My Stick #32",
-                                             "/mnt/bind #30", "/media/user/My Stick #29"};
+  for (const MountNode& mount : plan.mounts)
+    order.push_back(mount.target + " #" + std::to_string(mount.id));
+  const std::vector<std::string> expected = {"/media/user/My Stick/sub #40",
+                                             "/media/user/My Stick #32", "/mnt/bind #30",
+                                             "/media/user/My Stick #29"};
   EXPECT_EQ(order, expected);
   EXPECT_EQ(plan.devices.names, (std::vector<std::string>{"sdc", "sdc1"}));
 }
@@ -190,7 +275,8 @@ TEST(VolumePlan, NestedVolumesComeOffDeepestFirst) {
 // The injected probe decides for a mount it can see; a mount with volumes inside is judged by
 // its processes, never probed.
 TEST(VolumePlan, TheProbeDecidesForTheMountsItCanSee) {
-  const Machine machine({.mounts = "40 29 8:33 /sub /media/user/My\\040Stick/sub rw - vfat /dev/sdc1 rw\n"});
+  const Machine machine(
+      {.mounts = "40 29 8:33 /sub /media/user/My\\040Stick/sub rw - vfat /dev/sdc1 rw\n"});
   std::vector<std::string> probed;
   const auto busyAt = [&](const std::string& target) {
     return [&probed, target](const MountNode& mount) {
@@ -209,8 +295,9 @@ TEST(VolumePlan, TheProbeDecidesForTheMountsItCanSee) {
 
 // The lists mark a disk by the same rule that refuses it.
 TEST(VolumePlan, TheListsMarkTheDiskUnderALoopThatCarriesTheSystem) {
-  const Machine machine(
-      {.loops = {{2, "/dev/sdb"}}, .identities = kNodes, .mounts = "40 26 7:2 / /usr rw - ext4 /dev/loop2 rw\n"});
+  const Machine machine({.loops = {{2, "/dev/sdb"}},
+                         .identities = kNodes,
+                         .mounts = "40 26 7:2 / /usr rw - ext4 /dev/loop2 rw\n"});
   const SysTree sys = machine.Sys();
   const std::vector<MountNode> table = ReadMountTable(sys.Root() + "/proc/self/mountinfo");
   EXPECT_EQ(RunningSystemOn(sys, ReadDiskDevices(sys, "sdb"), table), "/usr");
