@@ -54,16 +54,21 @@ while read -r name mib kind bus erase; do
   fi
   check "$name.present" PASS "/dev/$dev"
   echo "$name $dev $mib $kind $bus $erase" >>/tmp/found
-  entry=$($jq -c --arg p "/dev/$dev" '.[] | select(.path == $p)' /tmp/list.json)
-  got() { echo "$entry" | $jq -r ".$1"; }
-  same "$name.bus" "$(got bus)" "$bus"
+  # One jq call per document: each start costs a good part of a second under emulation.
+  eval "$($jq -r --arg p "/dev/$dev" '.[] | select(.path == $p) |
+    @sh "got_bus=\(.bus) got_model=\(.model) got_serial=\(.serial) got_firmware=\(.firmware) got_by_id=\(.by_id | join(" "))"' \
+    /tmp/list.json)"
+  same "$name.bus" "$got_bus" "$bus"
+  # udev's links, as the program has them from its database, against the folder itself.
+  by_id=$(for link in /dev/disk/by-id/*; do
+    [ "$(readlink -f "$link")" = "/dev/$dev" ] && echo "$link"
+  done | sort | tr '\n' ' ' | sed 's/ $//')
+  same "$name.by_id" "$got_by_id" "$by_id"
 
   case $kind in
     ahci | piix)
       $smartctl -j -i -A "/dev/$dev" >/tmp/smartctl.json
-      model=$($jq -r .model_name /tmp/smartctl.json)
-      serial=$($jq -r .serial_number /tmp/smartctl.json)
-      firmware=$($jq -r .firmware_version /tmp/smartctl.json)
+      eval "$($jq -r '@sh "model=\(.model_name) serial=\(.serial_number) firmware=\(.firmware_version) blocks=\(.user_capacity.blocks) smart=\(.smart_support.available)"' /tmp/smartctl.json)"
       /usr/bin/hdparm -I "/dev/$dev" >/tmp/hdparm.txt
       same "$name.model.hdparm" "$model" "$(field /tmp/hdparm.txt '[[:space:]]*Model Number:')"
       same "$name.serial.hdparm" "$serial" "$(field /tmp/hdparm.txt '[[:space:]]*Serial Number:')"
@@ -72,20 +77,19 @@ while read -r name mib kind bus erase; do
       ;;
     nvme*)
       /usr/bin/nvme id-ctrl -o json "/dev/${dev%n*}" >/tmp/idctrl.json
-      model=$($jq -r .mn /tmp/idctrl.json | trim)
-      serial=$($jq -r .sn /tmp/idctrl.json | trim)
-      firmware=$($jq -r .fr /tmp/idctrl.json | trim)
+      eval "$($jq -r '@sh "model=\(.mn) serial=\(.sn) firmware=\(.fr) vid=\(.vid)"' /tmp/idctrl.json)"
+      model=$(echo "$model" | trim)
+      serial=$(echo "$serial" | trim)
+      firmware=$(echo "$firmware" | trim)
       ;;
     *)
       $smartctl -d scsi -j -i "/dev/$dev" >/tmp/smartctl.json
-      model="$($jq -r .scsi_vendor /tmp/smartctl.json) $($jq -r .scsi_product /tmp/smartctl.json)"
-      serial=$($jq -r .serial_number /tmp/smartctl.json)
-      firmware=$($jq -r .scsi_revision /tmp/smartctl.json)
+      eval "$($jq -r '@sh "model=\(.scsi_vendor + " " + .scsi_product) serial=\(.serial_number) firmware=\(.scsi_revision)"' /tmp/smartctl.json)"
       ;;
   esac
-  same "$name.model" "$(got model)" "$model"
-  same "$name.serial" "$(got serial)" "$serial"
-  same "$name.firmware" "$(got firmware)" "$firmware"
+  same "$name.model" "$got_model" "$model"
+  same "$name.serial" "$got_serial" "$serial"
+  same "$name.firmware" "$got_firmware" "$firmware"
 
   "$cli" details "/dev/$dev" >/tmp/details.txt 2>/tmp/details.err
   status=$?
@@ -95,10 +99,9 @@ while read -r name mib kind bus erase; do
       same "$name.details.model" "$(field /tmp/details.txt '型號:')" "$model"
       same "$name.details.serial" "$(field /tmp/details.txt '序號:')" "$serial"
       same "$name.details.firmware" "$(field /tmp/details.txt '韌體版本:')" "$firmware"
-      blocks=$($jq -r .user_capacity.blocks /tmp/smartctl.json)
       if [ "$blocks" -gt 268435455 ]; then label='帶有 LBA48 命令的磁區可用:'; else label='帶有 LBA 命令的磁區可用:'; fi
       same "$name.details.sectors" "$(field /tmp/details.txt "$label" | digits)" "$blocks"
-      if [ "$($jq -r .smart_support.available /tmp/smartctl.json)" = true ]; then
+      if [ "$smart" = true ]; then
         want='支援 SMART'
       else
         want='不支援 SMART'
@@ -126,33 +129,34 @@ while read -r name mib kind bus erase; do
         "$($jq -r .nsze /tmp/idns.json)"
       same "$name.details.vendor" \
         "$(field /tmp/details.txt 'PCI 廠商 ID:' | tr 'A-F' 'a-f' | sed 's/^0x//')" \
-        "$(printf '%04x' "$($jq -r .vid /tmp/idctrl.json)")"
+        "$(printf '%04x' "$vid")"
 
       "$cli" smart "/dev/$dev" >/tmp/smart.txt 2>/tmp/smart.err
       same "$name.smart.exit" "$?" 0
       /usr/bin/nvme smart-log -o json "/dev/$dev" >/tmp/log.json
+      eval "$($jq -r '@sh "l_warning=\(.critical_warning) l_kelvin=\(.temperature) l_spare=\(.avail_spare) l_thresh=\(.spare_thresh) l_used=\(.percent_used) l_written=\(.data_units_written) l_cycles=\(.power_cycles) l_hours=\(.power_on_hours) l_unsafe=\(.unsafe_shutdowns) l_media=\(.media_errors) l_errlog=\(.num_err_log_entries)"' /tmp/log.json)"
       health() { field /tmp/smart.txt "  $1" | sed 's/ (.*//' | digits; }
       same "$name.health.warning" "$(field /tmp/smart.txt '  重大警告' | sed 's/ .*//')" \
-        "$(printf '0x%02X' "$($jq -r .critical_warning /tmp/log.json)")"
+        "$(printf '0x%02X' "$l_warning")"
       same "$name.health.temperature" "$(health 複合溫度)" \
-        "$(($($jq -r .temperature /tmp/log.json) - 273))"
+        "$(($l_kelvin - 273))"
       same "$name.health.spare" "$(health 可用備用空間)" \
-        "$($jq -r .avail_spare /tmp/log.json)"
+        "$l_spare"
       same "$name.health.threshold" "$(health 可用備用空間臨界值)" \
-        "$($jq -r .spare_thresh /tmp/log.json)"
-      same "$name.health.used" "$(health 已使用百分比)" "$($jq -r .percent_used /tmp/log.json)"
+        "$l_thresh"
+      same "$name.health.used" "$(health 已使用百分比)" "$l_used"
       same "$name.health.written" "$(health 寫入的資料單位)" \
-        "$($jq -r .data_units_written /tmp/log.json)"
+        "$l_written"
       same "$name.health.power_cycles" "$(health 電源循環次數)" \
-        "$($jq -r .power_cycles /tmp/log.json)"
+        "$l_cycles"
       same "$name.health.power_on_hours" "$(health 通電時數)" \
-        "$($jq -r .power_on_hours /tmp/log.json)"
+        "$l_hours"
       same "$name.health.unsafe_shutdowns" "$(health 不安全關機次數)" \
-        "$($jq -r .unsafe_shutdowns /tmp/log.json)"
+        "$l_unsafe"
       same "$name.health.media_errors" "$(health 媒體與資料完整性錯誤)" \
-        "$($jq -r .media_errors /tmp/log.json)"
+        "$l_media"
       same "$name.health.error_log" "$(health 錯誤記錄項目數)" \
-        "$($jq -r .num_err_log_entries /tmp/log.json)"
+        "$l_errlog"
       ;;
   esac
 done </disks.txt

@@ -9,6 +9,7 @@ export PATH=/usr/sbin:/usr/bin:/bb
 /bb/mount -t tmpfs run /run
 /bb/mount -t tmpfs tmp /tmp
 results=/dev/ttyS1
+echo BOOTED >"$results"
 
 # In the order the host's modules.dep gave; a module already built in is no error.
 while read -r module; do
