@@ -73,6 +73,10 @@ bool SmartEnabledInIdentify(const Sector& sector) {
   return Bit(Word(sector, kCommandSetEnabled1Word), 0);
 }
 
+bool SmartSupportedInIdentify(const Sector& sector) {
+  return Bit(Word(sector, kCommandSet1Word), 0);
+}
+
 T_IDE_PASSPORT DecodeIdentifySector(const Sector& source) {
   T_IDE_PASSPORT p;
   Sector sector = source;
@@ -116,7 +120,7 @@ T_IDE_PASSPORT DecodeIdentifySector(const Sector& source) {
   }
 
   p.hpasupport = Bit(commandSet1, 10);
-  p.smartsupport = Bit(commandSet1, 0);
+  p.smartsupport = SmartSupportedInIdentify(sector);
   if (p.smartsupport) p.smartenabled = SmartEnabledInIdentify(sector);
   p.aamsupport = Bit(commandSet2, 9);
 

@@ -43,4 +43,7 @@ T_IDE_PASSPORT DecodeIdentifySector(const Sector& sector);
 // Word 85 bit 0 of an IDENTIFY DEVICE sector: the drive has its SMART feature set switched on.
 bool SmartEnabledInIdentify(const Sector& sector);
 
+// Word 82 bit 0: the drive has the SMART feature set, whether switched on or not.
+bool SmartSupportedInIdentify(const Sector& sector);
+
 }  // namespace fw

@@ -188,6 +188,17 @@ void ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& 
     if (wasOff) SmartDisable(io, deviceHandle, selector);
   } else {
     read = SmartReadData(io, deviceHandle, selector, data);
+    // A SATA drive refuses READ DATA while its SMART is switched off, which is not the same as
+    // having none: when IDENTIFY shows the feature set present but off, it is switched on for
+    // the read and off again, as on the parallel bus.
+    Sector identify{};
+    if (!read && device.BusType == kBusTypeSata &&
+        ReadIdentifySector(io, deviceHandle, selector, identify) &&
+        SmartSupportedInIdentify(identify) && !SmartEnabledInIdentify(identify)) {
+      read = SmartEnable(io, deviceHandle, selector) &&
+             SmartReadData(io, deviceHandle, selector, data);
+      SmartDisable(io, deviceHandle, selector);
+    }
   }
   if (!read) {
     AddSmartLine(kNotSupported);

@@ -94,11 +94,12 @@ TEST(LinuxDiscovery, FactsOfEachKindOfDisk) {
     uint64_t maxTransfer;
   };
   const Expected cases[] = {
-      // udev's database first: the full ATA model, its revision and serial.
-      {"sda", "sata", 11, "ATA", "Samsung SSD 860 EVO 500GB", "RVT04B6Q", "S3Z9NB0K123456A",
+      // udev's database first: the full ATA model, its revision and serial; libata's "ATA"
+      // vendor is no vendor.
+      {"sda", "sata", 11, "", "Samsung SSD 860 EVO 500GB", "RVT04B6Q", "S3Z9NB0K123456A",
        false, false, 32767ull * 1024},
       // No udev data: SCSI attributes and the VPD page, blanks trimmed.
-      {"sdb", "ata", 3, "ATA", "WDC WD800JB-00JJ", "05.0", "WD-WCAM912345", false, true,
+      {"sdb", "ata", 3, "", "WDC WD800JB-00JJ", "05.0", "WD-WCAM912345", false, true,
        128 * 1024},
       {"sdc", "usb", 7, "SanDisk", "Cruzer Blade", "1.00", "4C530001230101117574", true, false,
        240 * 1024},
@@ -126,6 +127,33 @@ TEST(LinuxDiscovery, FactsOfEachKindOfDisk) {
     EXPECT_EQ(f.maxTransferBytes, e.maxTransfer);
   }
   EXPECT_EQ(ReadDiskFacts(sys, "sda").devno, (Devno{8, 0}));
+}
+
+// SCSI hosts that sysfs gives no transport name take their bus from udev; a SCSI disk's serial
+// is its VPD page 0x80 before anything udev holds (for UAS: the USB serial).
+TEST(LinuxDiscovery, ScsiHostsWithoutTransportNameAndUasSerials) {
+  const SysTree sys(std::string(FIXTURES_DIR) + "/sysfs/scsi-hosts");
+  struct Expected {
+    const char* disk;
+    const char* transport;
+    uint8_t bus;
+    const char* vendor;
+    const char* product;
+    const char* serial;
+  };
+  const Expected cases[] = {
+      {"sda", "", 1, "FERRO", "VSCSI DISK", "FWSNVSCSI"},
+      {"sdb", "usb", 7, "FERRO", "UAS DISK", "FWSNUAS"},
+  };
+  for (const Expected& e : cases) {
+    SCOPED_TRACE(e.disk);
+    const DiskFacts f = ReadDiskFacts(sys, e.disk);
+    EXPECT_EQ(f.transport, e.transport);
+    EXPECT_EQ(f.busType, e.bus);
+    EXPECT_EQ(f.strings.vendor, e.vendor);
+    EXPECT_EQ(f.strings.product, e.product);
+    EXPECT_EQ(f.strings.serial, e.serial);
+  }
 }
 
 TEST(LinuxDiscovery, DescriptorCarriesTheSerialInAtaWordOrder) {

@@ -11,6 +11,7 @@
 #include "device/linux/errno_map.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/transport_type.hpp"
+#include "device/linux/udev_database.hpp"
 #include "device/win_layouts.hpp"
 
 namespace fw::linuxio {
@@ -264,6 +265,47 @@ TEST(Descriptors, VpdPageAndUdevDatabase) {
   ASSERT_EQ(props.size(), 2u);
   EXPECT_EQ(DecodeUdevString(props.at("ID_MODEL_ENC")), "A B\\x2");
   EXPECT_EQ(props.at("ID_SERIAL_SHORT"), "123");
+
+  // The same file as a record: its links are full paths under /dev, sorted.
+  const UdevRecord record = ParseUdevRecord(
+      "S:disk/by-path/pci-1\nS:disk/by-id/ata-X_1\nE:ID_BUS=ata\nS:\nL:0\n");
+  EXPECT_EQ(record.devlinks,
+            (std::vector<std::string>{"/dev/disk/by-id/ata-X_1", "/dev/disk/by-path/pci-1"}));
+  EXPECT_EQ(record.properties.at("ID_BUS"), "ata");
+}
+
+// The descriptor's vendor: libata's and the SAT layers' "ATA" placeholder is no vendor, so
+// that caption, list and JSON show the drive's model alone; a real vendor text is kept.
+TEST(Descriptors, AtaPlaceholderIsNoVendor) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"ATA     ", ""}, {"ATA", ""}, {"  ATA", ""}, {"SEAGATE ", "SEAGATE"},
+      {"ATAPI", "ATAPI"}, {"ata", "ata"}, {"", ""}, {"QEMU", "QEMU"},
+  };
+  for (const auto& [inquiry, vendor] : cases) EXPECT_EQ(DescriptorVendor(inquiry), vendor) << inquiry;
+  DeviceStrings strings{DescriptorVendor("ATA     "), "WDC WD800JB-00JJ", "05.0", "WD-1"};
+  const std::vector<uint8_t> bytes = BuildDeviceDescriptor(strings, false, 3);
+  EXPECT_EQ(win::LoadLayout<win::STORAGE_DEVICE_DESCRIPTOR>(bytes.data(), bytes.size()).VendorIdOffset,
+            0u);
+}
+
+// udev's ID_BUS names the bus only where sysfs gives no transport; a transport always wins.
+TEST(Transport, UdevBusStandsInForAMissingTransport) {
+  struct Case {
+    const char* transport;
+    const char* disk;
+    const char* udevBus;
+    uint8_t bus;
+  };
+  const Case cases[] = {
+      {"", "sda", "scsi", 1},   {"", "sda", "ata", 3},     {"", "sda", "usb", 7},
+      {"", "sda", "", 0},       {"", "sda", "bogus", 0},   {"sata", "sda", "scsi", 11},
+      {"usb", "sdb", "scsi", 7}, {"sas", "sdc", "ata", 10}, {"", "loop0", "", 15},
+      {"nvme", "nvme0n1", "", 17},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(BusTypeFor(c.transport, c.disk, c.udevBus), c.bus)
+        << c.transport << "/" << c.disk << "/" << c.udevBus;
+  }
 }
 
 TEST(Transport, LsblkOrderAndBusTypes) {

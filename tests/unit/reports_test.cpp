@@ -294,8 +294,10 @@ TEST_F(Reports, SmartNotSupported) {
       {kBusTypeAta, true, {0x00, 0xD8, 0xD9}},
       // ENABLE passes, READ DATA fails on both control codes: DISABLE closes the bracket.
       {kBusTypeAta, false, {0x00, 0xD8, 0xD0, 0xD0, 0xD9}},
+      // SATA: READ DATA refused and IDENTIFY unreadable (0x00 is its miniport attempt): no
+      // bracket on a guess.
+      {kBusTypeSata, false, {0xD0, 0xD0, 0x00}},
       // No bracket on any other bus.
-      {kBusTypeSata, false, {0xD0, 0xD0}},
       {7, false, {0xD0, 0xD0}},
   };
   for (const Case& c : cases) {
@@ -325,6 +327,61 @@ TEST_F(Reports, SmartNotSupported) {
     std::vector<uint8_t> features;
     for (const Sent& s : AtaCommandsSent(io)) features.push_back(s.features);
     EXPECT_EQ(features, c.features) << c.busType << c.enableFails;
+  }
+}
+
+// A SATA drive refuses READ DATA while SMART is off: only when IDENTIFY shows the feature set
+// present and switched off is it switched on for the read and off again afterwards.
+TEST_F(Reports, SmartOfASataDriveSwitchedOffIsReadBetweenEnableAndDisable) {
+  constexpr uint32_t kReceive = ioctl::SMART_RCV_DRIVE_DATA;
+  constexpr uint32_t kSend = ioctl::SMART_SEND_DRIVE_COMMAND;
+  const std::string drive = "SAMSUNG_HD501LJ--CR100-12";
+  std::vector<uint8_t> noSmart = IdentifyWithSmart(drive, false);
+  noSmart[2 * 82] = static_cast<uint8_t>(noSmart[2 * 82] & ~1);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> identify;
+    bool read;
+    std::vector<Sent> sent;  // features, drive/head, command
+  };
+  const std::vector<Sent> refused = {
+      {kReceive, 0xD0, 0xA0, 0xB0}, {kSend, 0xD0, 0xA0, 0xB0}, {kReceive, 0x00, 0xA0, 0xEC}};
+  std::vector<Sent> bracket = refused;
+  bracket.insert(bracket.end(),
+                 {{kSend, 0xD8, 0xA0, 0xB0}, {kReceive, 0xD0, 0xA0, 0xB0}, {kSend, 0xD9, 0xA0, 0xB0}});
+  const Case cases[] = {
+      {"supported, off", IdentifyWithSmart(drive, false), true, bracket},
+      // Refused for another reason: a drive with SMART on is never switched off.
+      {"supported, on", IdentifyWithSmart(drive, true), false, refused},
+      {"not supported", noSmart, false, refused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    smart.clear();
+    io.requests.clear();
+    io.targets[kPath].replies.clear();
+    Describe(1, 0, "ATA SAMSUNG HD501LJ ", "CR100-12", 976773168, kBusTypeSata);
+    io.Refuse(kPath, kReceive, win::ERROR_IO_DEVICE);
+    io.Answer(kPath, kReceive, DataReply(c.identify));
+    io.Answer(kPath, kReceive, DataReply(DriveSector(drive + ".smart")));
+    io.Refuse(kPath, kSend, win::ERROR_IO_DEVICE);
+    io.Answer(kPath, kSend, NoDataReply());
+    io.Answer(kPath, ioctl::SMART_GET_VERSION, VersionReply());
+    RunSmart();
+    if (c.read) {
+      EXPECT_EQ(test::WithoutTime(smart), test::ReadGolden("smart-samsung-hd501lj.txt"));
+    } else {
+      ASSERT_FALSE(smart.empty());
+      EXPECT_EQ(smart.back(), "此裝置不支援 SMART。                         ");
+    }
+    const std::vector<Sent> sent = AtaCommandsSent(io);
+    ASSERT_EQ(sent.size(), c.sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+      EXPECT_EQ(sent[i].code, c.sent[i].code) << i;
+      EXPECT_EQ(sent[i].features, c.sent[i].features) << i;
+      EXPECT_EQ(sent[i].driveHead, c.sent[i].driveHead) << i;
+      EXPECT_EQ(sent[i].command, c.sent[i].command) << i;
+    }
   }
 }
 

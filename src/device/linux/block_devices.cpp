@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "device/linux/transport_type.hpp"
+#include "device/linux/udev_database.hpp"
 
 namespace fw::linuxio {
 namespace {
@@ -286,17 +287,13 @@ DiskFacts ReadDiskFacts(const SysTree& sys, const std::string& diskName) {
                    sys.Exists("/sys/class/ata_device/dev" + std::to_string(*port) + ".1");
     }
   }
-  f.transport = DeriveTransport(t);
-  f.busType = BusTypeFor(f.transport, diskName);
-
   // lsblk's order: the udev database first, then what sysfs holds.
-  std::map<std::string, std::string> udev;
-  if (std::optional<std::string> db = sys.Read("/run/udev/data/b" + std::to_string(f.devno.major) +
-                                               ":" + std::to_string(f.devno.minor))) {
-    udev = ParseUdevProperties(*db);
-  }
+  const std::map<std::string, std::string> udev = ReadUdevRecord(sys, f.devno).properties;
+  f.transport = DeriveTransport(t);
+  f.busType = BusTypeFor(f.transport, diskName, FirstUdev(udev, {"ID_BUS"}));
+
   // Only a SCSI device has a vendor text (INQUIRY); virtio's device/vendor is a PCI number.
-  if (t.isScsi) f.strings.vendor = ReadTrimmed(sys, dir + "/device/vendor");
+  if (t.isScsi) f.strings.vendor = DescriptorVendor(ReadTrimmed(sys, dir + "/device/vendor"));
   f.strings.product = FirstUdev(udev, {"ID_MODEL_ENC"});
   if (f.strings.product.empty()) f.strings.product = ReadTrimmed(sys, dir + "/device/model");
   f.strings.revision = FirstUdev(udev, {"ID_REVISION"});
@@ -304,13 +301,20 @@ DiskFacts ReadDiskFacts(const SysTree& sys, const std::string& diskName) {
   if (f.strings.revision.empty()) {
     f.strings.revision = ReadTrimmed(sys, dir + "/device/firmware_rev");
   }
-  f.strings.serial =
-      FirstUdev(udev, {"SCSI_IDENT_SERIAL", "ID_SCSI_SERIAL", "ID_SERIAL_SHORT", "ID_SERIAL"});
-  if (f.strings.serial.empty()) {
-    if (std::optional<std::string> page = sys.Read(dir + "/device/vpd_pg80")) {
-      f.strings.serial = SerialFromVpd80(*page).value_or("");
-    }
+  // A SCSI disk names its own serial in VPD page 0x80, where udev may hold the bridge's or a
+  // made-up one (UAS: the USB serial). libata's page repeats IDENTIFY's serial, which udev
+  // has in full; a bulk-only USB disk is known by its USB serial, as Windows knows it.
+  std::string vpdSerial;
+  if (std::optional<std::string> page = sys.Read(dir + "/device/vpd_pg80")) {
+    vpdSerial = SerialFromVpd80(*page).value_or("");
   }
+  const bool libata = f.transport == "sata" || f.transport == "ata";
+  if (t.isScsi && !libata && t.procName != "usb-storage") f.strings.serial = vpdSerial;
+  if (f.strings.serial.empty()) {
+    f.strings.serial =
+        FirstUdev(udev, {"SCSI_IDENT_SERIAL", "ID_SCSI_SERIAL", "ID_SERIAL_SHORT", "ID_SERIAL"});
+  }
+  if (f.strings.serial.empty()) f.strings.serial = vpdSerial;
   if (f.strings.serial.empty()) f.strings.serial = ReadTrimmed(sys, dir + "/device/serial");
   if (f.strings.serial.empty()) f.strings.serial = ReadTrimmed(sys, dir + "/serial");
   return f;

@@ -23,6 +23,11 @@ std::string TrimBlanks(std::string_view text) {
   return std::string(text.substr(first, last - first));
 }
 
+std::string DescriptorVendor(std::string_view inquiryVendor) {
+  std::string vendor = TrimBlanks(inquiryVendor);
+  return vendor == "ATA" ? std::string() : vendor;
+}
+
 std::string AtaWordOrder(std::string_view serial) {
   std::string out(serial);
   if (out.size() % 2 != 0) out.push_back(' ');

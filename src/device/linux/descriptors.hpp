@@ -21,6 +21,11 @@ struct DeviceStrings {
   std::string serial;  // as the device reports it
 };
 
+// The vendor a SCSI disk's descriptor carries: "ATA" is what libata and every SAT layer put
+// in INQUIRY for a disk that has no vendor field, and Windows reports no vendor for ATA disks,
+// so that the model is the drive's own alone.
+std::string DescriptorVendor(std::string_view inquiryVendor);
+
 // The serial in ATA word order: padded with one blank to even length, then each byte pair
 // swapped. Identification swaps the pairs back, so the serial it shows is the real one.
 std::string AtaWordOrder(std::string_view serial);

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "device/linux/blkid_probe.hpp"
+#include "device/linux/udev_database.hpp"
 #include "device/linux/volume_plan.hpp"
 
 namespace fw::linuxio {
@@ -56,7 +57,13 @@ DiskContents ReadLinuxDiskContents(const SysTree& sys, const std::string& diskNa
   contents.readOnly = sys.ReadNumber("/sys/block/" + diskName + "/ro").value_or(0) != 0;
   contents.mountPoints = MountPointsOf(table, sys, diskName);
   if (running) {
-    contents.byIdLinks = LinksTo("/dev/disk/by-id", node);
+    // udev's own list of the links it made; the folder itself where udev has no record.
+    if (const std::optional<Devno> devno = DevnoOfName(sys, diskName)) {
+      for (const std::string& link : ReadUdevRecord(sys, *devno).devlinks) {
+        if (link.starts_with("/dev/disk/by-id/")) contents.byIdLinks.push_back(link);
+      }
+    }
+    if (contents.byIdLinks.empty()) contents.byIdLinks = LinksTo("/dev/disk/by-id", node);
     if (const std::optional<ProbedContents> probed = ProbeContents(node)) {
       contents.partitionTable = probed->partitionTable;
       contents.fsType = probed->fsType;

@@ -22,7 +22,8 @@ std::string DeriveTransport(const TransportFacts& f) {
   return "";
 }
 
-uint8_t BusTypeFor(const std::string& transport, const std::string& diskName) {
+uint8_t BusTypeFor(const std::string& transport, const std::string& diskName,
+                   const std::string& udevBus) {
   struct Entry {
     const char* transport;
     uint8_t bus;
@@ -37,6 +38,9 @@ uint8_t BusTypeFor(const std::string& transport, const std::string& diskName) {
     if (transport == e.transport) return e.bus;
   }
   if (transport.empty()) {
+    if (udevBus == "scsi") return win::BusTypeScsi;
+    if (udevBus == "ata") return win::BusTypeAta;
+    if (udevBus == "usb") return win::BusTypeUsb;
     if (diskName.starts_with("loop")) return win::BusTypeFileBackedVirtual;
     if (diskName.starts_with("md")) return win::BusTypeRAID;
   }

@@ -24,8 +24,10 @@ struct TransportFacts {
 // or empty.
 std::string DeriveTransport(const TransportFacts& facts);
 
-// The bus type of the adapter descriptor: the transport's, and for devices without one the
-// kind that their name tells (loop, md).
-uint8_t BusTypeFor(const std::string& transport, const std::string& diskName);
+// The bus type of the adapter descriptor: the transport's; for devices without one, the bus
+// udev's ID_BUS names (virtio-scsi and other SCSI hosts that sysfs gives no transport name),
+// else the kind that their name tells (loop, md).
+uint8_t BusTypeFor(const std::string& transport, const std::string& diskName,
+                   const std::string& udevBus = "");
 
 }  // namespace fw::linuxio
