@@ -153,27 +153,27 @@ std::vector<std::string> SmartTableLines(const Sector& data) {
   return lines;
 }
 
-void ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& table,
-                     int64_t chosenIndex) {
-  Sector data{};
-  const TIdentifyDeviceData& device = table[chosenIndex].IdentifyData;
-  for (const std::string& line :
-       ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
-    AddSmartLine(line);
-  }
-
+SmartReading ReadSmart(DeviceIo& io, Handle deviceHandle, const TIdentifyDeviceData& device) {
+  SmartReading reading;
   if (device.BusType == kBusTypeNvme) {
     const std::optional<NvmeHealth> health = ReadNvmeHealth(io, deviceHandle);
-    if (!health) {
-      AddSmartLine(kNotSupported);
-      return;
+    if (health) {
+      reading.kind = SmartReading::Kind::Nvme;
+      reading.nvme = *health;
     }
-    for (const std::string& line : NvmeHealthLines(*health)) AddSmartLine(line);
-    return;
+    return reading;
   }
 
   const uint8_t selector = device.IsIDESlave;
   bool read = false;
+  // The thresholds only give the data their meaning: they are read after the data, and a drive
+  // that keeps them to itself still shows its table.
+  const auto readBoth = [&] {
+    if (!SmartReadData(io, deviceHandle, selector, reading.data)) return false;
+    Sector thresholds{};
+    if (SmartReadThresholds(io, deviceHandle, selector, thresholds)) reading.thresholds = thresholds;
+    return true;
+  };
   if (device.BusType == kBusTypeAta) {
     // A parallel-ATA drive may have SMART switched off; it is switched on for the read. The
     // drive keeps that state across power cycles, so it is switched off again afterwards,
@@ -183,17 +183,52 @@ void ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& 
     Sector identify{};
     const bool wasOff = ReadIdentifySector(io, deviceHandle, selector, identify) &&
                         !SmartEnabledInIdentify(identify);
-    read =
-        SmartEnable(io, deviceHandle, selector) && SmartReadData(io, deviceHandle, selector, data);
+    read = SmartEnable(io, deviceHandle, selector) && readBoth();
     if (wasOff) SmartDisable(io, deviceHandle, selector);
   } else {
-    read = SmartReadData(io, deviceHandle, selector, data);
+    read = readBoth();
   }
-  if (!read) {
-    AddSmartLine(kNotSupported);
-    return;
+  if (read) reading.kind = SmartReading::Kind::Ata;
+  return reading;
+}
+
+std::vector<SmartAttribute> SmartReading::Attributes() const {
+  return kind == Kind::Ata ? DecodeSmartAttributes(data, thresholds) : std::vector<SmartAttribute>{};
+}
+
+HealthState SmartReading::Health() const {
+  switch (kind) {
+    case Kind::Ata: return JudgeSmart(Attributes(), thresholds.has_value()).state;
+    case Kind::Nvme: return JudgeNvme(nvme);
+    case Kind::Unavailable: break;
   }
-  for (const std::string& line : SmartTableLines(data)) AddSmartLine(line);
+  return HealthState::Unknown;
+}
+
+std::vector<std::string> SmartReadingLines(const SmartReading& reading) {
+  switch (reading.kind) {
+    case SmartReading::Kind::Nvme: return NvmeHealthLines(reading.nvme);
+    case SmartReading::Kind::Ata: {
+      std::vector<std::string> lines = SmartTableLines(reading.data);
+      const std::vector<SmartAttribute> attributes = reading.Attributes();
+      lines.push_back(
+          SmartVerdictLine(JudgeSmart(attributes, reading.thresholds.has_value()), attributes));
+      return lines;
+    }
+    case SmartReading::Kind::Unavailable: break;
+  }
+  return {std::string(kNotSupported)};
+}
+
+SmartReading ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& table,
+                             int64_t chosenIndex) {
+  for (const std::string& line :
+       ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
+    AddSmartLine(line);
+  }
+  const SmartReading reading = ReadSmart(io, deviceHandle, table[chosenIndex].IdentifyData);
+  for (const std::string& line : SmartReadingLines(reading)) AddSmartLine(line);
+  return reading;
 }
 
 }  // namespace fw
