@@ -236,6 +236,31 @@ TEST_F(Cli, DetailsAndSmartJsonOfTheNvmeDemoDisk) {
   EXPECT_EQ(facts["namespace"]["sectors"], 1953525168);
 }
 
+// The packaged completion, run by bash on the words typed so far.
+TEST_F(Cli, BashCompletionOffersCommandsOptionsAndTheListedDisks) {
+  const auto complete = [](const std::string& words) {
+    const std::string script = s_folder->Path() + "/complete.sh";
+    std::ofstream(script) << "source '" SOURCE_DIR "/packaging/bash-completion/ferrowipe-cli'\n"
+                          << "COMP_WORDS=(" << words << ")\n"
+                          << "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+                          << "_ferrowipe_cli\n"
+                          << "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+    const std::string out = s_folder->Path() + "/completed";
+    const std::string command = "env FERROWIPE_DISKS='" + s_disks + "' PATH=\"$(dirname '" CLI_PATH
+                                "'):$PATH\" bash '" + script + "' >'" + out + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << words;
+    std::ifstream in(out);
+    return test::SplitLines(in);
+  };
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(complete("ferrowipe-cli ''"), (Lines{"list", "details", "smart", "format"}));
+  EXPECT_EQ(complete("ferrowipe-cli smart --"), (Lines{"--debug", "--help", "--json"}));
+  EXPECT_EQ(complete("ferrowipe-cli list --r"), (Lines{"--raw"}));
+  EXPECT_EQ(complete("ferrowipe-cli details '" + s_disks + "/6'"),
+            (Lines{s_disks + "/6-nvme-ssd.img"}));
+  EXPECT_EQ(complete("ferrowipe-cli format --quick 7"), (Lines{"7"}));
+}
+
 TEST_F(Cli, BadUsageNoSuchDiskAndTooSmallDisksExitWithTwo) {
   const std::vector<std::vector<std::string>> cases{
       {},
