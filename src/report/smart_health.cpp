@@ -10,11 +10,13 @@ namespace fw {
 
 namespace {
 
-// Both sectors: 30 entries of 12 bytes from byte 2. Data entry: 0 ID, 1..2 flags, 3 current,
-// 4 worst, 5..10 raw; threshold entry: 0 ID, 1 threshold.
+// Both sectors (ATA8-ACS SMART READ DATA and READ THRESHOLDS, vendor-common layout): 30 entries
+// of 12 bytes from byte 2. Data entry: 0 ID, 1..2 flags, 3 current, 4 worst, 5..10 raw
+// (little-endian); threshold entry: 0 ID, 1 threshold.
 constexpr size_t kFirstEntry = 2;
 constexpr size_t kEntrySize = 12;
 constexpr size_t kEntryCount = 30;
+static_assert(kFirstEntry + kEntrySize * kEntryCount == 362, "the entries end before byte 362");
 
 // Sectors the drive has given up on or may yet give up on.
 constexpr int kSectorCountIds[] = {5, 197, 198};

@@ -95,17 +95,8 @@ constexpr std::array<std::string_view, 256> BuildSmartAttributeNames() {
   return names;
 }
 
-// Attribute data sector (ATA8-ACS SMART READ DATA, vendor-common layout): 30 entries of 12
-// bytes from byte 2; entry byte 0 ID, 3 current, 4 worst, 5..10 raw (little-endian).
-constexpr size_t kFirstEntry = 2;
-constexpr size_t kEntrySize = 12;
-constexpr size_t kEntryCount = 30;
-static_assert(kFirstEntry + kEntrySize * kEntryCount == 362, "the entries end before byte 362");
-
-std::string AttributeRow(const uint8_t* entry) {
-  const int id = entry[0];
-  uint64_t raw = 0;
-  for (int i = 10; i >= 5; --i) raw = (raw << 8) | entry[i];
+std::string AttributeRow(const SmartAttribute& attribute) {
+  const int id = attribute.id;
   std::array<char, 3> hex{};
   std::snprintf(hex.data(), hex.size(), "%02X", static_cast<unsigned>(id));
 
@@ -116,16 +107,16 @@ std::string AttributeRow(const uint8_t* entry) {
   row += "  ";
   row += SmartAttributeName(id);
   row += "     ";
-  row += PadLeft(std::to_string(entry[3]), 5);
+  row += PadLeft(std::to_string(attribute.current), 5);
   row += "  ";
-  row += PadLeft(std::to_string(entry[4]), 7);
+  row += PadLeft(std::to_string(attribute.worst), 7);
   row += "  ";
-  row += PadLeft(std::to_string(raw), 16);
+  row += PadLeft(std::to_string(attribute.raw), 16);
   if (id == kTemperatureId) {
     // The drive temperature in degrees Celsius is the lowest raw byte; the others hold
     // vendor-specific extremes.
     row += kTemperatureOpen;
-    row += std::to_string(entry[5]);
+    row += std::to_string(attribute.raw & 0xFF);
     row += kTemperatureClose;
   }
   return row;
@@ -144,10 +135,8 @@ std::string SmartAttributeName(int id) {
 
 std::vector<std::string> SmartTableLines(const Sector& data) {
   std::vector<std::string> lines{std::string(kColumnHeader), std::string(kHyphens)};
-  for (size_t k = 0; k < kEntryCount; ++k) {
-    const uint8_t* entry = data.data() + kFirstEntry + kEntrySize * k;
-    if (entry[0] == 0) break;
-    lines.push_back(AttributeRow(entry));
+  for (const SmartAttribute& attribute : DecodeSmartAttributes(data, std::nullopt)) {
+    lines.push_back(AttributeRow(attribute));
   }
   lines.emplace_back(kReportSeparator);
   return lines;
@@ -171,7 +160,9 @@ SmartReading ReadSmart(DeviceIo& io, Handle deviceHandle, const TIdentifyDeviceD
   const auto readBoth = [&] {
     if (!SmartReadData(io, deviceHandle, selector, reading.data)) return false;
     Sector thresholds{};
-    if (SmartReadThresholds(io, deviceHandle, selector, thresholds)) reading.thresholds = thresholds;
+    if (SmartReadThresholds(io, deviceHandle, selector, thresholds)) {
+      reading.thresholds = thresholds;
+    }
     return true;
   };
   if (device.BusType == kBusTypeAta) {
@@ -193,7 +184,8 @@ SmartReading ReadSmart(DeviceIo& io, Handle deviceHandle, const TIdentifyDeviceD
 }
 
 std::vector<SmartAttribute> SmartReading::Attributes() const {
-  return kind == Kind::Ata ? DecodeSmartAttributes(data, thresholds) : std::vector<SmartAttribute>{};
+  if (kind != Kind::Ata) return {};
+  return DecodeSmartAttributes(data, thresholds);
 }
 
 HealthState SmartReading::Health() const {

@@ -38,7 +38,8 @@ TEST_P(ErasureTexts, TitleVerdictAndMethod) {
   }
   if (c.quick) {
     // "清除" (erased) stands nowhere a quick wipe is described.
-    for (const std::string& text : {ErasureCertificateTitle(report), ErasureVerdict(report), method}) {
+    for (const std::string& text :
+         {ErasureCertificateTitle(report), ErasureVerdict(report), method}) {
       EXPECT_EQ(text.find("清除"), std::string::npos) << text;
     }
     EXPECT_NE(method.find("只移除分割表"), std::string::npos) << method;
