@@ -35,7 +35,8 @@ constexpr option kEnd{nullptr, 0, nullptr, 0};
 constexpr std::string_view kDebugHelp = "      --debug      send the debug lines to standard error\n";
 
 constexpr std::string_view kDiskHelp =
-    "DISK is the number in the caption's brackets, or the device path as 'list' shows it.\n";
+    "DISK is the drive number or the device path as 'list' shows them (the number is the one\n"
+    "in the caption's brackets).\n";
 
 struct CommandSpec {
   std::string_view name;
