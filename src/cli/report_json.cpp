@@ -1,5 +1,7 @@
 #include "cli/report_json.hpp"
 
+#include <cstdio>
+
 #include "cli/json_text.hpp"
 #include "core/text.hpp"
 #include "core/device_types.hpp"
@@ -48,9 +50,15 @@ void AddAta(Json& doc, const T_IDE_PASSPORT& p) {
                          {"queue_depth", p.QueueDepth > 0 ? p.QueueDepth + 1 : 0}};
 }
 
+// "1.4", or "1.2.1" with a tertiary number.
 std::string VersionText(uint32_t version) {
-  std::string text = std::to_string(version >> 16) + "." + std::to_string((version >> 8) & 0xFF);
-  if ((version & 0xFF) != 0) text += "." + std::to_string(version & 0xFF);
+  char text[16];
+  if ((version & 0xFF) != 0) {
+    std::snprintf(text, sizeof text, "%u.%u.%u", version >> 16, (version >> 8) & 0xFFu,
+                  version & 0xFFu);
+  } else {
+    std::snprintf(text, sizeof text, "%u.%u", version >> 16, (version >> 8) & 0xFFu);
+  }
   return text;
 }
 
