@@ -35,6 +35,8 @@ install(FILES packaging/org.example.ferrowipe.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES packaging/ferrowipe.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES packaging/bash-completion/ferrowipe-cli
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # Generated files: the icon in the sizes menus ask for, rendered from the SVG; the man pages and
 # the changelog compressed as Debian wants them (gzip -n: no name or time stamp, so the same

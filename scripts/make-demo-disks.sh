@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the bundled set of simulated disks into a folder (FERROWIPE_DISKS points at it): the
-# metadata of tests/fixtures/demo/, the IDENTIFY and SMART sectors of real drives and the NVMe
+# metadata of tests/fixtures/demo/, the IDENTIFY, SMART and threshold sectors of real drives and the NVMe
 # data of the demo NVMe disk from tests/fixtures/drives/, and sparse images, so the set takes a
 # few kilobytes on disk whatever capacities it shows. The last image is the small one the demo quick-wipes.
 # Usage: make-demo-disks.sh DIR
@@ -11,7 +11,7 @@ mkdir -p "$dir"
 while read -r name bytes drive; do
   case $name in '' | '#'*) continue ;; esac
   cp "$fixtures/demo/$name.json" "$dir/$name.json"
-  for kind in identify smart nvme_identify_controller nvme_identify_namespace nvme_smart_log; do
+  for kind in identify smart thresholds nvme_identify_controller nvme_identify_namespace nvme_smart_log; do
     # Only the files the metadata names: a drive without them fails the command.
     if grep -q "\"$kind\": *\"$name.$kind\"" "$fixtures/demo/$name.json"; then
       cp "$fixtures/drives/$drive.$kind" "$dir/$name.$kind"

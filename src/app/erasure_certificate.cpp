@@ -35,7 +35,7 @@ QByteArray ErasureCertificatePdf(const ErasureReport& report) {
   writer.setPageSize(QPageSize(QPageSize::A4));
   writer.setResolution(kResolution);
   writer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Millimeter);
-  writer.setTitle(Q(ErasureCertificateTitle()));
+  writer.setTitle(Q(ErasureCertificateTitle(report)));
   writer.setCreator(Q(std::string(kProductName)));
 
   QPainter painter(&writer);
@@ -51,7 +51,7 @@ QByteArray ErasureCertificatePdf(const ErasureReport& report) {
     y += box.height();
   };
 
-  paragraph(Q(ErasureCertificateTitle()), CertificateFont(22, true), Qt::AlignHCenter);
+  paragraph(Q(ErasureCertificateTitle(report)), CertificateFont(22, true), Qt::AlignHCenter);
   y += kResolution / 8;
   paragraph(Q(ErasureVerdict(report)), CertificateFont(13, true), Qt::AlignHCenter);
   y += kResolution / 6;
@@ -81,7 +81,7 @@ QByteArray ErasureCertificatePdf(const ErasureReport& report) {
   painter.drawLine(0, y, width, y);
   y += gap / 2;
   paragraph(Q("本證明由 " + std::string(kProductName) +
-              " 產生；完整的格式化記錄見同一次清除的 JSON 報告。"),
+              " 產生；完整的格式化記錄見同一次執行的 JSON 報告。"),
             CertificateFont(8), Qt::AlignLeft);
   painter.end();
   return bytes;

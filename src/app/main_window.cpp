@@ -419,6 +419,7 @@ void TFmMain::StartLowLevelFormat() {
       this, QString::fromStdString(FormatConfirmTitle()),
       QString::fromStdString(FormatConfirmInstruction()),
       QString::fromStdString(FormatConfirmContent(m_chosenCaption) +
+                             (quickWipe ? "\r\n\r\n" + FormatConfirmQuickNote() : std::string()) +
                              (verify ? "\r\n\r\n" + FormatConfirmVerifyNote() : std::string())),
       kIconWarning,
       kButtonYes | kButtonCancel, IsVistaOrLater() ? DialogPath::Task : DialogPath::Classic,

@@ -25,6 +25,7 @@ enum OptionCode : int {
   kProgress,
   kVerify,
   kReport,
+  kRaw,
 };
 
 constexpr option kHelpOption{"help", no_argument, nullptr, kHelp};
@@ -34,7 +35,8 @@ constexpr option kEnd{nullptr, 0, nullptr, 0};
 constexpr std::string_view kDebugHelp = "      --debug      send the debug lines to standard error\n";
 
 constexpr std::string_view kDiskHelp =
-    "DISK is the number in the caption's brackets, or the device path as 'list' shows it.\n";
+    "DISK is the drive number or the device path as 'list' shows them (the number is the one\n"
+    "in the caption's brackets).\n";
 
 struct CommandSpec {
   std::string_view name;
@@ -48,17 +50,29 @@ struct CommandSpec {
 
 const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> commands{
-      {"list", "[--json]",
-       "List the disks, one per line: bus, model, firmware, serial, sectors and capacity.",
-       "      --json       the disks as JSON instead\n",
+      {"list", "[--json | --raw]",
+       "List the disks: a header, then per disk its number and path, bus, model, firmware,\n"
+       "      serial, sectors and capacity.",
+       "      --json       the disks as JSON instead\n"
+       "      --raw        no header, no number or path: the six cells of each disk separated\n"
+       "                   by tabs, for scripts\n",
        false,
-       {{"json", no_argument, nullptr, kJson}},
+       {{"json", no_argument, nullptr, kJson}, {"raw", no_argument, nullptr, kRaw}},
        RunList},
-      {"details", "DISK", "Print the device-details report of DISK.", "", true, {}, RunDetails},
-      {"smart", "DISK", "Print the S.M.A.R.T. report of DISK.", "", true, {}, RunSmart},
+      {"details", "[--json] DISK", "Print the device-details report of DISK.",
+       "      --json       the decoded identify data as JSON instead\n", true,
+       {{"json", no_argument, nullptr, kJson}}, RunDetails},
+      {"smart", "[--json] DISK",
+       "Print the S.M.A.R.T. report of DISK, with the thresholds and a health verdict.",
+       "      --json       the attributes (or the NVMe health log) and the verdict as JSON\n"
+       "                   instead\n",
+       true,
+       {{"json", no_argument, nullptr, kJson}},
+       RunSmart},
       {"format", "[--quick] [--verify] [--report FILE] [--yes] [--progress] DISK",
        "Erase DISK by writing zeros over it, and print the format log.",
-       "      --quick      write only the first 10,240,000 bytes and the last MiB\n"
+       "      --quick      write only the first 10,240,000 bytes and the last MiB: the partition\n"
+       "                   tables go, the rest of the data stays readable with recovery tools\n"
        "      --verify     read every written byte back and check that it is zero\n"
        "      --report FILE\n"
        "                   when the attempt ends, write its erasure report (JSON) to FILE\n"
@@ -92,7 +106,9 @@ void PrintHelp() {
             << "Exit status: 0 done; 1 any other failure; 2 bad usage or no such disk; 3 the\n"
             << "volumes could not be locked; 4 cancelled; 5 aborted, the device is gone;\n"
             << "6 completed with blocks that failed; 7 the verify pass found data that is not\n"
-            << "zero or could not read it back. See ferrowipe-cli(1).\n";
+            << "zero or could not read it back; details and smart: 1 the drive could not be read,\n"
+            << "10 its health is failing, 11 it counts reallocated, pending or uncorrectable\n"
+            << "sectors. See ferrowipe-cli(1).\n";
 }
 
 void PrintHelp(const CommandSpec& command) {
@@ -195,6 +211,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       case kHelp: help = true; break;
       case kDebug: line.debug = true; break;
       case kJson: parsed.json = true; break;
+      case kRaw: parsed.raw = true; break;
       case kQuick: parsed.quick = true; break;
       case kYes: parsed.yes = true; break;
       case kProgress: parsed.progress = true; break;
@@ -211,6 +228,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   if (help) {
     PrintHelp(*command);
     line.exitStatus = kExitDone;
+    return line;
+  }
+  if (parsed.json && parsed.raw) {
+    line.exitStatus = UsageError(who, "--json and --raw cannot be used together");
     return line;
   }
   std::vector<std::string> operands(commandArgs.begin() + optind, commandArgs.end());

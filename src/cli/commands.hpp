@@ -16,11 +16,15 @@ inline constexpr int kExitCancelled = 4;
 inline constexpr int kExitAborted = 5;
 inline constexpr int kExitFailedBlocks = 6;
 inline constexpr int kExitVerifyFailed = 7;  // the verify pass found data or read errors
+// details and smart: the drive's health, as the S.M.A.R.T. verdict has it.
+inline constexpr int kExitHealthFailing = 10;
+inline constexpr int kExitHealthWarning = 11;
 
 // What the command line asked for; each command reads the fields it accepts.
 struct Options {
   std::string disk;       // details, smart, format
-  bool json = false;      // list --json
+  bool json = false;      // list, details, smart --json
+  bool raw = false;       // list --raw
   bool quick = false;     // format --quick
   bool yes = false;       // format --yes
   bool progress = false;  // format --progress

@@ -54,11 +54,12 @@ class InterruptAsStop {
 
 // The window's question, asked on the terminal after the facts that tell this disk from the
 // others; true only for the answer "yes".
-bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen, bool verify) {
+bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen, bool quick, bool verify) {
   const TDeviceTable& row = DeviceTable[chosen.row];
   std::cerr << FormatConfirmTitle() << '\n'
             << FormatConfirmInstruction() << '\n'
             << FormatConfirmContent(TerminalSafe(chosen.caption)) << "\n\n";
+  if (quick) std::cerr << FormatConfirmQuickNote() << "\n\n";
   if (verify) std::cerr << FormatConfirmVerifyNote() << "\n\n";
   for (const std::string& line :
        DiskSummaryLines(row, io.DescribeDisk(row.DevicePath), kDiskSummaryEnglish)) {
@@ -112,7 +113,7 @@ int RunFormat(DeviceIo& io, const Options& options) {
   int status = kExitDone;
   const std::optional<ChosenDisk> chosen = ChooseDisk(io, options.disk, &status);
   if (!chosen) return status;
-  if (!options.yes && !ConfirmOnTerminal(io, *chosen, options.verify)) {
+  if (!options.yes && !ConfirmOnTerminal(io, *chosen, options.quick, options.verify)) {
     io.Close(chosen->handle);
     return kExitCancelled;
   }

@@ -4,6 +4,8 @@
 #include "cli/chosen_disk.hpp"
 #include "cli/commands.hpp"
 #include "cli/list_json.hpp"
+#include "cli/list_table.hpp"
+#include "cli/report_json.hpp"
 #include "cli/terminal_safe.hpp"
 #include "report/device_details.hpp"
 #include "report/smart_report.hpp"
@@ -14,22 +16,32 @@ namespace fw::cli {
 
 namespace {
 
-using Report = void (*)(DeviceIo&, Handle, const TDeviceTableRows&, int64_t);
+int HealthExitStatus(HealthState state) {
+  switch (state) {
+    case HealthState::Healthy: return kExitDone;
+    case HealthState::Failing: return kExitHealthFailing;
+    case HealthState::Warning: return kExitHealthWarning;
+    case HealthState::Unknown: break;
+  }
+  return kExitFailure;
+}
 
-// Both reports run on the chosen disk's working handle, as the window runs them.
+// Both reports run on the chosen disk's working handle, as the window runs them. `report`
+// prints the report or its JSON and gives the exit status.
+template <typename Report>
 int RunReport(DeviceIo& io, const Options& options, Report report) {
   int status = kExitDone;
   const std::optional<ChosenDisk> chosen = ChooseDisk(io, options.disk, &status);
   if (!chosen) return status;
-  report(io, chosen->handle, DeviceTable, chosen->row);
+  status = report(chosen->handle, DeviceTable[chosen->row], chosen->row);
   io.Close(chosen->handle);
-  return kExitDone;
+  std::cout << std::flush;
+  return status;
 }
 
 }  // namespace
 
 int RunList(DeviceIo& io, const Options& options) {
-  const bool json = options.json;
   int status = kExitDone;
   const std::optional<ScanResult> scan = ScanForCli(io, &status);
   if (!scan) return status;
@@ -38,17 +50,21 @@ int RunList(DeviceIo& io, const Options& options) {
     SayRunAsRoot("cannot open " + std::to_string(scan->deniedCount) + " disk(s)");
     return kExitFailure;
   }
-  if (json) {
+  if (options.json) {
     std::cout << ListJson(io) << '\n' << std::flush;
     return kExitDone;
   }
+  std::vector<ListRow> rows;
   for (int64_t row = 1; row <= DeviceCount; ++row) {
-    const DriveListRow cells = DriveListCells(DeviceTable[row]);
-    std::string line = TerminalSafe(cells[0]);
-    for (size_t i = 1; i < cells.size(); ++i) {
-      line += '\t';
-      line += TerminalSafe(cells[i]);
-    }
+    const TDeviceTable& disk = DeviceTable[row];
+    ListRow cells{std::to_string(disk.DeviceNumber), disk.DevicePath};
+    for (const std::string& cell : DriveListCells(disk)) cells.push_back(cell);
+    for (std::string& cell : cells) cell = TerminalSafe(cell);
+    // For scripts: the selection list's six cells as they always were.
+    if (options.raw) cells.erase(cells.begin(), cells.begin() + 2);
+    rows.push_back(std::move(cells));
+  }
+  for (const std::string& line : options.raw ? TabSeparated(rows) : ListTable(rows)) {
     std::cout << line << '\n';
   }
   std::cout << std::flush;
@@ -56,11 +72,29 @@ int RunList(DeviceIo& io, const Options& options) {
 }
 
 int RunDetails(DeviceIo& io, const Options& options) {
-  return RunReport(io, options, ShowDeviceDetails);
+  return RunReport(io, options, [&](Handle handle, const TDeviceTable& disk, int64_t row) {
+    DetailsReading reading;
+    if (options.json) {
+      reading = ReadDetails(io, handle, disk.IdentifyData);
+      std::cout << DetailsJson(disk, reading) << '\n';
+    } else {
+      reading = ShowDeviceDetails(io, handle, DeviceTable, row);
+    }
+    return reading.Read() ? kExitDone : kExitFailure;
+  });
 }
 
 int RunSmart(DeviceIo& io, const Options& options) {
-  return RunReport(io, options, ShowSmartReport);
+  return RunReport(io, options, [&](Handle handle, const TDeviceTable& disk, int64_t row) {
+    SmartReading reading;
+    if (options.json) {
+      reading = ReadSmart(io, handle, disk.IdentifyData);
+      std::cout << SmartJson(disk, reading) << '\n';
+    } else {
+      reading = ShowSmartReport(io, handle, DeviceTable, row);
+    }
+    return HealthExitStatus(reading.Health());
+  });
 }
 
 }  // namespace fw::cli

@@ -1,6 +1,10 @@
 #include "cli/terminal_view.hpp"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <vector>
 #include <cmath>
 #include <cstdio>
 
@@ -12,8 +16,54 @@ namespace fw::cli {
 namespace {
 
 constexpr int64_t kLineIntervalMs = 1'000;
+constexpr int kDefaultColumns = 80;
+constexpr std::string_view kGap = "   ";
+
+// The longest start of `text` (whole UTF-8 characters) that takes at most `columns`.
+std::string CutToColumns(const std::string& text, size_t columns) {
+  size_t used = 0;
+  size_t end = 0;
+  while (end < text.size()) {
+    size_t next = end + 1;
+    while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
+    const size_t width = DisplayColumns(std::string_view(text).substr(end, next - end));
+    if (used + width > columns) break;
+    used += width;
+    end = next;
+  }
+  return text.substr(0, end);
+}
 
 }  // namespace
+
+int TerminalColumns(int fd) {
+  winsize size{};
+  if (ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return kDefaultColumns;
+  return size.ws_col;
+}
+
+std::string FitProgressLine(const std::string& percent, const std::string& position,
+                            const std::string& speed, const std::string& times,
+                            const std::string& timeLeft, int columns) {
+  const size_t room = static_cast<size_t>(std::max(columns, 2) - 1);
+  const std::vector<std::vector<const std::string*>> choices{
+      {&percent, &position, &speed, &times},
+      {&percent, &speed, &times},
+      {&percent, &times},
+      {&percent, &timeLeft},
+  };
+  std::string line;
+  for (const auto& parts : choices) {
+    line.clear();
+    for (const std::string* part : parts) {
+      if (part->empty()) continue;
+      if (!line.empty()) line += kGap;
+      line += *part;
+    }
+    if (DisplayColumns(line) <= room) return line;
+  }
+  return CutToColumns(line, room);
+}
 
 ProgressStyle ChooseProgressStyle(bool stderrIsTerminal, bool progressAsked) {
   if (stderrIsTerminal) return ProgressStyle::Redrawn;
@@ -29,8 +79,12 @@ std::string DurationText(int64_t ms) {
 }
 
 TerminalView::TerminalView(ProgressStyle style, Clock& clock, std::ostream& out,
-                           std::function<bool()> stopAsked)
-    : m_style(style), m_clock(clock), m_out(out), m_stopAsked(std::move(stopAsked)) {}
+                           std::function<bool()> stopAsked, std::function<int()> columns)
+    : m_style(style),
+      m_clock(clock),
+      m_out(out),
+      m_stopAsked(std::move(stopAsked)),
+      m_columns(columns ? std::move(columns) : [] { return TerminalColumns(STDERR_FILENO); }) {}
 
 void TerminalView::SetPercentText(const std::string& text) { m_percentText = Trim(text); }
 
@@ -47,15 +101,20 @@ void TerminalView::SetBytePosition(int64_t reached) {
   m_reachedBytes = std::clamp<int64_t>(reached, 0, m_totalBytes);
 }
 
-// "0:00:42 elapsed, 0:01:10 left": the time left assumes the average speed so far.
-std::string TerminalView::TimesText(int64_t now) const {
+// "0:01:10 left": the time left assumes the average speed so far.
+std::string TerminalView::LeftText(int64_t now) const {
   const int64_t elapsed = m_startMs ? now - *m_startMs : 0;
-  std::string text = DurationText(elapsed) + " elapsed, ";
-  if (m_reachedBytes <= 0 || elapsed <= 0) return text + "-:--:-- left";
+  if (m_reachedBytes <= 0 || elapsed <= 0) return "-:--:-- left";
   const double left = static_cast<double>(m_totalBytes - m_reachedBytes) *
                       static_cast<double>(elapsed) / static_cast<double>(m_reachedBytes);
   // Rounded up: a run never shows 0:00:00 left before its end.
-  return text + DurationText(static_cast<int64_t>(std::ceil(left / 1000.0)) * 1000) + " left";
+  return DurationText(static_cast<int64_t>(std::ceil(left / 1000.0)) * 1000) + " left";
+}
+
+// "0:00:42 elapsed, 0:01:10 left"
+std::string TerminalView::TimesText(int64_t now) const {
+  const int64_t elapsed = m_startMs ? now - *m_startMs : 0;
+  return DurationText(elapsed) + " elapsed, " + LeftText(now);
 }
 
 void TerminalView::PrintPlainLine(int64_t now) {
@@ -71,8 +130,12 @@ void TerminalView::PumpMessages() {
   if (!m_startMs) return;
   const int64_t now = m_clock.NowMs();
   if (m_style == ProgressStyle::Redrawn) {
-    m_out << '\r' << m_percentText << "   " << m_positionText << "   " << Trim(m_speed) << "   "
-          << TimesText(now) << "\033[K" << std::flush;
+    // Back to the line's start and clear what a longer line before left: a resized terminal
+    // or a shorter line never leaves a stale tail or a second line.
+    m_out << '\r'
+          << FitProgressLine(m_percentText, m_positionText, Trim(m_speed), TimesText(now),
+                             LeftText(now), m_columns())
+          << "\033[K" << std::flush;
     m_lineShown = true;
   } else if (m_style == ProgressStyle::Lines && now - m_lastLineMs >= kLineIntervalMs) {
     PrintPlainLine(now);

@@ -1,6 +1,7 @@
 #pragma once
 // The format tab of a terminal: what ferrowipe-cli format shows while it writes. On a terminal,
-// one progress line on standard error, redrawn once per block; with --progress and no terminal,
+// one progress line on standard error, redrawn in place once per block and never wider than the
+// terminal; with --progress and no terminal,
 // one plain line per second, so that a run under a service manager or in a pipe shows life.
 // Both tell the time the run has taken and an estimate of the time it still needs.
 #include <cstdint>
@@ -21,12 +22,24 @@ ProgressStyle ChooseProgressStyle(bool stderrIsTerminal, bool progressAsked);
 // "H:MM:SS", whole seconds.
 std::string DurationText(int64_t ms);
 
+// The width of the terminal on `fd`, or 80 when it tells none.
+int TerminalColumns(int fd);
+
+// The redrawn line: percentage, position, speed and times, three blanks apart, within
+// `columns` - 1 (the last column stays free: some terminals wrap as soon as it is written). When
+// room is short the position goes first, then the speed, then the time taken (`timeLeft` is
+// the time left alone); what still does not fit is cut.
+std::string FitProgressLine(const std::string& percent, const std::string& position,
+                            const std::string& speed, const std::string& times,
+                            const std::string& timeLeft, int columns);
+
 class TerminalView final : public FormatView {
  public:
   // stopAsked runs on every PumpMessages: true when the user asked to stop (SIGINT). Each pass
-  // the engine starts (writing, then verifying) is timed on its own.
+  // the engine starts (writing, then verifying) is timed on its own. columns gives the
+  // terminal's width at each redraw (without it: standard error's, through TIOCGWINSZ).
   TerminalView(ProgressStyle style, Clock& clock, std::ostream& out,
-               std::function<bool()> stopAsked);
+               std::function<bool()> stopAsked, std::function<int()> columns = {});
 
   void SetProgress(int percent) override { m_percent = percent; }
   void SetPercentText(const std::string& text) override;
@@ -46,12 +59,14 @@ class TerminalView final : public FormatView {
 
  private:
   std::string TimesText(int64_t now) const;
+  std::string LeftText(int64_t now) const;
   void PrintPlainLine(int64_t now);
 
   ProgressStyle m_style;
   Clock& m_clock;
   std::ostream& m_out;
   std::function<bool()> m_stopAsked;
+  std::function<int()> m_columns;
 
   int m_percent = 0;
   int64_t m_totalBytes = 0;

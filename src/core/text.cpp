@@ -33,6 +33,21 @@ size_t CharCount(std::string_view utf8) {
   return count;
 }
 
+size_t DisplayColumns(std::string_view utf8) {
+  size_t columns = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t code = length == 1 ? lead : lead & (0xFFu >> (length + 1));
+    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) {
+      code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
+    }
+    columns += code >= 0x1100 ? 2 : 1;
+    i += length;
+  }
+  return columns;
+}
+
 std::string PadRight(std::string_view text, size_t width) {
   std::string out(text);
   for (size_t n = CharCount(text); n < width; ++n) out.push_back(' ');

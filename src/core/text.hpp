@@ -21,6 +21,10 @@ inline std::string_view BoolText(bool value) { return value ? "-1" : "0"; }
 // Number of characters (code points) of a UTF-8 text.
 size_t CharCount(std::string_view utf8);
 
+// Display columns of a UTF-8 text on a terminal or in the memo's font: CJK and full-width
+// characters (from U+1100 on) take two, the others one.
+size_t DisplayColumns(std::string_view utf8);
+
 // Blanks appended (PadRight) or put in front (PadLeft) until the text has at least `width`
 // characters; a longer text is never shortened.
 std::string PadRight(std::string_view text, size_t width);

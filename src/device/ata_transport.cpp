@@ -161,14 +161,24 @@ bool SmartDisable(DeviceIo& io, Handle handle, uint8_t selector) {
   return SmartCommand(io, handle, selector, SmartRegisters(selector, win::DISABLE_SMART));
 }
 
+namespace {
+
+bool SmartReadSector(DeviceIo& io, Handle handle, uint8_t selector, uint8_t feature,
+                     Sector& destination) {
+  const AtaRegisters regs = SmartRegisters(selector, feature);
+  if (SmartReceiveSector(io, handle, selector, regs, destination)) return true;
+  // Some drivers take the SMART reads only through the send request.
+  return SmartSendReceiveSector(io, handle, selector, regs, destination);
+}
+
+}  // namespace
+
 bool SmartReadData(DeviceIo& io, Handle handle, uint8_t selector, Sector& destination) {
-  if (SmartReceiveSector(io, handle, selector, SmartRegisters(selector, win::READ_ATTRIBUTES),
-                         destination)) {
-    return true;
-  }
-  // Some drivers take SMART READ DATA only through the send request.
-  return SmartSendReceiveSector(io, handle, selector,
-                                SmartRegisters(selector, win::READ_ATTRIBUTES), destination);
+  return SmartReadSector(io, handle, selector, win::READ_ATTRIBUTES, destination);
+}
+
+bool SmartReadThresholds(DeviceIo& io, Handle handle, uint8_t selector, Sector& destination) {
+  return SmartReadSector(io, handle, selector, win::READ_THRESHOLDS, destination);
 }
 
 bool ReadIdentifySector(DeviceIo& io, Handle handle, uint8_t selector, Sector& destination) {

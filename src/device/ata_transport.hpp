@@ -1,6 +1,7 @@
 #pragma once
-// The four ATA commands the program sends (IDENTIFY DEVICE, SMART ENABLE/READ DATA/DISABLE),
-// carried by the SMART driver interface and, for IDENTIFY only, the SCSI miniport interface.
+// The ATA commands the program sends (IDENTIFY DEVICE, SMART ENABLE/READ DATA/READ THRESHOLDS/
+// DISABLE), carried by the SMART driver interface and, for IDENTIFY only, the SCSI miniport
+// interface.
 // All return true on success; a destination sector is written only on success.
 #include <array>
 #include <cstdint>
@@ -33,6 +34,7 @@ bool SmartSendReceiveSector(DeviceIo& io, Handle handle, uint8_t selector,
 bool SmartEnable(DeviceIo& io, Handle handle, uint8_t selector);
 bool SmartDisable(DeviceIo& io, Handle handle, uint8_t selector);
 bool SmartReadData(DeviceIo& io, Handle handle, uint8_t selector, Sector& destination);
+bool SmartReadThresholds(DeviceIo& io, Handle handle, uint8_t selector, Sector& destination);
 bool ReadIdentifySector(DeviceIo& io, Handle handle, uint8_t selector, Sector& destination);
 
 }  // namespace fw

@@ -28,6 +28,8 @@ std::string FormatConfirmContent(const std::string& chosenCaption) {
 
 std::string FormatConfirmVerifyNote() { return std::string(text::kConfirmVerify); }
 
+std::string FormatConfirmQuickNote() { return std::string(text::kConfirmQuick); }
+
 FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
                                      const TDeviceTableRows& table, int64_t chosenIndex,
                                      const std::string& chosenCaption, bool quickWipe,

@@ -35,5 +35,7 @@ std::string FormatConfirmInstruction();
 std::string FormatConfirmContent(const std::string& chosenCaption);
 // The sentence the question adds when a verify pass follows the write pass.
 std::string FormatConfirmVerifyNote();
+// The sentence the question adds for a quick wipe: what it leaves behind.
+std::string FormatConfirmQuickNote();
 
 }  // namespace fw

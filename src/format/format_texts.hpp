@@ -66,6 +66,8 @@ inline constexpr std::string_view kVerifyUnfinished = "驗證未完成。已檢�
 inline constexpr std::string_view kVerifyNotZeroCount = "，非零區域: ";
 inline constexpr std::string_view kVerifyUnreadableCount = "，無法讀取的區域: ";
 inline constexpr std::string_view kConfirmVerify = "寫入完成後，將讀回所有寫入的資料並驗證其為零。";
+inline constexpr std::string_view kConfirmQuick =
+    "快速抹除只會移除分割表與前 10 MB 的資料，其餘資料仍留在裝置上，可用復原工具讀取。";
 
 // The confirmation question and the format attempt's own lines.
 inline constexpr std::string_view kConfirmTitle = "警告     ";

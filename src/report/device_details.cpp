@@ -130,25 +130,12 @@ std::vector<std::string> DeviceDetailsLines(const T_IDE_PASSPORT& p) {
   return lines;
 }
 
-void ShowDeviceDetails(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& table,
-                       int64_t chosenIndex) {
-  const TIdentifyDeviceData& device = table[chosenIndex].IdentifyData;
-  for (const std::string& line :
-       ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
-    AddDetailsLine(line);
-  }
-
+DetailsReading ReadDetails(DeviceIo& io, Handle deviceHandle, const TIdentifyDeviceData& device) {
+  DetailsReading reading;
   if (device.BusType == kBusTypeNvme) {
-    const std::optional<NvmeDetails> nvme = ReadNvmeDetails(io, deviceHandle);
-    if (!nvme) {
-      AddDetailsLine(kUnavailable);
-      return;
-    }
-    AddDetailsLine(Join(kModel, nvme->controller.model));
-    AddDetailsLine(Join(kFirmware, nvme->controller.firmware));
-    AddDetailsLine(Join(kSerial, nvme->controller.serial));
-    for (const std::string& line : NvmeDetailsLines(*nvme)) AddDetailsLine(line);
-    return;
+    reading.nvme = ReadNvmeDetails(io, deviceHandle);
+    if (reading.nvme) reading.kind = DetailsReading::Kind::Nvme;
+    return reading;
   }
 
   // Only a parallel-ATA drive gets a second read; SATA and every other bus get one.
@@ -157,18 +144,42 @@ void ShowDeviceDetails(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows
   bool read = ReadIdentifySector(io, deviceHandle, device.IsIDESlave, sector);
   if (!read && parallelAta) read = ReadIdentifySector(io, deviceHandle, device.IsIDESlave, sector);
   if (!read) {
-    if (parallelAta) {
-      AddDetailsLine(kInternalError);
-      AddDetailsLine(std::string(kPostAt) + std::string(kSupportForum) +
-                     std::string(kForumLineTrailingBlanks, ' '));
-    } else {
-      AddDetailsLine(kUnavailable);
-    }
-    return;
+    if (parallelAta) reading.kind = DetailsReading::Kind::InternalError;
+    return reading;
   }
-  for (const std::string& line : DeviceDetailsLines(DecodeIdentifySector(sector))) {
+  reading.kind = DetailsReading::Kind::Ata;
+  reading.ata = DecodeIdentifySector(sector);
+  return reading;
+}
+
+std::vector<std::string> DetailsReadingLines(const DetailsReading& reading) {
+  switch (reading.kind) {
+    case DetailsReading::Kind::Ata: return DeviceDetailsLines(reading.ata);
+    case DetailsReading::Kind::Nvme: {
+      const NvmeControllerFacts& controller = reading.nvme->controller;
+      std::vector<std::string> lines{Join(kModel, controller.model),
+                                     Join(kFirmware, controller.firmware),
+                                     Join(kSerial, controller.serial)};
+      for (std::string& line : NvmeDetailsLines(*reading.nvme)) lines.push_back(std::move(line));
+      return lines;
+    }
+    case DetailsReading::Kind::InternalError:
+      return {std::string(kInternalError), std::string(kPostAt) + std::string(kSupportForum) +
+                                               std::string(kForumLineTrailingBlanks, ' ')};
+    case DetailsReading::Kind::Unavailable: break;
+  }
+  return {std::string(kUnavailable)};
+}
+
+DetailsReading ShowDeviceDetails(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& table,
+                                 int64_t chosenIndex) {
+  for (const std::string& line :
+       ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
     AddDetailsLine(line);
   }
+  const DetailsReading reading = ReadDetails(io, deviceHandle, table[chosenIndex].IdentifyData);
+  for (const std::string& line : DetailsReadingLines(reading)) AddDetailsLine(line);
+  return reading;
 }
 
 }  // namespace fw

@@ -111,7 +111,9 @@ std::string ErasureReportJson(const ErasureReport& report) {
   for (const WipeRegion& region : MethodRegions(report)) {
     regions.push_back({{"offset", region.offset}, {"length", region.length}});
   }
-  doc["method"] = {{"name", report.attempt.quickWipe ? "quick" : "full"},
+  // A quick wipe leaves the data past its regions readable: it sanitises nothing.
+  doc["method"] = {{"name", report.attempt.quickWipe ? "quick" : "zero"},
+                   {"category", report.attempt.quickWipe ? "none" : "clear"},
                    {"verify", report.attempt.verifyAsked},
                    {"regions", regions}};
   doc["started"] = IsoUtc(report.attempt.started);
@@ -139,19 +141,35 @@ std::string ErasureReportJson(const ErasureReport& report) {
 
 std::string ErasureCertificateTitle() { return "資料清除證明"; }
 
+std::string ErasureCertificateTitle(const ErasureReport& report) {
+  return report.attempt.quickWipe ? "分割表移除記錄" : ErasureCertificateTitle();
+}
+
 std::string ErasureVerdict(const ErasureReport& report) {
   const FormatAttemptResult& attempt = report.attempt;
-  if (ErasureOutcomeName(attempt) != "completed") return "清除未完成：" + OutcomeText(ErasureOutcomeName(attempt));
+  // A quick wipe removes the partition tables and nothing more: it is never called erased.
+  const bool quick = attempt.quickWipe;
+  if (ErasureOutcomeName(attempt) != "completed") {
+    const std::string unfinished = quick ? "移除分割表未完成：" : "清除未完成：";
+    return unfinished + OutcomeText(ErasureOutcomeName(attempt));
+  }
   switch (attempt.run.verify.outcome) {
-    case VerifyOutcome::Passed: return "已清除並驗證：所有寫入的位元組讀回均為零。";
+    case VerifyOutcome::Passed:
+      return quick ? "已移除分割表並驗證：寫入的區域讀回均為零；其餘資料仍可用復原工具讀取。"
+                   : "已清除並驗證：所有寫入的位元組讀回均為零。";
     case VerifyOutcome::Failed: return "驗證失敗：部分區域不是零或無法讀取。";
     case VerifyOutcome::NotRun:
+      if (quick) {
+        return attempt.run.failedBlocks == 0
+                   ? "已移除分割表，未經驗證；其餘資料仍可用復原工具讀取。"
+                   : "已移除分割表，但有區塊寫入失敗，未經驗證。";
+      }
       return attempt.run.failedBlocks == 0 ? "已寫入零，未經驗證。"
                                            : "已寫入零，但有區塊寫入失敗，未經驗證。";
     case VerifyOutcome::Cancelled:
     case VerifyOutcome::Aborted: break;
   }
-  return "已寫入零，驗證未完成。";
+  return quick ? "已移除分割表，驗證未完成。" : "已寫入零，驗證未完成。";
 }
 
 std::vector<std::pair<std::string, std::string>> ErasureReportFacts(const ErasureReport& report) {
@@ -171,8 +189,10 @@ std::vector<std::pair<std::string, std::string>> ErasureReportFacts(const Erasur
                 {"匯流排", BusTypeToStr(id.BusType)},
                 {"容量", GroupThousands(id.LBA) + " 磁區 × " + GroupThousands(id.SectorSize) +
                              " 位元組 = " + GroupThousands(CapacityBytes(id)) + " 位元組"},
-                {"方法", report.attempt.quickWipe ? "快速清除（前 10,240,000 位元組與最後 1 MiB）"
-                                                  : "完整清除（整個磁碟寫入零）"},
+                {"方法", report.attempt.quickWipe
+                             ? "快速：只移除分割表（前 10,240,000 位元組與最後 1 MiB 寫入零，"
+                               "其餘資料仍可用復原工具讀取）"
+                             : "完整清除（整個磁碟寫入零）"},
                 {"寫入區域（位元組）", RegionsText(MethodRegions(report))},
                 {"開始時間（UTC）", IsoUtc(report.attempt.started)},
                 {"結束時間（UTC）", IsoUtc(report.attempt.ended)},

@@ -36,8 +36,9 @@ std::string ErasureReportJson(const ErasureReport& report);
 
 // The same facts for people, label and value, in the program's Traditional Chinese.
 std::vector<std::pair<std::string, std::string>> ErasureReportFacts(const ErasureReport& report);
-// The certificate's title and its one-line verdict.
+// The certificate's title (a quick wipe's names what it did) and its one-line verdict.
 std::string ErasureCertificateTitle();
+std::string ErasureCertificateTitle(const ErasureReport& report);
 std::string ErasureVerdict(const ErasureReport& report);
 
 // ISO 8601 in UTC, whole seconds: "2026-12-08T17:03:24Z".

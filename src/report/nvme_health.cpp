@@ -7,6 +7,7 @@
 #include "core/text.hpp"
 #include "device/nvme_protocol.hpp"
 #include "report/report_header.hpp"
+#include "report/smart_health.hpp"
 #include "report/text_format.hpp"
 
 namespace fw {
@@ -59,26 +60,10 @@ constexpr std::array<std::string_view, 8> kWarningBits = {
     "保留位元 7",
 };
 
-// Display columns of a text in the memo's font: CJK and full-width characters take two.
-size_t Columns(std::string_view utf8) {
-  size_t columns = 0;
-  for (size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    uint32_t code = length == 1 ? lead : lead & (0xFFu >> (length + 1));
-    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) {
-      code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-    }
-    columns += code >= 0x1100 ? 2 : 1;
-    i += length;
-  }
-  return columns;
-}
-
 std::string Row(std::string_view label, std::string_view value) {
   std::string row = "  ";
   row += label;
-  for (size_t n = Columns(label); n < kLabelColumns; ++n) row += ' ';
+  for (size_t n = DisplayColumns(label); n < kLabelColumns; ++n) row += ' ';
   row += value;
   return row;
 }
@@ -150,10 +135,10 @@ std::vector<std::string> NvmeHealthLines(const NvmeHealth& h) {
     lines.push_back(Row(std::string(kSensor) + std::to_string(i + 1), Temperature(h.sensorKelvin[i])));
   }
   lines.emplace_back(kReportSeparator);
-  lines.push_back(std::string(kVerdict) +
-                  (h.criticalWarning == 0
-                       ? std::string(kHealthy)
-                       : std::string(kWarning) + WarningMeanings(h.criticalWarning)));
+  const uint8_t warnings = NvmeWarningBits(h);
+  lines.push_back(std::string(kVerdict) + (warnings == 0 ? std::string(kHealthy)
+                                                         : std::string(kWarning) +
+                                                               WarningMeanings(warnings)));
   return lines;
 }
 

@@ -95,17 +95,8 @@ constexpr std::array<std::string_view, 256> BuildSmartAttributeNames() {
   return names;
 }
 
-// Attribute data sector (ATA8-ACS SMART READ DATA, vendor-common layout): 30 entries of 12
-// bytes from byte 2; entry byte 0 ID, 3 current, 4 worst, 5..10 raw (little-endian).
-constexpr size_t kFirstEntry = 2;
-constexpr size_t kEntrySize = 12;
-constexpr size_t kEntryCount = 30;
-static_assert(kFirstEntry + kEntrySize * kEntryCount == 362, "the entries end before byte 362");
-
-std::string AttributeRow(const uint8_t* entry) {
-  const int id = entry[0];
-  uint64_t raw = 0;
-  for (int i = 10; i >= 5; --i) raw = (raw << 8) | entry[i];
+std::string AttributeRow(const SmartAttribute& attribute) {
+  const int id = attribute.id;
   std::array<char, 3> hex{};
   std::snprintf(hex.data(), hex.size(), "%02X", static_cast<unsigned>(id));
 
@@ -116,16 +107,16 @@ std::string AttributeRow(const uint8_t* entry) {
   row += "  ";
   row += SmartAttributeName(id);
   row += "     ";
-  row += PadLeft(std::to_string(entry[3]), 5);
+  row += PadLeft(std::to_string(attribute.current), 5);
   row += "  ";
-  row += PadLeft(std::to_string(entry[4]), 7);
+  row += PadLeft(std::to_string(attribute.worst), 7);
   row += "  ";
-  row += PadLeft(std::to_string(raw), 16);
+  row += PadLeft(std::to_string(attribute.raw), 16);
   if (id == kTemperatureId) {
     // The drive temperature in degrees Celsius is the lowest raw byte; the others hold
     // vendor-specific extremes.
     row += kTemperatureOpen;
-    row += std::to_string(entry[5]);
+    row += std::to_string(attribute.raw & 0xFF);
     row += kTemperatureClose;
   }
   return row;
@@ -144,36 +135,36 @@ std::string SmartAttributeName(int id) {
 
 std::vector<std::string> SmartTableLines(const Sector& data) {
   std::vector<std::string> lines{std::string(kColumnHeader), std::string(kHyphens)};
-  for (size_t k = 0; k < kEntryCount; ++k) {
-    const uint8_t* entry = data.data() + kFirstEntry + kEntrySize * k;
-    if (entry[0] == 0) break;
-    lines.push_back(AttributeRow(entry));
+  for (const SmartAttribute& attribute : DecodeSmartAttributes(data, std::nullopt)) {
+    lines.push_back(AttributeRow(attribute));
   }
   lines.emplace_back(kReportSeparator);
   return lines;
 }
 
-void ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& table,
-                     int64_t chosenIndex) {
-  Sector data{};
-  const TIdentifyDeviceData& device = table[chosenIndex].IdentifyData;
-  for (const std::string& line :
-       ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
-    AddSmartLine(line);
-  }
-
+SmartReading ReadSmart(DeviceIo& io, Handle deviceHandle, const TIdentifyDeviceData& device) {
+  SmartReading reading;
   if (device.BusType == kBusTypeNvme) {
     const std::optional<NvmeHealth> health = ReadNvmeHealth(io, deviceHandle);
-    if (!health) {
-      AddSmartLine(kNotSupported);
-      return;
+    if (health) {
+      reading.kind = SmartReading::Kind::Nvme;
+      reading.nvme = *health;
     }
-    for (const std::string& line : NvmeHealthLines(*health)) AddSmartLine(line);
-    return;
+    return reading;
   }
 
   const uint8_t selector = device.IsIDESlave;
   bool read = false;
+  // The thresholds only give the data their meaning: they are read after the data, and a drive
+  // that keeps them to itself still shows its table.
+  const auto readBoth = [&] {
+    if (!SmartReadData(io, deviceHandle, selector, reading.data)) return false;
+    Sector thresholds{};
+    if (SmartReadThresholds(io, deviceHandle, selector, thresholds)) {
+      reading.thresholds = thresholds;
+    }
+    return true;
+  };
   if (device.BusType == kBusTypeAta) {
     // A parallel-ATA drive may have SMART switched off; it is switched on for the read. The
     // drive keeps that state across power cycles, so it is switched off again afterwards,
@@ -183,11 +174,10 @@ void ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& 
     Sector identify{};
     const bool wasOff = ReadIdentifySector(io, deviceHandle, selector, identify) &&
                         !SmartEnabledInIdentify(identify);
-    read =
-        SmartEnable(io, deviceHandle, selector) && SmartReadData(io, deviceHandle, selector, data);
+    read = SmartEnable(io, deviceHandle, selector) && readBoth();
     if (wasOff) SmartDisable(io, deviceHandle, selector);
   } else {
-    read = SmartReadData(io, deviceHandle, selector, data);
+    read = readBoth();
     // A SATA drive refuses READ DATA while its SMART is switched off, which is not the same as
     // having none: when IDENTIFY shows the feature set present but off, it is switched on for
     // the read and off again, as on the parallel bus.
@@ -195,16 +185,52 @@ void ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& 
     if (!read && device.BusType == kBusTypeSata &&
         ReadIdentifySector(io, deviceHandle, selector, identify) &&
         SmartSupportedInIdentify(identify) && !SmartEnabledInIdentify(identify)) {
-      read = SmartEnable(io, deviceHandle, selector) &&
-             SmartReadData(io, deviceHandle, selector, data);
+      read = SmartEnable(io, deviceHandle, selector) && readBoth();
       SmartDisable(io, deviceHandle, selector);
     }
   }
-  if (!read) {
-    AddSmartLine(kNotSupported);
-    return;
+  if (read) reading.kind = SmartReading::Kind::Ata;
+  return reading;
+}
+
+std::vector<SmartAttribute> SmartReading::Attributes() const {
+  if (kind != Kind::Ata) return {};
+  return DecodeSmartAttributes(data, thresholds);
+}
+
+HealthState SmartReading::Health() const {
+  switch (kind) {
+    case Kind::Ata: return JudgeSmart(Attributes(), thresholds.has_value()).state;
+    case Kind::Nvme: return JudgeNvme(nvme);
+    case Kind::Unavailable: break;
   }
-  for (const std::string& line : SmartTableLines(data)) AddSmartLine(line);
+  return HealthState::Unknown;
+}
+
+std::vector<std::string> SmartReadingLines(const SmartReading& reading) {
+  switch (reading.kind) {
+    case SmartReading::Kind::Nvme: return NvmeHealthLines(reading.nvme);
+    case SmartReading::Kind::Ata: {
+      std::vector<std::string> lines = SmartTableLines(reading.data);
+      const std::vector<SmartAttribute> attributes = reading.Attributes();
+      lines.push_back(
+          SmartVerdictLine(JudgeSmart(attributes, reading.thresholds.has_value()), attributes));
+      return lines;
+    }
+    case SmartReading::Kind::Unavailable: break;
+  }
+  return {std::string(kNotSupported)};
+}
+
+SmartReading ShowSmartReport(DeviceIo& io, Handle deviceHandle, const TDeviceTableRows& table,
+                             int64_t chosenIndex) {
+  for (const std::string& line :
+       ReportHeaderLines(kCaptionLabel, DeviceCaption(table, chosenIndex))) {
+    AddSmartLine(line);
+  }
+  const SmartReading reading = ReadSmart(io, deviceHandle, table[chosenIndex].IdentifyData);
+  for (const std::string& line : SmartReadingLines(reading)) AddSmartLine(line);
+  return reading;
 }
 
 }  // namespace fw

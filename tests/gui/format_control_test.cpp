@@ -202,11 +202,16 @@ class FormatControlTest : public QObject {
     QVERIFY(ready.fake.IsOpen(ready.handle));
   }
 
-  // The quick-wipe box as it stood at the click decides the run.
+  // The quick-wipe box as it stood at the click decides the run; the question says what a
+  // quick wipe leaves behind.
   void quickWipe() {
     Ready ready;
     ready.QuickWipe()->setChecked(true);
-    ready.Format(QMessageBox::Yes);
+    const ModalScript::Box box = ready.Format(QMessageBox::Yes);
+    QCOMPARE(box.informative, QString("您確定要不可逆轉地銷毀在此裝置上的所有資料嗎?") +
+                                  QString(58, ' ') + "\r\n\r\n" + Caption() + "\r\n\r\n" +
+                                  "快速抹除只會移除分割表與前 10 MB 的資料，其餘資料仍留在裝置上，"
+                                  "可用復原工具讀取。");
     QCOMPARE(ready.BytesWritten(), kQuickWipeBytes + kQuickWipeTailBytes);
     QCOMPARE(WithoutSpeed(ready.RunLog()), CompletedRun());
   }

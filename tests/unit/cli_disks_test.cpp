@@ -72,11 +72,17 @@ TEST(CliDisks, AModelWithEscapeAndNewlinePrintsEscapedOnOneRow) {
               R"({"vendor": "ATA", "product": "EVIL\u001b[2J\nDISK\u009b", "serial": "S\u001b]0;x\u0007"})");
   const std::string environment = "FERROWIPE_DISKS='" + disks.Path() + "'";
 
-  const CommandResult list = Cli("list", environment);
+  const CommandResult list = Cli("list --raw", environment);
   EXPECT_EQ(list.status, 0) << list.output;
   // (Identification trims the serial's trailing control character, BEL, as it trims blanks.)
   EXPECT_EQ(list.output,
             "FBVIRTUAL\tATA EVIL\\x1b[2J\\x0aDISK\\u009b\t0000\tS\\x1b]0;x\t131072\t67.1 MB\n");
+  // The table's columns are measured on the escaped text: still one row under the header.
+  const CommandResult table = Cli("list", environment);
+  EXPECT_EQ(std::count(table.output.begin(), table.output.end(), '\n'), 2) << table.output;
+  EXPECT_NE(table.output.find("  ATA EVIL\\x1b[2J\\x0aDISK\\u009b  0000      S\\x1b]0;x  131072"),
+            std::string::npos)
+      << table.output;
 
   // The caption in a report's header comes from the same model.
   const CommandResult details = Cli("details 0", environment);
@@ -134,6 +140,19 @@ TEST(CliDisks, TheTerminalConfirmationShowsTheDiskBeforeTheQuestion) {
     EXPECT_NE(at, std::string::npos) << line << "\n" << run.output;
   }
   EXPECT_NE(run.output.find("Type yes to erase this disk: ", at), std::string::npos);
+  EXPECT_TRUE(ReadAll(image) == before) << "a refusal writes nothing";
+  const std::string quickNote =
+      "快速抹除只會移除分割表與前 10 MB 的資料，其餘資料仍留在裝置上，可用復原工具讀取。";
+  EXPECT_EQ(run.output.find(quickNote), std::string::npos) << "a full run is no quick wipe";
+
+  // A quick wipe is asked for with what it leaves behind, before the disk's facts.
+  const CommandResult quick = RunCommand("echo no | script -qec \"env FERROWIPE_DISKS='" +
+                                         disks.Path() + "' '" CLI_PATH "' format --quick 0\" "
+                                         "/dev/null");
+  EXPECT_EQ(quick.status, 4) << quick.output;
+  const size_t note = quick.output.find(quickNote);
+  EXPECT_NE(note, std::string::npos) << quick.output;
+  EXPECT_LT(note, quick.output.find("Path:      " + image)) << quick.output;
   EXPECT_TRUE(ReadAll(image) == before) << "a refusal writes nothing";
 }
 
@@ -218,7 +237,8 @@ TEST_F(CliOnLoopDevices, ListJsonNamesTheLoopDeviceAndWhatIsOnIt) {
   // The drive number is the DISK argument of the other commands.
   const CommandResult byNumber =
       Cli("details " + std::to_string(entry.at("drive").get<int>()));
-  EXPECT_EQ(byNumber.status, 0);
+  // A loop device takes no ATA command: its details are unavailable, and the status says so.
+  EXPECT_EQ(byNumber.status, 1);
   EXPECT_NE(byNumber.output.find("[" + std::to_string(entry.at("drive").get<int>()) + "]"),
             std::string::npos);
 }
@@ -235,7 +255,7 @@ TEST_F(CliOnLoopDevices, ASymlinkIsTheDiskAndAPartitionIsRefusedNamingItsDisk) {
                        " bs=1M count=1 oflag=direct status=none").status, 0);
 
   const CommandResult details = Cli("details " + link);
-  EXPECT_EQ(details.status, 0) << details.output;
+  EXPECT_EQ(details.status, 1) << details.output;  // the disk is found; it has no ATA data
   EXPECT_NE(details.output.find("裝置詳細資料-"), std::string::npos) << details.output;
 
   const std::string partition = loop.AddPartition(1, 2048, 2048);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "core/messages.hpp"
 #include "report_lines.hpp"
 #include "temp_folder.hpp"
@@ -74,8 +76,9 @@ class Cli : public ::testing::Test {
 constexpr const char* kDetailsLabel = "裝置詳細資料-            ";
 constexpr const char* kSmartLabel = "SMART 資料-      ";
 
-TEST_F(Cli, ListsEveryDemoDiskWithTheSixCellsOfTheSelectionList) {
-  const CliRun run = RunCli({"list"});
+// For scripts: the six cells and nothing else, as the list always printed them.
+TEST_F(Cli, ListRawGivesEveryDemoDiskWithTheSixCellsOfTheSelectionList) {
+  const CliRun run = RunCli({"list", "--raw"});
   EXPECT_EQ(run.status, 0) << run.err;
   const std::vector<std::string> expected{
       "SATA\tATA WDC WD5000AAKS-00TMA0\t12.01C01\tWD-WCAPW0493929\t976773168\t500.1 GB",
@@ -90,27 +93,70 @@ TEST_F(Cli, ListsEveryDemoDiskWithTheSixCellsOfTheSelectionList) {
   EXPECT_EQ(run.out, expected);
 }
 
+// A header, then per disk the number to pass and the path before the six cells, in columns.
+TEST_F(Cli, ListShowsTheNumberAndPathOfEveryDiskUnderAHeader) {
+  const CliRun run = RunCli({"list"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  // The path column is as wide as the longest path and two blanks.
+  const size_t pathColumn = s_disks.size() + std::string("/2-ata-identify-fails.img").size() + 2;
+  const auto row = [&](const std::string& number, const std::string& path, const char* rest) {
+    std::string line = number + std::string(6 - number.size(), ' ') + path;
+    return line + std::string(pathColumn - path.size(), ' ') + rest;
+  };
+  const std::string d = s_disks;
+  const std::vector<std::string> expected{
+      row("DISK", "PATH", "BUS   MODEL                      FIRMWARE  SERIAL            SECTORS"
+                          "     CAPACITY"),
+      row("0", d + "/0-sata-hdd.img", "SATA  ATA WDC WD5000AAKS-00TMA0  12.01C01  "
+                                      "WD-WCAPW0493929   976773168   500.1 GB"),
+      row("1", d + "/1-pata-slave.img", "ATA   ATA ST320410A              3.39      "
+                                        "5FB3QF34          39100223    20.01 GB"),
+      row("2", d + "/2-ata-identify-fails.img", "ATA   ATA Maxtor 96147H8         BAC51KJ0  "
+                                                "N80BR8EC          120060864   61.47 GB"),
+      row("3", d + "/3-usb-stick.img", "USB   Generic Flash Disk         8.07      "
+                                       "0000000000001A2B  15633408    8004.3 MB"),
+      row("4", d + "/4-4k-sector.img", "SAS   EXAMPLE 4KN DISK 1000      0102      "
+                                       "EX4K0001          244190646   1000.2 GB"),
+      row("5", d + "/5-small-card.img", "SD    SD CARD 16M                1.0       "
+                                        "C0FFEE16          32768       16.77 MB"),
+      row("6", d + "/6-nvme-ssd.img", "NVMe  EXAMPLE NVMe SSD 1TB       1.2.3     "
+                                      "EX21N0A0123456    1953525168  1000.2 GB"),
+      row("7", d + "/7-quick-wipe.img", "USB   DEMO QUICK WIPE STICK      1.00      "
+                                        "QW000064          131072      67.1 MB"),
+  };
+  EXPECT_EQ(run.out, expected);
+  // The number shown is the one `details` takes: its caption carries the same number.
+  const CliRun details = RunCli({"details", "4"});
+  ASSERT_GE(details.out.size(), 4u);
+  EXPECT_TRUE(details.out[3].ends_with("[4]  EXAMPLE 4KN DISK 1000    0102    [1000.2 GB]    "
+                                       "(244190646 4096-byte sectors)"))
+      << details.out[3];
+  EXPECT_EQ(RunCli({"list", "--raw", "--json"}).status, 2);
+}
+
 TEST_F(Cli, ReportsOfTheDemoDisksAreThoseOfTheirDrives) {
   struct Case {
     std::vector<std::string> args;
     const char* golden;
+    int status;
   };
   const Case cases[] = {
-      {{"details", "0"}, "demo-details-0.txt"},
-      {{"smart", "0"}, "demo-smart-0.txt"},
+      // The demo drives count reallocated and pending sectors: warnings (11).
+      {{"details", "0"}, "demo-details-0.txt", 0},
+      {{"smart", "0"}, "demo-smart-0.txt", 11},
       // The parallel-ATA slave: addressed as device 1, SMART bracketed by ENABLE and DISABLE.
-      {{"details", "1"}, "demo-details-1.txt"},
-      {{"smart", "1"}, "demo-smart-1.txt"},
-      {{"smart", "2"}, "smart-maxtor-96147h8.txt"},
+      {{"details", "1"}, "demo-details-1.txt", 0},
+      {{"smart", "1"}, "demo-smart-1.txt", 11},
+      {{"smart", "2"}, "smart-maxtor-96147h8.txt", 11},
       // The NVMe disk: its identify data and health log, through the protocol-specific queries.
-      {{"details", "6"}, "nvme-details-demo.txt"},
-      {{"smart", "6"}, "nvme-smart-demo.txt"},
+      {{"details", "6"}, "nvme-details-demo.txt", 0},
+      {{"smart", "6"}, "nvme-smart-demo.txt", 0},
       // DISK as the path the scan lists.
-      {{"details", s_disks + "/0-sata-hdd.img"}, "demo-details-0.txt"},
+      {{"details", s_disks + "/0-sata-hdd.img"}, "demo-details-0.txt", 0},
   };
   for (const Case& c : cases) {
     const CliRun run = RunCli(c.args);
-    EXPECT_EQ(run.status, 0) << c.args[0] << c.args[1] << run.err;
+    EXPECT_EQ(run.status, c.status) << c.args[0] << c.args[1] << run.err;
     EXPECT_EQ(test::WithoutTime(run.out), test::ReadGolden(c.golden)) << c.args[1];
   }
 }
@@ -144,11 +190,75 @@ TEST_F(Cli, ReportsOfDisksThatTakeNoAtaCommand) {
   };
   for (const Case& c : cases) {
     const CliRun run = RunCli(c.args);
-    EXPECT_EQ(run.status, 0) << c.args[0] << c.args[1] << run.err;
+    // Nothing could be read: a script must not take that for a healthy drive.
+    EXPECT_EQ(run.status, 1) << c.args[0] << c.args[1] << run.err;
     std::vector<std::string> expected = Header(c.label, c.caption);
     expected.insert(expected.end(), c.tail.begin(), c.tail.end());
     EXPECT_EQ(test::WithoutTime(run.out), expected) << c.args[0] << c.args[1];
   }
+}
+
+// The NVMe demo disk as JSON: the identify facts, and every field of the health log.
+TEST_F(Cli, DetailsAndSmartJsonOfTheNvmeDemoDisk) {
+  const CliRun smart = RunCli({"smart", "--json", "6"});
+  EXPECT_EQ(smart.status, 0) << smart.err;
+  std::string text;
+  for (const std::string& line : smart.out) text += line + "\n";
+  const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
+  ASSERT_TRUE(doc.is_object()) << text;
+  EXPECT_EQ(doc["protocol"], "nvme");
+  EXPECT_EQ(doc["available"], true);
+  const nlohmann::json& health = doc["health"];
+  for (const char* key :
+       {"critical_warning", "temperature_celsius", "available_spare", "available_spare_threshold",
+        "percentage_used", "data_units_read", "data_units_written", "host_read_commands",
+        "host_write_commands", "controller_busy_minutes", "power_cycles", "power_on_hours",
+        "unsafe_shutdowns", "media_errors", "error_log_entries", "warning_temperature_minutes",
+        "critical_temperature_minutes"}) {
+    EXPECT_TRUE(health[key].is_number_integer()) << key << health;
+  }
+  ASSERT_EQ(health["temperature_sensors_celsius"].size(), 8u);
+  EXPECT_EQ(health["temperature_sensors_celsius"][0], 38);
+  EXPECT_TRUE(health["temperature_sensors_celsius"][7].is_null());
+  EXPECT_EQ(doc["verdict"], nlohmann::json::parse(R"({"state": "healthy",
+                                                      "critical_warning_bits": []})"));
+
+  const CliRun details = RunCli({"details", "--json", "6"});
+  EXPECT_EQ(details.status, 0) << details.err;
+  text.clear();
+  for (const std::string& line : details.out) text += line + "\n";
+  const nlohmann::json facts = nlohmann::json::parse(text, nullptr, false);
+  ASSERT_TRUE(facts.is_object()) << text;
+  EXPECT_EQ(facts["model"], "EXAMPLE NVMe SSD 1TB");
+  EXPECT_EQ(facts["serial"], "EX21N0A0123456");
+  EXPECT_TRUE(facts["controller"]["sanitize"]["crypto"].is_boolean());
+  EXPECT_TRUE(facts["namespace"]["formats"].is_array());
+  EXPECT_EQ(facts["namespace"]["sectors"], 1953525168);
+}
+
+// The packaged completion, run by bash on the words typed so far.
+TEST_F(Cli, BashCompletionOffersCommandsOptionsAndTheListedDisks) {
+  const auto complete = [](const std::string& words) {
+    const std::string script = s_folder->Path() + "/complete.sh";
+    std::ofstream(script) << "source '" SOURCE_DIR "/packaging/bash-completion/ferrowipe-cli'\n"
+                          << "COMP_WORDS=(" << words << ")\n"
+                          << "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+                          << "_ferrowipe_cli\n"
+                          << "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
+    const std::string out = s_folder->Path() + "/completed";
+    const std::string command = "env FERROWIPE_DISKS='" + s_disks + "' PATH=\"$(dirname '" CLI_PATH
+                                "'):$PATH\" bash '" + script + "' >'" + out + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << words;
+    std::ifstream in(out);
+    return test::SplitLines(in);
+  };
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(complete("ferrowipe-cli ''"), (Lines{"list", "details", "smart", "format"}));
+  EXPECT_EQ(complete("ferrowipe-cli smart --"), (Lines{"--debug", "--help", "--json"}));
+  EXPECT_EQ(complete("ferrowipe-cli list --r"), (Lines{"--raw"}));
+  EXPECT_EQ(complete("ferrowipe-cli details '" + s_disks + "/6'"),
+            (Lines{s_disks + "/6-nvme-ssd.img"}));
+  EXPECT_EQ(complete("ferrowipe-cli format --quick 7"), (Lines{"7"}));
 }
 
 TEST_F(Cli, BadUsageNoSuchDiskAndTooSmallDisksExitWithTwo) {

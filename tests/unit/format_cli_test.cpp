@@ -291,7 +291,9 @@ TEST(FormatCliReport, AVerifiedQuickWipeIsRecordedWithItsRegionsAndLog) {
   EXPECT_EQ(report["disk"]["model"], "REPORT DISK");
   EXPECT_EQ(report["disk"]["serial"], "SN42");
   EXPECT_EQ(report["disk"]["bytes"], kDiskBytes);
+  // A quick wipe leaves the data readable past its regions: it is no sanitisation at all.
   EXPECT_EQ(report["method"]["name"], "quick");
+  EXPECT_EQ(report["method"]["category"], "none");
   EXPECT_EQ(report["method"]["regions"],
             json::parse(R"([{"offset": 0, "length": 10240000},
                             {"offset": 66060288, "length": 1048576}])"));
@@ -317,7 +319,8 @@ TEST(FormatCliReport, FailuresAndLostWritesAreCounted) {
   EXPECT_EQ(run.status, 7) << run.output;
   const json report = ReadReport(path);
   ExpectDocumentedShape(report);
-  EXPECT_EQ(report["method"]["name"], "full");
+  EXPECT_EQ(report["method"]["name"], "zero");
+  EXPECT_EQ(report["method"]["category"], "clear");
   EXPECT_EQ(report["failed_blocks"], json::parse(R"([{"offset": 0, "code": 19}])"));
   EXPECT_EQ(report["verify"]["result"], "failed");
   EXPECT_EQ(report["verify"]["non_zero_regions"], 2);

@@ -135,6 +135,23 @@ TEST(ImageDevice, MetadataDescribesTheDrive) {
   io->Close(h);
 }
 
+TEST(ImageDevice, ReadThresholdsAnswersFromItsSectorFileBesideTheSmartData) {
+  TempFolder folder;
+  folder.Image("disk.img", 1 << 20);
+  folder.Write("disk.json", R"({"smart": "s.bin", "thresholds": "t.bin"})");
+  folder.CopyFixture("SAMSUNG_HD501LJ--CR100-12.smart", "s.bin");
+  folder.CopyFixture("SAMSUNG_HD501LJ--CR100-12.thresholds", "t.bin");
+  Backend io(folder);
+  ASSERT_EQ(io.errors, "");
+  const Handle h = io->Open(folder / "disk.img", OpenMode::Working);
+  Sector sector{};
+  ASSERT_TRUE(SmartReadThresholds(*io.io, h, 0, sector));
+  EXPECT_EQ(sector, FixtureSector("SAMSUNG_HD501LJ--CR100-12.thresholds"));
+  ASSERT_TRUE(SmartReadData(*io.io, h, 0, sector));
+  EXPECT_EQ(sector, FixtureSector("SAMSUNG_HD501LJ--CR100-12.smart"));
+  io->Close(h);
+}
+
 TEST(ImageDevice, AtaCommandsAnswerFromTheSectorFiles) {
   TempFolder folder;
   folder.Image("disk.img", 1 << 20);
@@ -156,7 +173,7 @@ TEST(ImageDevice, AtaCommandsAnswerFromTheSectorFiles) {
   EXPECT_EQ(sector, FixtureSector("SAMSUNG_HD501LJ--CR100-12.smart"));
   EXPECT_TRUE(SmartDisable(*io.io, h, 0));
 
-  // Other SMART subcommands and other ATA commands are not served.
+  // Without a thresholds sector READ THRESHOLDS is not served, nor are other ATA commands.
   AtaRegisters thresholds{0xD1, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0};
   EXPECT_FALSE(SmartReceiveSector(*io.io, h, 0, thresholds, sector));
   AtaRegisters readSectors{0, 1, 0, 0, 0, 0xE0, 0x20};

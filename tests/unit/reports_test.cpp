@@ -213,13 +213,19 @@ TEST_F(Reports, DetailsOfAnAtaDriveThatAnswersTheSecondRead) {
   for (const Sent& s : AtaCommandsSent(io)) EXPECT_EQ(s.driveHead, 0xB0);
 }
 
-TEST_F(Reports, SmartOfARealSataDriveReadsOnlyTheData) {
+TEST_F(Reports, SmartOfARealSataDriveReadsOnlyTheDataAndThresholds) {
   Describe(1, 0, "ATA SAMSUNG HD501LJ ", "CR100-12", 976773168, kBusTypeSata);
   io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA,
             DataReply(DriveSector("SAMSUNG_HD501LJ--CR100-12.smart")));
+  io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA,
+            DataReply(DriveSector("SAMSUNG_HD501LJ--CR100-12.thresholds")));
   RunSmart();
   EXPECT_EQ(test::WithoutTime(smart), test::ReadGolden("smart-samsung-hd501lj.txt"));
-  EXPECT_EQ(io.CodesSent(), std::vector<uint32_t>{ioctl::SMART_RCV_DRIVE_DATA});
+  std::vector<uint8_t> features;
+  for (const Sent& s : AtaCommandsSent(io)) features.push_back(s.features);
+  EXPECT_EQ(features, (std::vector<uint8_t>{0xD0, 0xD1}));
+  EXPECT_EQ(io.CodesSent(),
+            (std::vector<uint32_t>{ioctl::SMART_RCV_DRIVE_DATA, ioctl::SMART_RCV_DRIVE_DATA}));
 }
 
 // The drive's IDENTIFY sector with SMART switched on or off (word 85 bit 0).
@@ -242,18 +248,23 @@ TEST_F(Reports, SmartOfAnAtaSlaveLeavesSmartAsItWas) {
   const Case cases[] = {
       {"on before",
        true,
-       {{kReceive, 0x00, 0xB0, 0xEC}, {kSend, 0xD8, 0xB0, 0xB0}, {kReceive, 0xD0, 0xB0, 0xB0}}},
+       {{kReceive, 0x00, 0xB0, 0xEC},
+        {kSend, 0xD8, 0xB0, 0xB0},
+        {kReceive, 0xD0, 0xB0, 0xB0},
+        {kReceive, 0xD1, 0xB0, 0xB0}}},
       {"off before",
        false,
        {{kReceive, 0x00, 0xB0, 0xEC},
         {kSend, 0xD8, 0xB0, 0xB0},
         {kReceive, 0xD0, 0xB0, 0xB0},
+        {kReceive, 0xD1, 0xB0, 0xB0},
         {kSend, 0xD9, 0xB0, 0xB0}}},
       {"IDENTIFY unreadable",
        std::nullopt,
        {{ioctl::IOCTL_SCSI_MINIPORT, 0x00, 0xB0, 0xEC},
         {kSend, 0xD8, 0xB0, 0xB0},
-        {kReceive, 0xD0, 0xB0, 0xB0}}},
+        {kReceive, 0xD0, 0xB0, 0xB0},
+        {kReceive, 0xD1, 0xB0, 0xB0}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -268,6 +279,7 @@ TEST_F(Reports, SmartOfAnAtaSlaveLeavesSmartAsItWas) {
     }
     io.Answer(kPath, kSend, NoDataReply());
     io.Answer(kPath, kReceive, DataReply(DriveSector("Maxtor_96147H8--BAC51KJ0.smart")));
+    io.Answer(kPath, kReceive, DataReply(DriveSector("Maxtor_96147H8--BAC51KJ0.thresholds")));
     RunSmart();
     // Thirty entries, the last one at bytes 350..361.
     EXPECT_EQ(test::WithoutTime(smart), test::ReadGolden("smart-maxtor-96147h8.txt"));
@@ -387,8 +399,12 @@ TEST_F(Reports, SmartOfASataDriveSwitchedOffIsReadBetweenEnableAndDisable) {
 
 TEST_F(Reports, EachSmartReportIsAppendedUnderTheLastOne) {
   Describe(1, 0, "ATA SAMSUNG HD501LJ ", "CR100-12", 976773168, kBusTypeSata);
-  io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA,
-            DataReply(DriveSector("SAMSUNG_HD501LJ--CR100-12.smart")));
+  for (int i = 0; i < 2; ++i) {
+    io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA,
+              DataReply(DriveSector("SAMSUNG_HD501LJ--CR100-12.smart")));
+    io.Answer(kPath, ioctl::SMART_RCV_DRIVE_DATA,
+              DataReply(DriveSector("SAMSUNG_HD501LJ--CR100-12.thresholds")));
+  }
   RunSmart();
   RunSmart();
   const std::vector<std::string> once = test::ReadGolden("smart-samsung-hd501lj.txt");

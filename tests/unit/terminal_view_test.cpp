@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "fake_device.hpp"
+#include "core/text.hpp"
 #include "format/zero_fill.hpp"
 #include "format_test_support.hpp"
 #include "report_lines.hpp"
@@ -24,7 +26,8 @@ constexpr int64_t kStepMs = 250;
 // engine clears the request when it cancels).
 class Progress : public ::testing::Test {
  protected:
-  ZeroFillResult Run(ProgressStyle style, int stopAt = 0, bool verify = false) {
+  ZeroFillResult Run(ProgressStyle style, int stopAt = 0, bool verify = false,
+                     std::function<int()> columns = {}) {
     TIdentifyDeviceData device;
     device.LBA = kSectors;
     device.SectorSize = 512;
@@ -33,7 +36,7 @@ class Progress : public ::testing::Test {
     TerminalView view(style, clock, out, [&] {
       clock.now += kStepMs;
       return ++pumps == stopAt;
-    });
+    }, std::move(columns));
     const ZeroFillResult result =
         ZeroFillDevice(io, io.Open(kDisk, OpenMode::Working), device, false, view, clock, verify);
     view.Finish();
@@ -88,6 +91,53 @@ TEST_F(Progress, OnATerminalOneLineIsRedrawnAndClearedAtTheEnd) {
   EXPECT_NE(text.find("   0:00:00 elapsed, 0:00:05 left\033[K"), std::string::npos) << text;
   EXPECT_TRUE(text.ends_with("0:00:05 elapsed, 0:00:00 left\033[K\r\033[K")) << text;
   EXPECT_EQ(text.find('\n'), std::string::npos);
+}
+
+// Each redraw as the terminal shows it: what follows a carriage return, up to the clear.
+std::vector<std::string> Redraws(const std::string& text) {
+  std::vector<std::string> redraws;
+  for (size_t at = text.find('\r'); at != std::string::npos; at = text.find('\r', at + 1)) {
+    const size_t end = text.find("\033[K", at);
+    redraws.push_back(text.substr(at + 1, end - at - 1));
+  }
+  return redraws;
+}
+
+struct WidthCase {
+  int columns;
+  const char* first;  // the redraw after the first block
+  const char* last;   // the redraw at 100 %
+};
+
+class ProgressWidth : public Progress, public ::testing::WithParamInterface<WidthCase> {};
+
+// Shortened, never wrapped: no redraw reaches the last column, and none holds a line break.
+TEST_P(ProgressWidth, TheRedrawnLineFitsTheTerminal) {
+  const WidthCase& c = GetParam();
+  Run(ProgressStyle::Redrawn, 0, false, [&] { return c.columns; });
+  EXPECT_EQ(out.str().find('\n'), std::string::npos);
+  const std::vector<std::string> redraws = Redraws(out.str());
+  ASSERT_GT(redraws.size(), 2u);
+  for (const std::string& line : redraws) {
+    EXPECT_LT(DisplayColumns(line), static_cast<size_t>(c.columns)) << line;
+  }
+  EXPECT_EQ(redraws.front(), c.first);
+  EXPECT_EQ(redraws[redraws.size() - 2], c.last);
+  EXPECT_EQ(redraws.back(), "");  // cleared at the end
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Columns, ProgressWidth,
+    ::testing::Values(
+        WidthCase{80, "5% 完成   現用磁區:           128   0:00:00 elapsed, 0:00:05 left",
+                  "100% 完成   現用磁區:           2560   0.3 MB/s   0:00:05 elapsed, 0:00:00 left"},
+        WidthCase{40, "5% 完成   0:00:00 elapsed, 0:00:05 left", "100% 完成   0:00:00 left"}));
+
+TEST(FitProgressLine, WhatStillDoesNotFitIsCutAtAWholeCharacter) {
+  EXPECT_EQ(FitProgressLine("100% 完成", "x", "y", "0:00:05 elapsed, 0:00:00 left",
+                            "0:00:00 left", 8),
+            "100% 完");
+  EXPECT_EQ(FitProgressLine("100% 完成", "", "", "", "", 7), "100% ");
 }
 
 TEST_F(Progress, WithoutATerminalOrTheOptionNothingIsShown) {

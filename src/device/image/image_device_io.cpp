@@ -468,8 +468,8 @@ class ImageDeviceIo final : public DeviceIo {
     return Succeed();
   }
 
-  // IDENTIFY DEVICE and the SMART subcommands ENABLE, DISABLE and READ DATA, answered from the
-  // drive's sectors; a drive without the sector takes no such command.
+  // IDENTIFY DEVICE and the SMART subcommands ENABLE, DISABLE, READ DATA and READ THRESHOLDS,
+  // answered from the drive's sectors; a drive without the sector takes no such command.
   bool AtaCommand(const ImageDrive& drive, const void* in, uint32_t inSize, const Reply& reply) {
     if (in == nullptr || inSize < offsetof(win::SENDCMDINPARAMS, bBuffer)) {
       return Fail(win::ERROR_INVALID_PARAMETER);
@@ -493,6 +493,11 @@ class ImageDeviceIo final : public DeviceIo {
         case win::DISABLE_SMART:
           break;
         case win::READ_ATTRIBUTES:
+          fault = drive.fail.smartRead;
+          dataIn = true;
+          break;
+        case win::READ_THRESHOLDS:
+          sector = drive.smart && drive.thresholds ? &*drive.thresholds : nullptr;
           fault = drive.fail.smartRead;
           dataIn = true;
           break;

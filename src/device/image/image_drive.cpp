@@ -244,7 +244,7 @@ bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
   if (!root.is_object()) return r.FailWhole("the metadata must be a JSON object");
   if (!r.OnlyKnownKeys(root, "",
                        {"vendor", "product", "revision", "serial", "bus_type", "sector_size",
-                        "max_transfer", "removable", "slave", "identify", "smart",
+                        "max_transfer", "removable", "slave", "identify", "smart", "thresholds",
                         "nvme_identify_controller", "nvme_identify_namespace", "nvme_smart_log",
                         "fail",
                         "write_errors", "lost_writes", "unplug_at", "mounts"})) {
@@ -272,6 +272,9 @@ bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
     return false;
   }
   if (has("smart") && !r.SectorFile(root["smart"], "smart", drive.smart)) return false;
+  if (has("thresholds") && !r.SectorFile(root["thresholds"], "thresholds", drive.thresholds)) {
+    return false;
+  }
   for (const auto& [key, page] : {std::pair{"nvme_identify_controller", &drive.nvmeController},
                                   std::pair{"nvme_identify_namespace", &drive.nvmeNamespace}}) {
     if (has(key) && !r.DataFile(root[key], key, *page, "an NVMe identify file")) return false;

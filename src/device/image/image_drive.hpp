@@ -59,6 +59,7 @@ struct ImageDrive {
   bool slave = false;
   std::optional<Sector> identify;  // absent: the drive takes no ATA commands
   std::optional<Sector> smart;
+  std::optional<Sector> thresholds;  // SMART READ THRESHOLDS (absent: the read fails)
   // The NVMe data an NVMe disk answers with (absent: the request fails, as on another bus).
   std::optional<nvme::IdentifyPage> nvmeController;
   std::optional<nvme::IdentifyPage> nvmeNamespace;
