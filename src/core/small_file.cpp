@@ -100,7 +100,14 @@ int OpenFolder(const std::string& path, FolderLinks links, bool create = false,
       const int error = errno;
       const bool follow = links == FolderLinks::Follow || IsOwnLink(folder.get(), name);
       next = follow ? openat(folder.get(), name.c_str(), kFlags) : -1;
-      if (!follow) errno = error;
+      // O_DIRECTORY meets a link before O_NOFOLLOW does: ENOTDIR, which would hide the cause.
+      struct stat entry {};
+      if (!follow) {
+        errno = fstatat(folder.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISLNK(entry.st_mode)
+                    ? ELOOP
+                    : error;
+      }
     }
     if (next < 0) return -1;
     folder = Fd(next);
