@@ -81,7 +81,8 @@ std::optional<ScanResult> ScanForCli(DeviceIo& io, int* exitStatus) {
   return scan;
 }
 
-std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus) {
+std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus,
+                                     const std::function<bool(const TDeviceTable&)>& refuse) {
   const std::optional<ScanResult> scan = ScanForCli(io, exitStatus);
   if (!scan) return std::nullopt;
   const std::optional<int64_t> row = FindRow(io, *scan, disk);
@@ -106,6 +107,10 @@ std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int*
   }
   if (DeviceTable[*row].IdentifyData.LBA < kMinimumSectors) {
     std::cerr << kTooSmallText << '\n';
+    *exitStatus = kExitUsage;
+    return std::nullopt;
+  }
+  if (refuse && refuse(DeviceTable[*row])) {
     *exitStatus = kExitUsage;
     return std::nullopt;
   }

@@ -83,12 +83,12 @@ bool ReportPathUsable(const std::string& path) {
 
 // A report on the disk being erased would be erased with it, or stand in the way of the
 // unmount; where the backend can tell, that is refused as well.
-bool ReportOnChosenDisk(DeviceIo& io, const ChosenDisk& chosen, const std::string& path) {
+bool ReportOnDisk(DeviceIo& io, const TDeviceTable& disk, const std::string& path) {
   const std::filesystem::path file = std::filesystem::absolute(path);
   std::error_code ignored;
   const std::string where =
       std::filesystem::exists(file, ignored) ? file.string() : file.parent_path().string();
-  if (!io.PathLiesOnDisk(DeviceTable[chosen.row].DevicePath, where)) return false;
+  if (!io.PathLiesOnDisk(disk.DevicePath, where)) return false;
   std::cerr << "ferrowipe-cli: --report " << TerminalSafe(path)
             << ": it lies on the disk being erased\n";
   return true;
@@ -126,12 +126,11 @@ int RunFormat(DeviceIo& io, const Options& options) {
   if (options.report && !ReportPathUsable(*options.report)) return kExitUsage;
 
   int status = kExitDone;
-  const std::optional<ChosenDisk> chosen = ChooseDisk(io, options.disk, &status);
+  const std::optional<ChosenDisk> chosen =
+      ChooseDisk(io, options.disk, &status, [&](const TDeviceTable& row) {
+        return options.report && ReportOnDisk(io, row, *options.report);
+      });
   if (!chosen) return status;
-  if (options.report && ReportOnChosenDisk(io, *chosen, *options.report)) {
-    io.Close(chosen->handle);
-    return kExitUsage;
-  }
   if (!options.yes && !ConfirmOnTerminal(io, *chosen, options.verify)) {
     io.Close(chosen->handle);
     return kExitCancelled;
