@@ -84,8 +84,8 @@ bool ReportPathUsable(const std::string& path) {
 // A report on the disk being erased would be erased with it, or stand in the way of the
 // unmount; where the backend can tell, that is refused as well.
 bool ReportOnDisk(DeviceIo& io, const TDeviceTable& disk, const std::string& path) {
-  const std::filesystem::path file = std::filesystem::absolute(path);
   std::error_code ignored;
+  const std::filesystem::path file = std::filesystem::absolute(path, ignored);
   const std::string where =
       std::filesystem::exists(file, ignored) ? file.string() : file.parent_path().string();
   if (!io.PathLiesOnDisk(disk.DevicePath, where)) return false;
