@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -487,11 +488,12 @@ TEST(FormatCli, ADiskBeyondTheFifteenRowsIsReachedByPathAndNumber) {
   constexpr int64_t kSize = 40 << 20;
   const std::string marked(4096, static_cast<char>(0xAB));
   for (int d = 1; d <= 20; ++d) {
-    const std::string name = "d" + std::string(d < 10 ? "0" : "") + std::to_string(d);
-    set.Image(name + ".img", kSize);
-    std::fstream(set / (name + ".img"), std::ios::in | std::ios::out | std::ios::binary)
+    char name[8];
+    std::snprintf(name, sizeof name, "d%02d", d);
+    set.Image(std::string(name) + ".img", kSize);
+    std::fstream(set / (std::string(name) + ".img"), std::ios::in | std::ios::out | std::ios::binary)
         .write(marked.data(), static_cast<std::streamsize>(marked.size()));
-    set.Write(name + ".json", R"({"serial": "SN)" + name + R"("})");
+    set.Write(std::string(name) + ".json", R"({"serial": "SN)" + std::string(name) + R"("})");
   }
   fs::create_symlink(set / "d19.img", set / "by-id-d19");
   const std::string cli = "FERROWIPE_DISKS='" + set.Path() + "' '" CLI_PATH "' ";
