@@ -144,7 +144,7 @@ TfmLicenseAgreement::TfmLicenseAgreement(QWidget* parent)
 
   // FormCreate: the question comes before anything else of the program runs.
   // Judged by its size first: a huge file planted in the marker's place is never read.
-  if (ReadBoundedFile(AgreementPath(), kAgreed.size()).content == kAgreed) return;
+  if (ReadUserFile(AgreementPath(), kAgreed.size()).content == kAgreed) return;
   m_shown = true;
   exec();
 }

@@ -39,15 +39,28 @@ std::optional<int64_t> RowOfPath(const std::string& path) {
   return std::nullopt;
 }
 
-std::optional<int64_t> FindRow(const std::string& disk) {
+std::optional<uint32_t> DriveNumber(const std::string& disk) {
   uint32_t number = 0;
   const auto [end, error] = std::from_chars(disk.data(), disk.data() + disk.size(), number);
-  if (error == std::errc{} && end == disk.data() + disk.size()) {
+  if (error != std::errc{} || end != disk.data() + disk.size()) return std::nullopt;
+  return number;
+}
+
+std::optional<int64_t> FindRow(DeviceIo& io, const ScanResult& scan, const std::string& disk) {
+  const std::optional<uint32_t> number = DriveNumber(disk);
+  if (number) {
     for (int64_t row = 1; row <= DeviceCount; ++row) {
-      if (DeviceTable[row].DeviceNumber == number) return row;
+      if (DeviceTable[row].DeviceNumber == *number) return row;
     }
   }
-  return RowOfPath(disk);
+  if (const std::optional<int64_t> row = RowOfPath(disk)) return row;
+  // The window shows 15 disks; the CLI reaches the rest of a larger machine by number or name.
+  if (DeviceCount < kMaxDeviceCount) return std::nullopt;
+  const std::string real = RealPath(disk);
+  return ScanDriveBeyondTable(io, scan, [&](int n, const std::string& path) {
+    return (number && static_cast<uint32_t>(n) == *number) || path == disk ||
+           (!real.empty() && RealPath(path) == real);
+  });
 }
 
 }  // namespace
@@ -68,10 +81,11 @@ std::optional<ScanResult> ScanForCli(DeviceIo& io, int* exitStatus) {
   return scan;
 }
 
-std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus) {
+std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus,
+                                     const std::function<bool(const TDeviceTable&)>& refuse) {
   const std::optional<ScanResult> scan = ScanForCli(io, exitStatus);
   if (!scan) return std::nullopt;
-  const std::optional<int64_t> row = FindRow(disk);
+  const std::optional<int64_t> row = FindRow(io, *scan, disk);
   if (!row) {
     const std::string whole = io.WholeDiskOfPartition(disk);
     if (!whole.empty()) {
@@ -93,6 +107,10 @@ std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int*
   }
   if (DeviceTable[*row].IdentifyData.LBA < kMinimumSectors) {
     std::cerr << kTooSmallText << '\n';
+    *exitStatus = kExitUsage;
+    return std::nullopt;
+  }
+  if (refuse && refuse(DeviceTable[*row])) {
     *exitStatus = kExitUsage;
     return std::nullopt;
   }

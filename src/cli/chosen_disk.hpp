@@ -3,9 +3,11 @@
 // brackets, the device path as the scan lists it, or any path that resolves to it), apply the
 // selection rules, open it in the working mode.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "core/device_types.hpp"
 #include "device/device_io.hpp"
 #include "select/scan.hpp"
 
@@ -26,7 +28,9 @@ void SayRunAsRoot(const std::string& what);
 // Runs ScanForCli, then resolves DISK, refuses a partition (naming its disk) and a drive under
 // 65535 sectors, opens the working handle. On failure prints the reason to standard error and
 // sets *exitStatus (2 for no such disk or a refused drive, 1 for an open failure, lack of
-// rights included).
-std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus);
+// rights included). `refuse`, when given, sees the row before the disk is opened: true refuses
+// it as bad usage (it has said why).
+std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus,
+                                     const std::function<bool(const TDeviceTable&)>& refuse = {});
 
 }  // namespace fw::cli

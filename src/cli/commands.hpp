@@ -1,6 +1,7 @@
 #pragma once
 // ferrowipe-cli's commands. Each prints exactly the lines the window would show, one per line,
 // to standard output, and returns the process exit status.
+#include <optional>
 #include <string>
 
 #include "device/device_io.hpp"
@@ -29,7 +30,7 @@ struct Options {
   bool yes = false;       // format --yes
   bool progress = false;  // format --progress
   bool verify = false;    // format --verify
-  std::string report;     // format --report FILE
+  std::optional<std::string> report;  // format --report FILE (given empty: bad usage)
 };
 
 int RunList(DeviceIo& io, const Options& options);

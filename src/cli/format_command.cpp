@@ -16,6 +16,7 @@
 #include "cli/terminal_view.hpp"
 #include "core/clock.hpp"
 #include "core/logs.hpp"
+#include "core/small_file.hpp"
 #include "core/text.hpp"
 #include "format/format_control.hpp"
 #include "format/zero_fill.hpp"
@@ -71,6 +72,29 @@ bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen, bool quick, bool 
   return Trim(answer) == "yes";
 }
 
+// The report's place, checked as the write will meet it. The operator named the path, so links
+// in its folders are followed; the file's own place must be free or a regular file.
+bool ReportPathUsable(const std::string& path) {
+  const std::string problem = FileTargetProblem(path, FolderLinks::Follow);
+  if (problem.empty()) return true;
+  std::cerr << "ferrowipe-cli: --report " << TerminalSafe(path) << ": " << TerminalSafe(problem)
+            << '\n';
+  return false;
+}
+
+// A report on the disk being erased would be erased with it, or stand in the way of the
+// unmount; where the backend can tell, that is refused as well.
+bool ReportOnDisk(DeviceIo& io, const TDeviceTable& disk, const std::string& path) {
+  std::error_code ignored;
+  const std::filesystem::path file = std::filesystem::absolute(path, ignored);
+  const std::string where =
+      std::filesystem::exists(file, ignored) ? file.string() : file.parent_path().string();
+  if (!io.PathLiesOnDisk(disk.DevicePath, where)) return false;
+  std::cerr << "ferrowipe-cli: --report " << TerminalSafe(path)
+            << ": it lies on the disk being erased\n";
+  return true;
+}
+
 // Data found by the verify pass outranks every other ending of a completed write pass: the disk
 // is not erased, whatever else happened.
 int ExitStatus(const FormatAttemptResult& result) {
@@ -99,19 +123,14 @@ int RunFormat(DeviceIo& io, const Options& options) {
   }
 
   // A report that could not be written afterwards would leave an erased disk without its
-  // record: a folder that is not there is bad usage, found before anything is touched.
-  if (!options.report.empty()) {
-    const std::filesystem::path folder =
-        std::filesystem::absolute(options.report).parent_path();
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
-      std::cerr << "ferrowipe-cli: no folder " << folder.string() << " for the report\n";
-      return kExitUsage;
-    }
-  }
+  // record: a place it cannot go is bad usage, found before anything is touched.
+  if (options.report && !ReportPathUsable(*options.report)) return kExitUsage;
 
   int status = kExitDone;
-  const std::optional<ChosenDisk> chosen = ChooseDisk(io, options.disk, &status);
+  const std::optional<ChosenDisk> chosen =
+      ChooseDisk(io, options.disk, &status, [&](const TDeviceTable& row) {
+        return options.report && ReportOnDisk(io, row, *options.report);
+      });
   if (!chosen) return status;
   if (!options.yes && !ConfirmOnTerminal(io, *chosen, options.quick, options.verify)) {
     io.Close(chosen->handle);
@@ -140,13 +159,14 @@ int RunFormat(DeviceIo& io, const Options& options) {
       [](const std::string& line) { std::cout << TerminalSafe(line) << '\n' << std::flush; });
   io.Close(chosen->handle);
   status = ExitStatus(result);
-  if (!options.report.empty()) {
+  if (options.report) {
     const TDeviceTable& row = DeviceTable[chosen->row];
     const ErasureReport report =
         MakeErasureReport(row, io.DescribeDisk(row.DevicePath), result, CurrentHostFacts());
-    if (const std::string problem = WriteReportFile(options.report, ErasureReportJson(report));
+    if (const std::string problem = WriteReportFile(*options.report, ErasureReportJson(report), {},
+                                                    FolderLinks::Follow);
         !problem.empty()) {
-      std::cerr << "ferrowipe-cli: " << problem << '\n';
+      std::cerr << "ferrowipe-cli: " << TerminalSafe(problem) << '\n';
       if (status == kExitDone) status = kExitFailure;
     }
   }

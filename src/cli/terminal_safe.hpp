@@ -1,13 +1,9 @@
 #pragma once
-// Device strings on a terminal: a model holding ESC sequences or a line break must neither
-// steer the terminal nor split a row.
-#include <string>
-#include <string_view>
+// The CLI prints device strings through the one escaping the whole program shares.
+#include "core/terminal_safe.hpp"
 
 namespace fw::cli {
 
-// `text` with every control character (C0, DEL, C1) and every byte that is not valid UTF-8
-// shown as an escape (\x1b, \x0a, \u009b), never interpreted. Other characters are kept.
-std::string TerminalSafe(std::string_view text);
+using fw::TerminalSafe;
 
 }  // namespace fw::cli

@@ -125,6 +125,15 @@ class DeviceIo {
     return {};
   }
 
+  // true when the file system holding `path` (an existing file or folder) lies on the drive
+  // `drivePath` or one of its partitions, or on something stacked on them: a file written
+  // there would go with the erasure. A backend that cannot tell answers false.
+  virtual bool PathLiesOnDisk(const std::string& drivePath, const std::string& path) {
+    (void)drivePath;
+    (void)path;
+    return false;
+  }
+
   // The cause behind the last failed lock, dismount or claim, or behind a release that left
   // the kernel's partitions stale; handed out once (the next call answers None). Backends
   // that cannot tell answer None.

@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/disk_offsets.hpp"
 #include "core/logs.hpp"
 #include "core/user_locale.hpp"
 #include "format/format_texts.hpp"
@@ -207,8 +208,9 @@ class ReadAhead {
     for (; region < m_regions.size(); ++region, offset = -1) {
       const WipeRegion& r = m_regions[region];
       if (offset < 0) offset = r.offset;
-      if (offset < r.offset + r.length) {
-        return Block{region, offset, std::min(kVerifyBlockBytes, r.offset + r.length - offset)};
+      const int64_t end = CheckedEnd(r.offset, r.length).value_or(INT64_MAX);
+      if (const int64_t count = BlockBefore(offset, end, kVerifyBlockBytes); count > 0) {
+        return Block{region, offset, count};
       }
     }
     return Block{};
@@ -455,7 +457,7 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
         if (interval < kFastEnoughMs) blockSize = std::min(blockSize * 2, kZeroBufferBytes);
       }
     }
-    if (position + blockSize > total) blockSize = total - position;
+    blockSize = BlockBefore(position, total, blockSize);
 
     ShowBlock(view, position + blockSize, total, position + blockSize, sectorSize);
     view.PumpMessages();
@@ -472,8 +474,10 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
   // run the user stopped writes nothing more.
   for (size_t r = 1; r < result.regions.size() && !aborted && !StopRequested; ++r) {
     const WipeRegion& region = result.regions[r];
-    for (int64_t at = region.offset; at < region.offset + region.length; at += kZeroBufferBytes) {
-      if (!writeBlock(at, std::min(kZeroBufferBytes, region.offset + region.length - at))) {
+    const int64_t end = CheckedEnd(region.offset, region.length).value_or(INT64_MAX);
+    for (int64_t at = region.offset, count = 0;
+         (count = BlockBefore(at, end, kZeroBufferBytes)) > 0; at += count) {
+      if (!writeBlock(at, count)) {
         aborted = true;
         position = at;
         break;

@@ -1,7 +1,5 @@
 #include "report/erasure_report.hpp"
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -215,10 +213,10 @@ std::vector<std::pair<std::string, std::string>> ErasureReportFacts(const Erasur
 }
 
 std::string WriteReportFile(const std::string& path, const std::string& text,
-                            std::optional<FileOwner> owner) {
-  if (WriteSmallFile(path, text, owner)) return {};
-  const int error = errno;
-  return std::string("cannot write ") + path + ": " + std::strerror(error);
+                            std::optional<FileOwner> owner, FolderLinks links) {
+  const std::string problem = WriteFileAtomically(path, text, owner, links);
+  if (problem.empty()) return {};
+  return "cannot write " + path + ": " + problem;
 }
 
 }  // namespace fw

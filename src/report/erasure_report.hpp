@@ -44,9 +44,11 @@ std::string ErasureVerdict(const ErasureReport& report);
 // ISO 8601 in UTC, whole seconds: "2026-12-08T17:03:24Z".
 std::string IsoUtc(std::chrono::system_clock::time_point time);
 
-// Writes `text` to `path` atomically (a file beside it, flushed, then renamed over it), owned
-// by `owner` when given; empty on success, else why not.
+// Writes `text` to `path` atomically (a file beside it, flushed, then renamed over it, never
+// over anything but a regular file), owned by `owner` when given; empty on success, else why
+// not. Links in the folders on the way are met as `links` says.
 std::string WriteReportFile(const std::string& path, const std::string& text,
-                            std::optional<FileOwner> owner = {});
+                            std::optional<FileOwner> owner = {},
+                            FolderLinks links = FolderLinks::OnlyOwnLinks);
 
 }  // namespace fw

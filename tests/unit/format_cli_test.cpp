@@ -1,11 +1,14 @@
 // ferrowipe-cli format over simulated disks: the log it prints and its exit statuses.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -15,6 +18,7 @@
 #include <sstream>
 
 #include "loop_device.hpp"
+#include "temp_folder.hpp"
 
 namespace fw {
 namespace {
@@ -343,6 +347,188 @@ TEST(FormatCliReport, ALockFailureIsRecordedAndAMissingFolderIsRefusedFirst) {
   EXPECT_EQ(disk.Cli("format --yes --report /nonexistent/r.json " + disk.image()).status, 2);
   const std::vector<uint8_t> bytes = disk.Bytes();
   EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xAB; }));
+}
+
+// Every place a report cannot go is bad usage, found before the disk is opened for writing: the
+// disk keeps every byte, and what stands at the path stays as it was.
+struct RefusedReport {
+  const char* name;
+  // The --report argument, made ready in the disk's folder.
+  std::function<std::string(const SimulatedDisk&)> path;
+  std::string says;
+};
+
+class FormatCliRefusedReport : public ::testing::TestWithParam<RefusedReport> {};
+
+TEST_P(FormatCliRefusedReport, ExitsTwoAndTheDiskIsUntouched) {
+  SimulatedDisk disk("");
+  const std::string path = GetParam().path(disk);
+  struct stat before {};
+  const bool existed = lstat(path.c_str(), &before) == 0;
+  const test::CommandResult run = test::RunCommand(
+      "FERROWIPE_DISKS='" + disk.Dir() + "' '" CLI_PATH "' format --yes --quick --report '" +
+      path + "' " + disk.image() + " </dev/null");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find(GetParam().says), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("正在格式化"), std::string::npos) << run.output;
+  const std::vector<uint8_t> bytes = disk.Bytes();
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xAB; }));
+  struct stat after {};
+  EXPECT_EQ(lstat(path.c_str(), &after) == 0, existed);
+  if (existed) {
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+  }
+}
+
+std::string InDisk(const SimulatedDisk& disk, const std::string& name) {
+  return disk.Dir() + "/" + name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FormatCliRefusedReport,
+    ::testing::Values(
+        RefusedReport{"DeviceNode", [](const SimulatedDisk&) { return std::string("/dev/null"); },
+                      "--report /dev/null: it is a character device, not a regular file"},
+        RefusedReport{"Fifo",
+                      [](const SimulatedDisk& d) {
+                        mkfifo(InDisk(d, "fifo").c_str(), 0600);
+                        return InDisk(d, "fifo");
+                      },
+                      "it is a FIFO, not a regular file"},
+        RefusedReport{"Folder", [](const SimulatedDisk& d) { return d.Dir(); },
+                      "it is a folder, not a regular file"},
+        RefusedReport{"TooLong",
+                      [](const SimulatedDisk& d) { return InDisk(d, std::string(250, 'r')); },
+                      "the name is too long"},
+        RefusedReport{"Empty", [](const SimulatedDisk&) { return std::string(); },
+                      "--report : no file name given"},
+        RefusedReport{"MissingFolder",
+                      [](const SimulatedDisk& d) { return InDisk(d, "no/r.json"); },
+                      "no folder "},
+        RefusedReport{"ThroughAFile",
+                      [](const SimulatedDisk& d) { return InDisk(d, "disk.img/r.json"); },
+                      "Not a directory"},
+        RefusedReport{"TheDisksImage", [](const SimulatedDisk& d) { return d.image(); },
+                      "it lies on the disk being erased"},
+        RefusedReport{"UnderTheDisksVolume",
+                      [](const SimulatedDisk& d) {
+                        fs::create_directory(InDisk(d, "volume"));
+                        std::ofstream(InDisk(d, "disk.json"))
+                            << R"({"mounts": [{"mount_point": ")" + InDisk(d, "volume") + R"("}]})";
+                        return InDisk(d, "volume/r.json");
+                      },
+                      "it lies on the disk being erased"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A report on a file system of the loop device being erased would go with it: refused, the
+// volume still mounted and its first bytes as they were.
+TEST(FormatCliReport, AReportOnAVolumeOfTheDiskBeingErasedIsRefused) {
+  if (const std::string reason = test::LoopDevice::SkipReason(); !reason.empty()) {
+    GTEST_SKIP() << reason;
+  }
+  test::LoopDevice loop;
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  ASSERT_EQ(test::RunCommand("mkfs.ext4 -q -F " + loop.Path()).status, 0);
+  const std::string mounted = loop.Mount(loop.Path());
+  ASSERT_FALSE(mounted.empty()) << loop.Error();
+  std::ifstream image(loop.Image(), std::ios::binary);
+  std::string before(1024, '\0');
+  image.read(before.data(), 1024);
+  const test::CommandResult run =
+      test::RunCommand("env -u FERROWIPE_DISKS '" CLI_PATH "' format --yes --quick --report " +
+                       mounted + "/r.json " + loop.Path() + " </dev/null");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("it lies on the disk being erased"), std::string::npos) << run.output;
+  EXPECT_TRUE(test::IsMounted(mounted));
+  EXPECT_FALSE(fs::exists(mounted + "/r.json"));
+  std::ifstream again(loop.Image(), std::ios::binary);
+  std::string after(1024, '\0');
+  again.read(after.data(), 1024);
+  EXPECT_EQ(after, before);
+}
+
+// A read-only folder, as root too: the report could not be written after the erasure.
+TEST(FormatCliReport, AReadOnlyFolderIsRefusedFirst) {
+  if (geteuid() != 0) GTEST_SKIP() << "a read-only mount needs root";
+  SimulatedDisk disk("");
+  const std::string folder = disk.Dir() + "/ro";
+  fs::create_directory(folder);
+  ASSERT_EQ(test::RunCommand("mount -t tmpfs -o ro tmpfs " + folder).status, 0);
+  const test::CommandResult run = test::RunCommand(
+      "FERROWIPE_DISKS='" + disk.Dir() + "' '" CLI_PATH "' format --yes --report " + folder +
+      "/r.json " + disk.image() + " </dev/null 2>&1; s=$?; umount " + folder + "; exit $s");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("is not writable: Read-only file system"), std::string::npos)
+      << run.output;
+  const std::vector<uint8_t> bytes = disk.Bytes();
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xAB; }));
+}
+
+// Near the 64-bit limit (2^63 bytes less 16 MiB, sparse in a tmpfs, the one file system that
+// holds a file that large), a verified quick wipe ends, writing and reading where it should.
+TEST(FormatCli, AQuickWipeOfADiskNearTheLargestSizeEnds) {
+  char dir[] = "/dev/shm/ferrowipe-huge-XXXXXX";
+  if (::mkdtemp(dir) == nullptr) GTEST_SKIP() << "no /dev/shm";
+  const std::string image = std::string(dir) + "/huge.img";
+  const int64_t size = INT64_MAX - (16 << 20) + 1;
+  const bool made = test::RunCommand("truncate -s " + std::to_string(size) + " " + image).status == 0;
+  test::CommandResult run;
+  if (made) {
+    run = test::RunCommand("FERROWIPE_DISKS='" + std::string(dir) + "' timeout 60 '" CLI_PATH
+                           "' format --yes --quick --verify " + image + " </dev/null");
+  }
+  fs::remove_all(dir);
+  if (!made) GTEST_SKIP() << "this /dev/shm holds no file of 2^63 bytes";
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(std::regex_search(run.output, std::regex("[: ]-[0-9]")), false) << run.output;
+}
+
+// A 24-bay server has more disks than the window's 15 rows: the CLI reaches the others by path,
+// by another name of theirs and by number, while the list stays the window's.
+TEST(FormatCli, ADiskBeyondTheFifteenRowsIsReachedByPathAndNumber) {
+  test::TempFolder set;
+  constexpr int64_t kSize = 40 << 20;
+  const std::string marked(4096, static_cast<char>(0xAB));
+  for (int d = 1; d <= 20; ++d) {
+    char name[8];
+    std::snprintf(name, sizeof name, "d%02d", d);
+    set.Image(std::string(name) + ".img", kSize);
+    std::fstream(set / (std::string(name) + ".img"), std::ios::in | std::ios::out | std::ios::binary)
+        .write(marked.data(), static_cast<std::streamsize>(marked.size()));
+    set.Write(std::string(name) + ".json", R"({"serial": "SN)" + std::string(name) + R"("})");
+  }
+  fs::create_symlink(set / "d19.img", set / "by-id-d19");
+  const std::string cli = "FERROWIPE_DISKS='" + set.Path() + "' '" CLI_PATH "' ";
+  const auto head = [&](const std::string& name) {
+    std::ifstream in(set / name, std::ios::binary);
+    std::string bytes(marked.size(), '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+  };
+
+  const test::CommandResult list = test::RunCommand(cli + "list </dev/null");
+  EXPECT_EQ(std::count(list.output.begin(), list.output.end(), '\n'), 15) << list.output;
+
+  const test::CommandResult details = test::RunCommand(cli + "details " + set / "d17.img");
+  EXPECT_EQ(details.status, 0) << details.output;
+  EXPECT_NE(details.output.find("[16]  "), std::string::npos) << details.output;
+
+  const test::CommandResult format =
+      test::RunCommand(cli + "format --yes --quick " + set / "d17.img" + " </dev/null");
+  EXPECT_EQ(format.status, 0) << format.output;
+  EXPECT_NE(format.output.find("[16]"), std::string::npos) << format.output;
+  EXPECT_EQ(head("d17.img"), std::string(marked.size(), '\0'));
+  EXPECT_EQ(test::RunCommand(cli + "format --yes --quick 17 </dev/null").status, 0);
+  EXPECT_EQ(head("d18.img"), std::string(marked.size(), '\0'));
+  EXPECT_EQ(test::RunCommand(cli + "format --yes --quick " + set / "by-id-d19" + " </dev/null")
+                .status,
+            0);
+  EXPECT_EQ(head("d19.img"), std::string(marked.size(), '\0'));
+  EXPECT_EQ(test::RunCommand(cli + "format --yes --quick 20 </dev/null").status, 2);
+  for (const char* untouched : {"d15.img", "d16.img", "d20.img"}) {
+    EXPECT_EQ(head(untouched), marked) << untouched;
+  }
 }
 
 }  // namespace

@@ -264,6 +264,13 @@ TEST(ImageDevice, BadMetadataLeavesTheDriveOutWithOneClearLine) {
       fs::create_symlink(f / "sector.bin", f / name);
     };
   };
+  // A folder of the disk set that is a link back to the set itself.
+  const auto linkedFolder = [](const std::string& name) {
+    return [name](const TempFolder& f) {
+      f.Write("sector.bin", std::string(512, 'x'));
+      fs::create_directory_symlink(f.Path(), f / name);
+    };
+  };
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   const Case cases[] = {
       // Hostile files: each is refused before a byte of it is read, and at once.
@@ -275,9 +282,14 @@ TEST(ImageDevice, BadMetadataLeavesTheDriveOutWithOneClearLine) {
       {R"({"identify": "id"})", "key \"identify\": cannot read ", fifo("id")},
       {R"({"identify": "id"})", "it is a FIFO, not a regular file", fifo("id")},
       {R"({"smart": "id"})", "key \"smart\": cannot read ", folderAt("id")},
+      // A disk set stays in its folder: nothing outside it is read, by name, by "..", by link.
       {R"({"identify": "/dev/zero"})",
-       "key \"identify\": cannot read /dev/zero: it is a character device"},
-      {R"({"smart": "/dev/urandom"})", "key \"smart\": cannot read /dev/urandom: it is a"},
+       "key \"identify\": cannot read /dev/zero: it lies outside the folder"},
+      {R"({"smart": "/dev/urandom"})", "key \"smart\": cannot read /dev/urandom: it lies outside"},
+      {R"({"smart": "../2-bad.identify"})", "key \"smart\": cannot read ", linkedFolder("up")},
+      {R"({"smart": "../2-bad.identify"})", "it lies outside the folder"},
+      {R"({"identify": "up/sector.bin"})", "it is a symbolic link, which is not followed",
+       linkedFolder("up")},
       {R"({"smart": "big.bin"})", "key \"smart\": cannot read ",
        [](const TempFolder& f) { f.Write("big.bin", std::string(513, 'x')); }},
       {R"({"smart": "big.bin"})", "it holds more than 512 bytes",
@@ -336,6 +348,29 @@ TEST(ImageDevice, BadMetadataLeavesTheDriveOutWithOneClearLine) {
   }
 }
 
+// An image that is a link would make a disk of whatever it leads to, a real disk included; and
+// whoever named the files of the set must not steer the terminal the errors are printed on.
+TEST(ImageDevice, LinkedImagesAreRefusedAndErrorLinesAreTerminalSafe) {
+  TempFolder outside;
+  outside.Image("elsewhere.img", 1 << 20);
+  TempFolder folder;
+  folder.Image("a.img", 1 << 20);
+  fs::create_symlink(outside / "elsewhere.img", folder / "b.img");
+  fs::create_symlink("/dev/null", folder / "c.img");
+  folder.Image("d\x1b[2J\n.img", 1 << 20);
+  folder.Write("d\x1b[2J\n.json", "{\"vendor\": 1}");
+  Backend io(folder);
+  EXPECT_EQ(io->PhysicalDrivePath(0), folder / "a.img");
+  EXPECT_EQ(io->PhysicalDrivePath(1), "");
+  EXPECT_EQ(io.errors,
+            folder / "b.img" + ": it is a symbolic link, which is not followed; a simulated disk "
+                               "must be a file of the folder itself\n" +
+                folder / "c.img" + ": it is a symbolic link, which is not followed; a simulated "
+                                   "disk must be a file of the folder itself\n" +
+                folder / "d\\x1b[2J\\x0a.json" + ": key \"vendor\": expected a string, found "
+                                                "number 1\n");
+}
+
 TEST(ImageDevice, ShortSectorFileIsNamedWithItsSize) {
   TempFolder folder;
   folder.Image("d.img", 1 << 20);
@@ -352,6 +387,14 @@ TEST(ImageDevice, MissingFolderIsOneErrorAndNoDrives) {
   ASSERT_NE(io, nullptr);
   EXPECT_EQ(io->PhysicalDrivePath(0), "");
   EXPECT_EQ(errors.rfind("/nonexistent/ferrowipe-disks: cannot read the folder", 0), 0u);
+}
+
+// Set but empty, the variable is a mistake: no disks, never the machine's own.
+TEST(ImageDevice, AnEmptyFerrowipeDisksGivesNoDisksAndSaysSo) {
+  const test::CommandResult run =
+      test::RunCommand("FERROWIPE_DISKS= '" CLI_PATH "' list 2>&1 </dev/null");
+  EXPECT_EQ(run.output, "FERROWIPE_DISKS is set but empty: no simulated disks, and the "
+                        "machine's own disks are not used\n");
 }
 
 class ImageWrites : public testing::Test {

@@ -1,7 +1,12 @@
 // The agreement marker's file helpers: whole-file reads, replace-by-rename writes.
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <climits>
+#include <functional>
 
 #include <filesystem>
 #include <fstream>
@@ -144,6 +149,141 @@ TEST_F(SmallFileTest, MakesUserFoldersPrivately) {
   EXPECT_TRUE(MakeUserFolder(nested));  // already there
   std::ofstream(Path("file")) << "x";
   EXPECT_FALSE(MakeUserFolder(Path("file/sub")));
+}
+
+// What stands in the file's place is replaced only when it is a regular file or a link: a
+// report named /dev/null, as root, once became a JSON file.
+TEST_F(SmallFileTest, NeverReplacesWhatIsNoRegularFile) {
+  struct Case {
+    const char* name;
+    std::function<bool(const std::string&)> make;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"fifo", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; },
+       "it is a FIFO, not a regular file"},
+      {"folder", [](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; },
+       "it is a folder, not a regular file"},
+      {"null", [](const std::string& p) { return mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; },
+       "it is a character device, not a regular file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.make(Path(c.name))) continue;  // a device node needs root
+    struct stat before {};
+    ASSERT_EQ(lstat(Path(c.name).c_str(), &before), 0);
+    const size_t entries = Entries();
+    EXPECT_EQ(FileTargetProblem(Path(c.name)), c.problem);
+    EXPECT_EQ(WriteFileAtomically(Path(c.name), "{}\n"), c.problem);
+    struct stat after {};
+    ASSERT_EQ(lstat(Path(c.name).c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(Entries(), entries);  // no sibling left behind
+  }
+}
+
+// A folder nobody may write to, even root: a read-only mount when root, a mode otherwise.
+class ReadOnlyFolder {
+ public:
+  explicit ReadOnlyFolder(const std::string& path) : m_path(path) {
+    fs::create_directory(path);
+    m_mounted = geteuid() == 0 && mount("tmpfs", path.c_str(), "tmpfs", MS_RDONLY, nullptr) == 0;
+    if (!m_mounted) chmod(path.c_str(), 0555);
+  }
+  ~ReadOnlyFolder() {
+    if (m_mounted) umount2(m_path.c_str(), MNT_DETACH);
+    chmod(m_path.c_str(), 0700);
+  }
+  bool ReadOnly() const { return m_mounted || geteuid() != 0; }
+
+ private:
+  std::string m_path;
+  bool m_mounted = false;
+};
+
+TEST_F(SmallFileTest, APlaceThatCannotTakeTheFileIsNamedBeforeAnythingIsWritten) {
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  fs::create_directory(Path("dir"));
+  std::ofstream(Path("old")) << "old";
+  fs::create_symlink(Path("old"), Path("link"));
+  const ReadOnlyFolder readOnly(Path("ro"));
+  std::string deep = m_dir.string();
+  while (deep.size() < PATH_MAX) deep += "/" + std::string(200, 'd');
+  const std::string room = std::to_string(NAME_MAX - 7);
+  const struct {
+    std::string path;
+    std::string problem;  // the start of it; empty: the place is fine
+  } cases[] = {
+      {"", "no file name given"},
+      {Path("dir"), "it is a folder, not a regular file"},
+      {Path("dir/"), "it is a folder, not a regular file"},
+      {Path("fifo"), "it is a FIFO, not a regular file"},
+      {Path("link"), "it is a symbolic link, which is not followed"},
+      {Path(std::string(NAME_MAX - 6, 'n')), "the name is too long: 249 bytes, at most " + room},
+      {deep + "/r.json", "the path is too long"},
+      {Path("missing/r.json"), "no folder " + Path("missing/") + ": No such file or directory"},
+      {Path("fifo/r.json"), "no folder " + Path("fifo/") + ": Not a directory"},
+      {Path("ro/r.json"), readOnly.ReadOnly() ? "the folder " + Path("ro/") + " is not writable" : ""},
+      {Path(std::string(NAME_MAX - 7, 'n')), ""},
+      {Path("old"), ""},
+      {Path("dir/new.json"), ""},
+  };
+  const size_t entries = Entries();
+  for (const auto& c : cases) {
+    const std::string problem = FileTargetProblem(c.path);
+    EXPECT_EQ(problem.substr(0, c.problem.size()), c.problem) << c.path.substr(0, 100);
+    EXPECT_EQ(problem.empty(), c.problem.empty()) << c.path.substr(0, 100) << ": " << problem;
+  }
+  EXPECT_EQ(Entries(), entries);
+  EXPECT_TRUE(fs::is_empty(Path("dir")));
+  // What the check allows, the write does; the link in the file's own place is replaced.
+  EXPECT_EQ(WriteFileAtomically(Path(std::string(NAME_MAX - 7, 'n')), "1"), "");
+  EXPECT_EQ(WriteFileAtomically(Path("dir/new.json"), "1"), "");
+}
+
+// Raised for a user, the process follows no link of that user's on the way to the marker or a
+// saved report; links of its own rights (root's, when raised) are the system's.
+TEST_F(SmallFileTest, LinksOfAnotherUserOnTheWayAreNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "a link of another user needs root to be made";
+  fs::create_directory(Path("real"));
+  std::ofstream(Path("real/m")) << "1";
+  fs::create_directory_symlink(Path("real"), Path("theirs"));
+  ASSERT_EQ(lchown(Path("theirs").c_str(), 65534, 65534), 0);
+  fs::create_directory_symlink(Path("real"), Path("own"));
+  const std::string refused = "it is a symbolic link, which is not followed";
+
+  EXPECT_EQ(WriteFileAtomically(Path("theirs/m"), "2"), refused);
+  EXPECT_EQ(WriteFileAtomically(Path("theirs/sub/m"), "2"), refused);
+  EXPECT_FALSE(MakeUserFolder(Path("theirs/sub")));
+  EXPECT_EQ(ReadUserFile(Path("theirs/m"), 10).problem, refused);
+  EXPECT_EQ(FileTargetProblem(Path("theirs/m")), "no folder " + Path("theirs/") + ": " + refused);
+  EXPECT_EQ(Slurp(Path("real/m")), "1");
+  EXPECT_FALSE(fs::exists(Path("real/sub")));
+
+  EXPECT_EQ(ReadUserFile(Path("own/m"), 10).content, "1");
+  EXPECT_TRUE(MakeUserFolder(Path("own/sub")));
+  EXPECT_EQ(WriteFileAtomically(Path("theirs/m"), "3", {}, FolderLinks::Follow), "");
+  EXPECT_EQ(Slurp(Path("real/m")), "3");
+}
+
+TEST_F(SmallFileTest, FilesInAFolderAreReadOnlyFromWithinIt) {
+  fs::create_directory(Path("set"));
+  std::ofstream(Path("set/id")) << "1234";
+  std::ofstream(Path("outside")) << "1234";
+  fs::create_directory_symlink(Path("set"), Path("set/loop"));
+  fs::create_symlink(Path("outside"), Path("set/out"));
+  const std::string set = Path("set");
+  EXPECT_EQ(ReadFileInFolder(set, "id", 10).content, "1234");
+  EXPECT_EQ(ReadFileInFolder(set, "./id", 10).content, "1234");
+  for (const auto& [name, problem] : std::initializer_list<std::pair<std::string, std::string>>{
+           {"../outside", "it lies outside the folder"},
+           {Path("outside"), "it lies outside the folder"},
+           {"out", "it is a symbolic link, which is not followed"},
+           {"loop/id", "it is a symbolic link, which is not followed"},
+       }) {
+    EXPECT_EQ(ReadFileInFolder(set, name, 10).problem, problem) << name;
+  }
 }
 
 }  // namespace

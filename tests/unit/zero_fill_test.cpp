@@ -367,5 +367,61 @@ TEST_F(ZeroFill, EveryWriteComesFromOneAlignedZeroBuffer) {
   EXPECT_TRUE(spy.allZero);
 }
 
+// A disk of 2^63 bytes less 16 MiB: every block and region ends on it, none wraps into a negative
+// offset (which left the quick wipe's tail and the last block looping for ever).
+struct NearLimitCase {
+  const char* name;
+  bool quick;
+  bool verify;
+  ZeroFillOutcome outcome;
+  int stopAfterWrites;  // 0: never
+  int failWrite;        // 0: none; else this write finds the device gone
+};
+
+class ZeroFillNearTheLimit : public ZeroFill, public ::testing::WithParamInterface<NearLimitCase> {};
+
+TEST_P(ZeroFillNearTheLimit, EveryBlockLiesOnTheDiskAndTheRunEnds) {
+  const NearLimitCase& c = GetParam();
+  const int64_t capacity = INT64_MAX - 16 * MiB + 1;
+  io.At(kDisk).size = capacity;
+  int writes = 0;
+  io.afterWrite = [&](const FakeDevice::WriteRecord&) {
+    if (++writes == c.stopAfterWrites) StopRequested = true;
+  };
+  io.writeError = [&](int64_t, int64_t) {
+    return writes + 1 == c.failWrite ? win::ERROR_DEV_NOT_EXIST : 0u;
+  };
+  TIdentifyDeviceData device;
+  device.LBA = capacity / 512;
+  device.SectorSize = 512;
+  const ZeroFillResult result = ZeroFillDevice(io, handle, device, c.quick, view, clock, c.verify);
+  EXPECT_EQ(result.outcome, c.outcome);
+  EXPECT_GE(result.position, 0);
+  for (const auto* records : {&io.writes, &io.reads}) {
+    for (const FakeDevice::WriteRecord& r : *records) {
+      ASSERT_GE(r.offset, 0);
+      ASSERT_LE(r.count, capacity - r.offset);
+    }
+  }
+  if (c.quick) {
+    ASSERT_FALSE(io.writes.empty());
+    EXPECT_EQ(io.writes.back().offset + io.writes.back().count, capacity);
+    EXPECT_EQ(BytesWritten(), kQuickWipeBytes + kQuickWipeTailBytes);
+  }
+  if (c.verify) {
+    EXPECT_EQ(result.verify.outcome, VerifyOutcome::Passed);
+    ASSERT_FALSE(io.reads.empty());
+    EXPECT_EQ(io.reads.back().offset + io.reads.back().count, capacity);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, ZeroFillNearTheLimit,
+    ::testing::Values(
+        NearLimitCase{"QuickWipeAndVerify", true, true, ZeroFillOutcome::Completed, 0, 0},
+        NearLimitCase{"FullRunStopped", false, false, ZeroFillOutcome::Cancelled, 40, 0},
+        NearLimitCase{"FullRunDeviceGone", false, false, ZeroFillOutcome::Aborted, 0, 30}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace fw

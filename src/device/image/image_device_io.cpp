@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <utility>
@@ -213,6 +214,27 @@ class ImageDeviceIo final : public DeviceIo {
       if (m_state[*drive].mounted[m]) mounted.push_back(m_drives[*drive].mounts[m]);
     }
     return image::DescribeImageDrive(m_drives[*drive], mounted);
+  }
+
+  // A simulated disk holds its image file and whatever lies under its volumes' mount points.
+  bool PathLiesOnDisk(const std::string& drivePath, const std::string& path) override {
+    const std::optional<size_t> drive = FindDrive(drivePath);
+    if (!drive) return false;
+    struct stat file {};
+    struct stat disk {};
+    if (::stat(path.c_str(), &file) == 0 && ::stat(drivePath.c_str(), &disk) == 0 &&
+        file.st_dev == disk.st_dev && file.st_ino == disk.st_ino) {
+      return true;
+    }
+    std::error_code ignored;
+    const std::filesystem::path where = std::filesystem::absolute(path, ignored).lexically_normal();
+    for (size_t m = 0; m < m_drives[*drive].mounts.size(); ++m) {
+      const std::filesystem::path point =
+          std::filesystem::path(m_drives[*drive].mounts[m].mountPoint).lexically_normal();
+      const std::filesystem::path inside = where.lexically_relative(point);
+      if (m_state[*drive].mounted[m] && !inside.empty() && *inside.begin() != "..") return true;
+    }
+    return false;
   }
 
  private:

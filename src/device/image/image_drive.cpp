@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "core/small_file.hpp"
+#include "core/terminal_safe.hpp"
 
 namespace fw::image {
 
@@ -112,17 +113,25 @@ class MetadataReader {
     return true;
   }
 
-  // A data file of exactly N bytes: a 512-byte sector file, or an NVMe page. A relative name is
-  // looked up in the metadata file's folder, the disk set, and a symbolic link there is not
-  // followed.
+  // A data file of exactly N bytes: a 512-byte sector file, or an NVMe page. It lies in the
+  // metadata file's folder, the disk set: a name leading out of it (an absolute path elsewhere,
+  // "..", a symbolic link anywhere on the way) is refused, so that a disk set read as root
+  // never shows what another file of the machine holds.
   template <size_t N>
   bool DataFile(const json& value, const std::string& key, std::optional<std::array<uint8_t, N>>& out,
                 std::string_view kind) {
     if (!value.is_string()) return Fail(key, "expected a file name, found " + Found(value));
-    fs::path file = value.get<std::string>();
-    const bool relative = file.is_relative();
-    if (relative) file = fs::path(m_jsonPath).parent_path() / file;
-    const SmallFileRead read = ReadBoundedFile(file.string(), N, !relative);
+    const std::string name = value.get<std::string>();
+    fs::path folder = fs::path(m_jsonPath).parent_path();
+    if (folder.empty()) folder = ".";
+    fs::path relative = name;
+    std::error_code ignored;
+    if (relative.is_absolute()) {
+      relative = relative.lexically_normal().lexically_relative(
+          fs::absolute(folder, ignored).lexically_normal());
+    }
+    const fs::path file = fs::path(name).is_absolute() ? fs::path(name) : folder / name;
+    const SmallFileRead read = ReadFileInFolder(folder.string(), relative.string(), N);
     if (!read.ok) return Fail(key, "cannot read " + file.string() + ": " + read.problem);
     if (read.content.size() != N) {
       return Fail(key, file.string() + " holds " + std::to_string(read.content.size()) +
@@ -350,17 +359,27 @@ std::optional<ImageDrive> ParseImageDrive(const std::string& imagePath, const st
 std::vector<ImageDrive> ScanImageFolder(const std::string& folder,
                                         std::vector<std::string>& errors) {
   std::vector<std::string> names;
+  std::vector<std::string> links;
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
     std::error_code typeError;
-    if (IsImageName(name) && it->is_regular_file(typeError)) names.push_back(name);
+    if (!IsImageName(name)) continue;
+    // An image that is a link would make a disk of whatever it leads to, a real disk included.
+    if (it->is_symlink(typeError)) {
+      links.push_back(it->path().string() + ": it is a symbolic link, which is not followed; a "
+                      "simulated disk must be a file of the folder itself");
+    } else if (it->is_regular_file(typeError)) {
+      names.push_back(name);
+    }
   }
   if (ec) {
-    errors.push_back(folder + ": cannot read the folder: " + ec.message());
+    errors.push_back(TerminalSafe(folder + ": cannot read the folder: " + ec.message()));
     return {};
   }
   std::sort(names.begin(), names.end());
+  std::sort(links.begin(), links.end());
+  for (const std::string& line : links) errors.push_back(TerminalSafe(line));
 
   std::vector<ImageDrive> drives;
   std::map<std::string, std::string> mountOwners;
@@ -391,7 +410,8 @@ std::vector<ImageDrive> ScanImageFolder(const std::string& folder,
       }
     }
     if (!error.empty()) {
-      errors.push_back(error);
+      // File names and the values quoted come from whoever made the disk set.
+      errors.push_back(TerminalSafe(error));
       continue;
     }
     for (const ImageMount& mount : drive->mounts) mountOwners.emplace(mount.mountPoint, name);

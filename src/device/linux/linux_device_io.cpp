@@ -29,6 +29,7 @@
 #include "device/linux/descriptors.hpp"
 #include "device/linux/disk_contents_linux.hpp"
 #include "device/linux/errno_map.hpp"
+#include "device/linux/file_location.hpp"
 #include "device/linux/nvme_admin.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/sys_tree.hpp"
@@ -297,6 +298,11 @@ class LinuxDeviceIo final : public DeviceIo {
 
   std::string WholeDiskOfPartition(const std::string& path) override {
     return WholeDiskOfPartitionNode(m_sys, path);
+  }
+
+  bool PathLiesOnDisk(const std::string& drivePath, const std::string& path) override {
+    const std::optional<Devno> devno = DeviceOfFileOnSystem(path);
+    return devno && DevnoLiesOnDisk(m_sys, *devno, BaseName(drivePath), DeviceOfFileOnSystem);
   }
 
   std::string ErrorText(uint32_t code) const override {

@@ -1,9 +1,9 @@
-#include "cli/terminal_safe.hpp"
+#include "core/terminal_safe.hpp"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace fw::cli {
+namespace fw {
 
 namespace {
 
@@ -70,4 +70,4 @@ std::string TerminalSafe(std::string_view text) {
   return safe;
 }
 
-}  // namespace fw::cli
+}  // namespace fw
