@@ -16,10 +16,13 @@ namespace {
 
 using Report = void (*)(DeviceIo&, Handle, const TDeviceTableRows&, int64_t);
 
-// Both reports run on the chosen disk's working handle, as the window runs them.
+// Both reports only read: the disk is opened for identification, shared and without the lock.
+// Closing a read-write handle would have udev probe the disk again, and the probe's lock would
+// make the next command find the disk busy.
 int RunReport(DeviceIo& io, const Options& options, Report report) {
   int status = kExitDone;
-  const std::optional<ChosenDisk> chosen = ChooseDisk(io, options.disk, &status);
+  const std::optional<ChosenDisk> chosen =
+      ChooseDisk(io, options.disk, &status, OpenMode::Identification);
   if (!chosen) return status;
   report(io, chosen->handle, DeviceTable, chosen->row);
   io.Close(chosen->handle);
