@@ -349,6 +349,11 @@ class LinuxDeviceIo final : public DeviceIo {
 
   // The takeover of `disk` under way: the caller's, or one begun here for single steps.
   LinuxTakeover* Takeover(const std::string& disk) {
+    // Single steps are each a try of their own: one refused is put back and forgotten.
+    if (m_active && m_implicit && m_active->Refusing()) {
+      m_active->Restore();
+      m_active.reset();
+    }
     if (m_active && m_active->Disk() == disk && !m_active->Ended()) return m_active.get();
     if (m_active && !m_implicit) return nullptr;  // the caller is taking another disk
     m_active = std::make_shared<LinuxTakeover>(m_sys, disk);

@@ -30,6 +30,7 @@ class LinuxTakeover final : public DiskTakeover {
   const DiskPlan* Planned() const { return m_plan ? &*m_plan : nullptr; }
   bool Claimed() const { return m_claim >= 0; }
   bool Ended() const { return m_ended; }
+  bool Refusing() const { return m_cause.kind != RefusalKind::None; }
 
   // The lock step: the first takes off every mount of the disk, deepest first, or, when
   // anything stands in the way, none (and then the cause is kept for Restore).
