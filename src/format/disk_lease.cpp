@@ -56,9 +56,9 @@ std::string RefusalCauseLine(const RefusalCause& cause) {
 }
 
 DiskLease::DiskLease(DeviceIo& io, int64_t diskNumber, std::string devicePath,
-                     int64_t scannedBytes)
+                     int64_t scannedBytes, int64_t sectorBytes)
     : m_io(io), m_diskNumber(diskNumber), m_devicePath(std::move(devicePath)),
-      m_scannedBytes(scannedBytes) {}
+      m_scannedBytes(scannedBytes), m_sectorBytes(sectorBytes > 0 ? sectorBytes : 1) {}
 
 // Reached without GiveBack only when the attempt was cut short (an exception): once the disk
 // was claimed the run may have written, so it is released, never mounted again.
@@ -116,8 +116,7 @@ bool DiskLease::Take() {
 
   // The run writes what the claimed disk holds, which must be what the user chose from the
   // list: a disk grown or shrunk since would be erased, and verified, over the wrong size.
-  if (const std::optional<int64_t> size = m_takeover->ClaimedSize();
-      size && *size != m_scannedBytes) {
+  if (const std::optional<int64_t> size = ClaimedSize(); size && *size != m_scannedBytes) {
     return Refuse(RefusalCause{RefusalKind::SizeChanged,
                                GroupThousands(m_scannedBytes) + std::string(text::kSizeArrow) +
                                    GroupThousands(*size) + std::string(text::kBytesUnit),
@@ -126,9 +125,17 @@ bool DiskLease::Take() {
   return true;
 }
 
+std::optional<int64_t> DiskLease::ClaimedSize() {
+  // The scan counts whole sectors, and a run writes nothing else: a tail shorter than a
+  // sector (an image file of any length) is no change.
+  const std::optional<int64_t> size = m_takeover->ClaimedSize();
+  if (!size) return std::nullopt;
+  return *size - *size % m_sectorBytes;
+}
+
 bool DiskLease::SizeHeld() {
   if (!m_takeover || m_given) return true;
-  const std::optional<int64_t> size = m_takeover->ClaimedSize();
+  const std::optional<int64_t> size = ClaimedSize();
   return !size || *size == m_scannedBytes;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@ namespace fw {
 
 class DiskLease {
  public:
-  // `scannedBytes`: the size the scan found, which the claimed disk must still have.
-  DiskLease(DeviceIo& io, int64_t diskNumber, std::string devicePath, int64_t scannedBytes);
+  // `scannedBytes`: the size the scan found in whole sectors of `sectorBytes`, which the claimed
+  // disk must still have.
+  DiskLease(DeviceIo& io, int64_t diskNumber, std::string devicePath, int64_t scannedBytes,
+            int64_t sectorBytes = 1);
   ~DiskLease();
   DiskLease(const DiskLease&) = delete;
   DiskLease& operator=(const DiskLease&) = delete;
@@ -43,12 +46,15 @@ class DiskLease {
 
  private:
   bool Refuse(RefusalCause cause);
+  // The claimed disk's size in whole sectors, or nothing when the backend cannot tell.
+  std::optional<int64_t> ClaimedSize();
   void CloseHandles();
 
   DeviceIo& m_io;
   int64_t m_diskNumber;
   std::string m_devicePath;
   int64_t m_scannedBytes;
+  int64_t m_sectorBytes;
   std::unique_ptr<DiskTakeover> m_takeover;
   std::vector<Handle> m_handles;
   std::string m_refusalLine;

@@ -55,7 +55,8 @@ FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
 
   bool formatted = false;
   bool wrote = false;
-  DiskLease lease(io, chosen.DeviceNumber, chosen.DevicePath, CapacityBytes(chosen.IdentifyData));
+  DiskLease lease(io, chosen.DeviceNumber, chosen.DevicePath, CapacityBytes(chosen.IdentifyData),
+                  chosen.IdentifyData.SectorSize);
   if (lease.Take()) {
     result.locked = true;
     view.SetRunning(true);

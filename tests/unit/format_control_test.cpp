@@ -163,6 +163,16 @@ TEST_F(FormatAttempt, ASizeChangeDuringTheRunAbortsIt) {
   EXPECT_EQ(io.takeoverCalls.back(), "release");
 }
 
+// The scan counts whole sectors: a claimed size with a tail shorter than a sector is the same
+// disk; one more sector is not.
+TEST_F(FormatAttempt, TheClaimedSizeIsComparedInWholeSectors) {
+  io.claimedSize = int64_t{131'072} * 512 + 511;
+  EXPECT_TRUE(Run(true).locked);
+  io.claimedSize = int64_t{131'073} * 512;
+  EXPECT_FALSE(Run(true).locked);
+  EXPECT_EQ(log.messages().back(), "掃描後裝置容量已改變，不能格式化: 67,108,864 -> 67,109,376 位元組");
+}
+
 TEST_F(FormatAttempt, TwoRunsAppendTheirLines) {
   Run(true);
   const size_t first = log.lines().size();

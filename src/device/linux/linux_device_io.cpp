@@ -363,7 +363,7 @@ class LinuxDeviceIo final : public DeviceIo {
 
   // The udev convention for exclusive use of a disk. udev takes a shared lock for its probe
   // after every close of a writable handle (a moment's hold, which a command right after another
-  // meets): that is waited out, a few seconds at most, before the disk counts as in use.
+  // meets): a shared lock is waited out, three seconds at most, before the disk counts as in use.
   bool LockForWork(int fd, const std::string& path) {
     constexpr int kTries = 60;
     constexpr auto kPause = std::chrono::milliseconds(50);
@@ -376,7 +376,11 @@ class LinuxDeviceIo final : public DeviceIo {
         return true;
       }
       if (errno != EWOULDBLOCK || attempt + 1 == kTries) return false;
-      if (attempt == 0) AddDebugLine("The lock on " + path + " is held: waiting for it");
+      // Only shared locks are waited for: an exclusive one is another program's use of the
+      // disk, which does not end in a moment.
+      if (RetryOnInterrupt([&] { return ::flock(fd, LOCK_SH | LOCK_NB); }) != 0) return false;
+      ::flock(fd, LOCK_UN);
+      if (attempt == 0) AddDebugLine("The lock on " + path + " is shared by another program: waiting for it");
       std::this_thread::sleep_for(kPause);
     }
   }
