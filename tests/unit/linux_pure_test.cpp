@@ -9,6 +9,7 @@
 #include "device/device_io.hpp"
 #include "device/linux/descriptors.hpp"
 #include "device/linux/errno_map.hpp"
+#include "device/linux/mount_table.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/transport_type.hpp"
 #include "device/win_layouts.hpp"
@@ -264,6 +265,16 @@ TEST(Descriptors, VpdPageAndUdevDatabase) {
   ASSERT_EQ(props.size(), 2u);
   EXPECT_EQ(DecodeUdevString(props.at("ID_MODEL_ENC")), "A B\\x2");
   EXPECT_EQ(props.at("ID_SERIAL_SHORT"), "123");
+}
+
+// A mount put back takes the propagation mountinfo showed, never its new parent's.
+TEST(MountTable, PropagationOptionsFromTheOptionalFields) {
+  using linuxio::PropagationOptions;
+  EXPECT_EQ(PropagationOptions(""), "private");
+  EXPECT_EQ(PropagationOptions("shared:12"), "shared");
+  EXPECT_EQ(PropagationOptions("master:3"), "slave");
+  EXPECT_EQ(PropagationOptions("shared:12 master:3"), "slave,shared");
+  EXPECT_EQ(PropagationOptions("unbindable"), "unbindable");
 }
 
 TEST(Transport, LsblkOrderAndBusTypes) {

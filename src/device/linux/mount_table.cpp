@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 namespace fw::linuxio {
 namespace {
@@ -85,9 +86,13 @@ std::vector<std::string> ActiveSwaps() {
 
 std::string PropagationOptions(const std::string& fields) {
   std::string options;
-  const auto add = [&options](const char* flag) { options += options.empty() ? flag : std::string(",") + flag; };
-  if (fields.find("shared:") != std::string::npos) add("shared");
+  const auto add = [&options](std::string_view flag) {
+    if (!options.empty()) options.push_back(',');
+    options.append(flag);
+  };
+  // A slave that is also shared is made a slave first: making it shared afterwards keeps both.
   if (fields.find("master:") != std::string::npos) add("slave");
+  if (fields.find("shared:") != std::string::npos) add("shared");
   if (fields.find("unbindable") != std::string::npos) add("unbindable");
   if (options.empty()) add("private");
   return options;
@@ -106,8 +111,12 @@ bool MountAgain(const MountNode& mount, const std::optional<std::string>& folder
   // A bind takes the mount's own flags (libmount remounts the bind with them); a new mount
   // would otherwise take its propagation from its parent, so it is set as it was.
   std::string options = folder ? "bind" : mount.options;
-  if (folder && !mount.vfsOptions.empty()) options += "," + mount.vfsOptions;
-  options += "," + PropagationOptions(mount.propagation);
+  if (folder && !mount.vfsOptions.empty()) {
+    options.push_back(',');
+    options.append(mount.vfsOptions);
+  }
+  options.push_back(',');
+  options.append(PropagationOptions(mount.propagation));
   if (folder) {
     mnt_context_set_source(c, folder->c_str());
   } else {
