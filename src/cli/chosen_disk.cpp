@@ -82,6 +82,7 @@ std::optional<ScanResult> ScanForCli(DeviceIo& io, int* exitStatus) {
 }
 
 std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus,
+                                     OpenMode mode,
                                      const std::function<bool(const TDeviceTable&)>& refuse) {
   const std::optional<ScanResult> scan = ScanForCli(io, exitStatus);
   if (!scan) return std::nullopt;
@@ -118,10 +119,11 @@ std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int*
   ChosenDisk chosen;
   chosen.row = *row;
   chosen.caption = DeviceCaption(DeviceTable, *row);
-  chosen.handle = io.Open(DeviceTable[*row].DevicePath, OpenMode::Working);
+  chosen.handle = io.Open(DeviceTable[*row].DevicePath, mode);
   if (chosen.handle == kInvalidHandle) {
     if (io.LastError() == win::ERROR_ACCESS_DENIED && ::geteuid() != 0) {
-      SayRunAsRoot("cannot open " + DeviceTable[*row].DevicePath + " for writing");
+      SayRunAsRoot("cannot open " + DeviceTable[*row].DevicePath +
+                   (mode == OpenMode::Working ? " for writing" : ""));
     } else {
       std::cerr << kOpenDeviceErrorPrefix << io.ErrorText(io.LastError()) << '\n';
     }

@@ -26,11 +26,12 @@ std::optional<ScanResult> ScanForCli(DeviceIo& io, int* exitStatus);
 void SayRunAsRoot(const std::string& what);
 
 // Runs ScanForCli, then resolves DISK, refuses a partition (naming its disk) and a drive under
-// 65535 sectors, opens the working handle. On failure prints the reason to standard error and
-// sets *exitStatus (2 for no such disk or a refused drive, 1 for an open failure, lack of
-// rights included). `refuse`, when given, sees the row before the disk is opened: true refuses
-// it as bad usage (it has said why).
+// 65535 sectors, opens the disk in `mode` (the working handle unless told). On failure prints
+// the reason to standard error and sets *exitStatus (2 for no such disk or a refused drive, 1
+// for an open failure, lack of rights included). `refuse`, when given, sees the row before the
+// disk is opened: true refuses it as bad usage (it has said why).
 std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus,
+                                     OpenMode mode = OpenMode::Working,
                                      const std::function<bool(const TDeviceTable&)>& refuse = {});
 
 }  // namespace fw::cli

@@ -1,8 +1,9 @@
 // format: one format attempt on the chosen disk, its log lines on standard output, progress on
-// standard error (see TerminalView), SIGINT as the Stop button.
+// standard error (see TerminalView), SIGINT, SIGTERM and SIGHUP as the Stop button.
 #include <signal.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -29,28 +30,47 @@ namespace fw::cli {
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// The one thing a signal handler may touch; read only through StopSignals.
+volatile std::sig_atomic_t g_stopSignalled = 0;
 
-void OnInterrupt(int) { g_interrupted = 1; }
+void OnStopSignal(int) { g_stopSignalled = 1; }
 
-// While it lives, the first SIGINT only asks the run to stop; a second one ends the program as
-// usual (the disk is being erased anyway, and the kernel releases every handle).
-class InterruptAsStop {
+// While it lives, SIGINT (Ctrl-C), SIGTERM (systemctl stop, kill) and SIGHUP (the terminal
+// closed) only ask the run to stop, however often they come, so that every attempt ends
+// through its lease and its report is still written. SIGPIPE is ignored: a closed standard
+// output is an error of the write, found and reported like any other.
+class StopSignals {
  public:
-  InterruptAsStop() {
-    g_interrupted = 0;
+  StopSignals() {
+    g_stopSignalled = 0;
     struct sigaction action {};
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, &m_previous);
+    action.sa_flags = SA_RESTART;
+    for (size_t i = 0; i < kStops.size(); ++i) sigaction(kStops[i], &action, &m_previous[i]);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &m_previousPipe);
   }
-  ~InterruptAsStop() { sigaction(SIGINT, &m_previous, nullptr); }
-  InterruptAsStop(const InterruptAsStop&) = delete;
-  InterruptAsStop& operator=(const InterruptAsStop&) = delete;
+  ~StopSignals() {
+    for (size_t i = 0; i < kStops.size(); ++i) sigaction(kStops[i], &m_previous[i], nullptr);
+    sigaction(SIGPIPE, &m_previousPipe, nullptr);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  // Whether a stop was asked since the last call.
+  bool TakeRequest() {
+    const bool asked = g_stopSignalled != 0;
+    g_stopSignalled = 0;
+    return asked;
+  }
 
  private:
-  struct sigaction m_previous {};
+  static constexpr std::array<int, 3> kStops{SIGINT, SIGTERM, SIGHUP};
+  std::array<struct sigaction, 3> m_previous{};
+  struct sigaction m_previousPipe {};
 };
 
 // The window's question, asked on the terminal after the facts that tell this disk from the
@@ -128,7 +148,7 @@ int RunFormat(DeviceIo& io, const Options& options) {
 
   int status = kExitDone;
   const std::optional<ChosenDisk> chosen =
-      ChooseDisk(io, options.disk, &status, [&](const TDeviceTable& row) {
+      ChooseDisk(io, options.disk, &status, OpenMode::Working, [&](const TDeviceTable& row) {
         return options.report && ReportOnDisk(io, row, *options.report);
       });
   if (!chosen) return status;
@@ -137,28 +157,28 @@ int RunFormat(DeviceIo& io, const Options& options) {
     return kExitCancelled;
   }
 
+  // From here to the written report, a signal is a request to stop, never the program's end.
+  StopSignals signals;
   SteadyClock clock;
   TerminalView view(ChooseProgressStyle(isatty(STDERR_FILENO) != 0, options.progress), clock,
-                    std::cerr, [] {
-                      const bool asked = g_interrupted != 0;
-                      g_interrupted = 0;
-                      return asked;
-                    });
+                    std::cerr, [&signals] { return signals.TakeRequest(); });
   SetFormatLogSink([&view](const std::string& line) {
     view.ClearProgressLine();
     std::cout << TerminalSafe(line) << '\n' << std::flush;
   });
-  FormatAttemptResult result;
-  {
-    const InterruptAsStop interrupt;
-    result = RunFormatAttempt(io, chosen->handle, DeviceTable, chosen->row, chosen->caption,
-                              options.quick, view, clock, options.verify);
-  }
+  const FormatAttemptResult result =
+      RunFormatAttempt(io, chosen->handle, DeviceTable, chosen->row, chosen->caption,
+                       options.quick, view, clock, options.verify);
   view.Finish();
   SetFormatLogSink(
       [](const std::string& line) { std::cout << TerminalSafe(line) << '\n' << std::flush; });
   io.Close(chosen->handle);
   status = ExitStatus(result);
+  std::cout.flush();
+  if (!std::cout) {
+    std::cerr << "ferrowipe-cli: the format log could not be written to standard output\n";
+    if (status == kExitDone) status = kExitFailure;
+  }
   if (options.report) {
     const TDeviceTable& row = DeviceTable[chosen->row];
     const ErasureReport report =

@@ -26,12 +26,15 @@ int HealthExitStatus(HealthState state) {
   return kExitFailure;
 }
 
-// Both reports run on the chosen disk's working handle, as the window runs them. `report`
-// prints the report or its JSON and gives the exit status.
+// Both reports only read: the disk is opened for identification, shared and without the lock.
+// Closing a read-write handle would have udev probe the disk again, and the probe's lock would
+// make the next command find the disk busy. `report` prints the report or its JSON and gives
+// the exit status.
 template <typename Report>
 int RunReport(DeviceIo& io, const Options& options, Report report) {
   int status = kExitDone;
-  const std::optional<ChosenDisk> chosen = ChooseDisk(io, options.disk, &status);
+  const std::optional<ChosenDisk> chosen =
+      ChooseDisk(io, options.disk, &status, OpenMode::Identification);
   if (!chosen) return status;
   status = report(chosen->handle, DeviceTable[chosen->row], chosen->row);
   io.Close(chosen->handle);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/disk_contents.hpp"
+#include "device/disk_takeover.hpp"
 
 namespace fw {
 
@@ -42,29 +43,6 @@ inline constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr uint32_t ERROR_SEM_TIMEOUT = 121;
 inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
 }  // namespace win
-
-// Why the backend would not give up a disk, or what it could not set right afterwards. The
-// error code says that a lock, dismount or claim failed; this says what stood in the way, in
-// terms a user can act on.
-enum class RefusalKind {
-  None,
-  Busy,              // subject: a mount point in use; pid/command: who uses it, if found
-  RunningSystem,     // subject: the mount point of the running system on the disk
-  Swap,              // subject: the active swap area
-  Holder,            // subject: the device stacked on the disk (dm, md, bcache, another loop)
-  ForeignMount,      // subject: a mount of something else stacked on or inside a volume
-  ClaimedElsewhere,  // subject: the disk; pid/command: a process that has it open, if found
-  PartitionsKept,    // after release: the kernel kept the old partitions; subject: what holds them
-};
-
-struct RefusalCause {
-  RefusalKind kind = RefusalKind::None;
-  std::string subject;
-  int64_t pid = 0;  // 0: no process found
-  std::string command;
-  // Mount points that the failed attempt had unmounted and mounted again, as they were.
-  std::vector<std::string> remounted;
-};
 
 class DeviceIo {
  public:
@@ -134,10 +112,14 @@ class DeviceIo {
     return false;
   }
 
-  // The cause behind the last failed lock, dismount or claim, or behind a release that left
-  // the kernel's partitions stale; handed out once (the next call answers None). Backends
-  // that cannot tell answer None.
-  virtual RefusalCause TakeRefusalCause() { return {}; }
+  // Starts one format attempt's takeover of the disk at `drivePath` (a path PhysicalDrivePath
+  // gave). While the object lives, this backend's volume lock, dismount and claim calls for
+  // that disk are its steps. A backend with nothing to plan or put back answers a takeover
+  // that refuses nothing.
+  virtual std::unique_ptr<DiskTakeover> BeginTakeover(const std::string& drivePath) {
+    (void)drivePath;
+    return std::make_unique<DiskTakeover>();
+  }
 };
 
 // The backend of this run: the simulated disks when FERROWIPE_DISKS names a folder, otherwise

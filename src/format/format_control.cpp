@@ -4,7 +4,7 @@
 #include "core/product.hpp"
 #include "device/control_codes.hpp"
 #include "format/format_texts.hpp"
-#include "format/volumes.hpp"
+#include "format/disk_lease.hpp"
 #include "report/text_format.hpp"
 
 namespace fw {
@@ -56,24 +56,30 @@ FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
   AddFormatLogLine(text::kLockingDevice);
 
   bool formatted = false;
-  if (LockDiskVolumes(io, chosen.DeviceNumber, chosen.DevicePath)) {
+  bool wrote = false;
+  DiskLease lease(io, chosen.DeviceNumber, chosen.DevicePath, CapacityBytes(chosen.IdentifyData),
+                  chosen.IdentifyData.SectorSize);
+  if (lease.Take()) {
     result.locked = true;
     view.SetRunning(true);
     AddFormatLogLine(text::kFormatting);
-    result.run =
-        ZeroFillDevice(io, deviceHandle, chosen.IdentifyData, quickWipe, view, clock, verify);
+    result.run = ZeroFillDevice(io, deviceHandle, chosen.IdentifyData, quickWipe, view, clock,
+                                verify, [&lease] { return lease.SizeHeld(); });
     view.SetRunning(false);
     formatted = result.run.outcome != ZeroFillOutcome::NotStarted;
+    // A write that failed may still have changed the disk: only a run that never wrote puts
+    // the volumes back.
+    wrote = formatted && (result.run.bytesWritten > 0 || !result.run.failures.empty());
   } else {
     AddFormatLogLine(text::kLockFailed);
-    if (const std::string cause = LockRefusalLine(); !cause.empty()) AddFormatLogLine(cause);
+    if (!lease.RefusalLine().empty()) AddFormatLogLine(lease.RefusalLine());
   }
 
   // The result does not matter: on Linux the re-read is refused while the disk is claimed, and
-  // the backend re-reads once more when the claim is let go.
+  // the lease re-reads once more when the claim is let go.
   io.DeviceControl(deviceHandle, ioctl::IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
                    nullptr);
-  ReleaseDiskVolumes(io);
+  lease.GiveBack(wrote);
 
   if (formatted) {
     AddFormatLogLine("");

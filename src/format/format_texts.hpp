@@ -29,6 +29,10 @@ inline constexpr std::string_view kCauseHolder = "此裝置正由其他裝置使
 inline constexpr std::string_view kCauseForeignMount = "磁碟區上另有其他檔案系統掛載: ";
 inline constexpr std::string_view kCauseClaimed = "此裝置正由其他程式獨佔使用: ";
 inline constexpr std::string_view kCauseHeldBy = "   使用中的處理程序: ";
+inline constexpr std::string_view kCauseSizeChanged = "掃描後裝置容量已改變，不能格式化: ";
+inline constexpr std::string_view kSizeArrow = " -> ";
+inline constexpr std::string_view kBytesUnit = " 位元組";
+inline constexpr std::string_view kRereadFailed = "無法重新讀取分割表: ";
 inline constexpr std::string_view kRemounted = "已將本次卸載的磁碟區重新掛載: ";
 inline constexpr std::string_view kPartitionsKept =
     "無法重新讀取分割表，系統仍在使用舊的分割區: ";
@@ -50,6 +54,7 @@ inline constexpr std::string_view kIoError = "Device I/O error";
 inline constexpr std::string_view kFormatErrorAt = "格式錯誤發生在偏移                       ";
 inline constexpr std::string_view kErrorCodeSeparator = ":   ";
 inline constexpr std::string_view kErrorTextSeparator = " - ";
+inline constexpr std::string_view kSizeChangedAborting = "裝置容量在執行期間改變，正在中止...                    ";
 inline constexpr std::string_view kUnpluggedAborting = "裝置被拔出，正在中止...                    ";
 
 // The verify pass that follows a completed write pass when asked for.

@@ -1,6 +1,6 @@
 #pragma once
-// Volume preparation: every volume of the chosen disk is locked (unmounted) and dismounted
-// before the run, and the whole disk is claimed; all is released after the run.
+// The volumes of the chosen disk, found by asking every drive root which disk it lies on (the
+// disk lease then locks and dismounts them).
 #include <array>
 #include <cstdint>
 #include <string>
@@ -28,20 +28,5 @@ struct TVolumeDeviceNumber {
 void ListLogicalDrives(DeviceIo& io, TDriveList& drives, int64_t diskNumber);
 
 void GetVolumeDeviceNumber(DeviceIo& io, const std::string& volume, TVolumeDeviceNumber& info);
-
-// true when every volume of disk `diskNumber` was opened, locked and dismounted and the disk
-// at `devicePath` could be claimed; false at the first failure. Handles kept either way.
-bool LockDiskVolumes(DeviceIo& io, int64_t diskNumber, const std::string& devicePath);
-
-// What stood in the way of the last failed LockDiskVolumes, as one format-log line; empty when
-// the backend could not tell or the lock did not fail.
-std::string LockRefusalLine();
-
-// Closes every kept handle, in the order they were taken. When the kernel then keeps the disk's
-// old partitions (something still holds one open), one line says so and what holds them.
-void ReleaseDiskVolumes(DeviceIo& io);
-
-// The handles LockDiskVolumes kept (the volumes in drive-list order, then the claim).
-const std::vector<Handle>& LockedVolumeHandles();
 
 }  // namespace fw

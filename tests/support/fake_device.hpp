@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -73,7 +74,12 @@ class FakeDevice : public DeviceIo {
   std::vector<int> drivePathQueries;
   int flushes = 0;
   std::vector<size_t> flushedAfterWrites;  // writes.size() at every flush: where it came
-  RefusalCause refusal;  // handed out once by TakeRefusalCause
+  // The takeover's answers: `planned` refuses before anything is touched; `refusal` is handed
+  // out once by the ending (Restore or Release); `claimedSize` is the size read on the claim.
+  RefusalCause planned;
+  RefusalCause refusal;
+  std::optional<int64_t> claimedSize;
+  std::vector<std::string> takeoverCalls;  // "begin PATH", "plan", "restore", "release"
 
   Target& At(const std::string& path) { return targets[path]; }
   void Answer(const std::string& path, uint32_t code, Reply reply) {
@@ -204,10 +210,34 @@ class FakeDevice : public DeviceIo {
   }
 
   uint32_t LastError() const override { return m_lastError; }
-  RefusalCause TakeRefusalCause() override { return std::exchange(refusal, RefusalCause{}); }
+  std::unique_ptr<DiskTakeover> BeginTakeover(const std::string& drivePath) override {
+    takeoverCalls.push_back("begin " + drivePath);
+    return std::make_unique<Takeover>(*this);
+  }
   std::string ErrorText(uint32_t code) const override { return "error " + std::to_string(code); }
 
  private:
+  class Takeover final : public DiskTakeover {
+   public:
+    explicit Takeover(FakeDevice& io) : m_io(io) {}
+    RefusalCause Plan() override {
+      m_io.takeoverCalls.push_back("plan");
+      return m_io.planned;
+    }
+    std::optional<int64_t> ClaimedSize() override { return m_io.claimedSize; }
+    RefusalCause Restore() override {
+      m_io.takeoverCalls.push_back("restore");
+      return std::exchange(m_io.refusal, RefusalCause{});
+    }
+    RefusalCause Release() override {
+      m_io.takeoverCalls.push_back("release");
+      return std::exchange(m_io.refusal, RefusalCause{});
+    }
+
+   private:
+    FakeDevice& m_io;
+  };
+
   struct OpenFile {
     std::string path;
     int64_t position;

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "device/control_codes.hpp"
 #include "fake_device.hpp"
-#include "format/volumes.hpp"
 #include "format_test_support.hpp"
 
 namespace fw {
@@ -34,7 +34,6 @@ class FormatAttempt : public ::testing::Test {
     table[1].IdentifyData.SectorSize = 512;
     view.onPump = [this](int) { clock.now += 5; };
   }
-  void TearDown() override { ReleaseDiskVolumes(io); }
 
   FormatAttemptResult Run(bool quick = false) {
     return RunFormatAttempt(io, handle, table, 1, kCaption, quick, view, clock);
@@ -80,7 +79,7 @@ TEST_F(FormatAttempt, ACompletedRunLogsExactlyTheseLinesInOrder) {
   ASSERT_EQ(io.requests.size(), 1u);
   EXPECT_EQ(io.requests[0].handle, handle);
   EXPECT_EQ(io.requests[0].code, ioctl::IOCTL_DISK_UPDATE_PROPERTIES);
-  EXPECT_TRUE(LockedVolumeHandles().empty());
+  EXPECT_EQ(io.takeoverCalls.back(), "release");
   EXPECT_EQ(io.OpenCount(), 1u);  // only the working handle, which the attempt never closes
 }
 
@@ -126,6 +125,52 @@ TEST_F(FormatAttempt, DebugModePutsTheVolumeLinesBetweenLockingAndFormatting) {
   EXPECT_EQ(messages[7], "完成   ");
   EXPECT_EQ(messages[8], "正在格式化...      ");
   DebugMode = false;
+}
+
+// How the attempt ends decides how the disk is given back: a run that wrote is released; one
+// that wrote nothing (stopped before its first block) puts the volumes back as they were.
+TEST_F(FormatAttempt, OnlyARunThatWroteNothingRestoresTheVolumes) {
+  view.onPump = [](int pump) {
+    if (pump == 1) StopRequested = true;
+  };
+  EXPECT_EQ(Run().run.outcome, ZeroFillOutcome::Cancelled);
+  EXPECT_TRUE(io.writes.empty());
+  EXPECT_EQ(io.takeoverCalls.back(), "restore");
+
+  view.onPump = [](int pump) {
+    if (pump == 3) StopRequested = true;
+  };
+  Run();
+  EXPECT_FALSE(io.writes.empty());
+  EXPECT_EQ(io.takeoverCalls.back(), "release");
+}
+
+// A disk whose size changes under the run is no longer the one being erased: the run aborts.
+TEST_F(FormatAttempt, ASizeChangeDuringTheRunAbortsIt) {
+  io.claimedSize = int64_t{131'072} * 512;
+  view.onPump = [this](int pump) {
+    clock.now += 5;
+    if (pump == 25) io.claimedSize = int64_t{262'144} * 512;
+  };
+  const FormatAttemptResult result = Run();
+  EXPECT_TRUE(result.locked);
+  EXPECT_EQ(result.run.outcome, ZeroFillOutcome::Aborted);
+  EXPECT_LT(result.run.bytesWritten, int64_t{131'072} * 512);
+  const std::vector<std::string> messages = log.messages();
+  EXPECT_NE(std::find(messages.begin(), messages.end(),
+                      "裝置容量在執行期間改變，正在中止...                    "),
+            messages.end());
+  EXPECT_EQ(io.takeoverCalls.back(), "release");
+}
+
+// The scan counts whole sectors: a claimed size with a tail shorter than a sector is the same
+// disk; one more sector is not.
+TEST_F(FormatAttempt, TheClaimedSizeIsComparedInWholeSectors) {
+  io.claimedSize = int64_t{131'072} * 512 + 511;
+  EXPECT_TRUE(Run(true).locked);
+  io.claimedSize = int64_t{131'073} * 512;
+  EXPECT_FALSE(Run(true).locked);
+  EXPECT_EQ(log.messages().back(), "掃描後裝置容量已改變，不能格式化: 67,108,864 -> 67,109,376 位元組");
 }
 
 TEST_F(FormatAttempt, TwoRunsAppendTheirLines) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -353,6 +354,34 @@ TEST_F(RefusedOnLoop, WhatAFailedAttemptUnmountedIsMountedAgain) {
   EXPECT_TRUE(std::ifstream(folder + "/f").good());
 }
 
+// What a failed claim puts back is each mount as it was: its own flags, its propagation, and
+// a bind mount of one of its folders with flags of its own.
+TEST_F(RefusedOnLoop, AFailedClaimRestoresFlagsPropagationAndBindMounts) {
+  const std::string folder = loop.MountExt4(p1);
+  ASSERT_FALSE(folder.empty()) << loop.Error();
+  ASSERT_EQ(test::RunCommand("mount -o remount,nosuid,nodev,noexec " + folder +
+                             " && mount --make-shared " + folder + " && mkdir " + folder + "/sub")
+                .status,
+            0);
+  const std::string bind = loop.BindMount(folder + "/sub");
+  ASSERT_FALSE(bind.empty()) << loop.Error();
+  ASSERT_EQ(test::RunCommand("mount -o remount,bind,ro,nosuid " + bind + " && mount --make-private " +
+                             bind).status,
+            0);
+  const auto shown = [](const std::string& at) {
+    return test::RunCommand("findmnt -n -o SOURCE,FSTYPE,OPTIONS,PROPAGATION " + at).output;
+  };
+  const std::string before = shown(folder);
+  const std::string bindBefore = shown(bind);
+  ASSERT_NE(before.find("nosuid,nodev,noexec"), std::string::npos) << before;
+  ASSERT_NE(before.find("shared"), std::string::npos) << before;
+  HoldWith("");
+  const CliRun run = Format("--yes " + loop.Path());
+  ExpectRefused(run, "此裝置正由其他程式獨佔使用: " + loop.Path());
+  EXPECT_EQ(shown(folder), before);
+  EXPECT_EQ(shown(bind), bindBefore);
+}
+
 // The disk's own volume mounted inside another: the inner one comes off first, the run goes on.
 TEST_F(RefusedOnLoop, NestedVolumesAreBothUnmountedAndTheRunCompletes) {
   const std::string outer = loop.MountExt4(p1);
@@ -425,43 +454,99 @@ TEST_F(FormatOnLoop, ARereadRefusedAfterTheRunNamesWhatHoldsThePartition) {
       << run.out;
 }
 
-// SIGINT is the Stop button: the run ends with its cancel line and exit status 4.
-TEST_F(FormatOnLoop, InterruptCancelsTheRun) {
-  LoopDevice::Options options;
-  options.size = int64_t{8} << 30;  // sparse; far more than is written before the signal lands
-  LoopDevice loop(options);
-  ASSERT_TRUE(loop.Ok()) << loop.Error();
+struct SignalledRun {
+  bool signalled = false;
+  int status = -1;  // the wait status
+  std::string log;
+};
+
+// ferrowipe-cli formats `loop` as a child; once it logs that it is formatting, `signal` is
+// sent to it, or (signal 0) its standard output is closed.
+SignalledRun RunAndSignal(const LoopDevice& loop, int signal, const std::string& report) {
+  SignalledRun run;
   int out[2];
-  ASSERT_EQ(::pipe(out), 0);
+  if (::pipe(out) != 0) return run;
   const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
+  if (child < 0) return run;
   if (child == 0) {
     ::dup2(out[1], STDOUT_FILENO);
     ::close(out[0]);
     ::close(out[1]);
     ::unsetenv("FERROWIPE_DISKS");
-    ::execl(CLI_PATH, CLI_PATH, "format", "--yes", loop.Path().c_str(), nullptr);
+    ::execl(CLI_PATH, CLI_PATH, "format", "--yes", "--report", report.c_str(), loop.Path().c_str(),
+            nullptr);
     ::_exit(127);
   }
   ::close(out[1]);
-  std::string log;
-  bool signalled = false;
   char chunk[4096];
-  for (ssize_t n = 0; (n = ::read(out[0], chunk, sizeof chunk)) > 0;) {
-    log.append(chunk, static_cast<size_t>(n));
-    if (!signalled && log.find(kFormatting) != std::string::npos) {
-      ::kill(child, SIGINT);
-      signalled = true;
+  for (ssize_t n = 0; out[0] >= 0 && (n = ::read(out[0], chunk, sizeof chunk)) > 0;) {
+    run.log.append(chunk, static_cast<size_t>(n));
+    if (!run.signalled && run.log.find(kFormatting) != std::string::npos) {
+      run.signalled = true;
+      if (signal == 0) {
+        ::close(out[0]);
+        out[0] = -1;
+      } else {
+        ::kill(child, signal);
+      }
     }
   }
-  ::close(out[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ASSERT_TRUE(signalled) << log;
-  ASSERT_TRUE(WIFEXITED(status)) << log;
-  EXPECT_EQ(WEXITSTATUS(status), 4) << log;
-  EXPECT_NE(log.find("操作取消在偏移"), std::string::npos) << log;
-  EXPECT_NE(log.find("記得建立新的分割區。"), std::string::npos) << log;
+  if (out[0] >= 0) ::close(out[0]);
+  ::waitpid(child, &run.status, 0);
+  return run;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class StopSignal : public FormatOnLoop, public ::testing::WithParamInterface<int> {};
+
+// SIGINT, SIGTERM and SIGHUP are the Stop button: the run ends with its cancel line and exit
+// status 4, and its report is written, saying so.
+TEST_P(StopSignal, CancelsTheRunAndTheReportIsWritten) {
+  LoopDevice::Options options;
+  options.size = int64_t{8} << 30;  // sparse; far more than is written before the signal lands
+  LoopDevice loop(options);
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  const std::string report = loop.Image() + ".json";
+  const SignalledRun run = RunAndSignal(loop, GetParam(), report);
+  const std::string written = ReadText(report);
+  ::unlink(report.c_str());
+  ASSERT_TRUE(run.signalled) << run.log;
+  ASSERT_TRUE(WIFEXITED(run.status)) << run.log;
+  EXPECT_EQ(WEXITSTATUS(run.status), 4) << run.log;
+  EXPECT_NE(run.log.find("操作取消在偏移"), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("記得建立新的分割區。"), std::string::npos) << run.log;
+  EXPECT_NE(written.find("\"cancelled\""), std::string::npos) << written;
+}
+
+INSTANTIATE_TEST_SUITE_P(FormatOnLoop, StopSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) {
+                           return std::string(info.param == SIGINT    ? "Interrupt"
+                                              : info.param == SIGTERM ? "Terminate"
+                                                                      : "Hangup");
+                         });
+
+// A closed standard output ends nothing: the disk is still erased whole and its report
+// written; the failed log is an ordinary error.
+TEST_F(FormatOnLoop, AClosedOutputNeitherKillsTheRunNorLosesTheReport) {
+  LoopDevice::Options options;
+  options.size = int64_t{128} << 20;
+  LoopDevice loop(options);
+  ASSERT_TRUE(loop.Ok()) << loop.Error();
+  FillImage(loop, kPattern);
+  const std::string report = loop.Image() + ".json";
+  const SignalledRun run = RunAndSignal(loop, 0, report);
+  const std::string written = ReadText(report);
+  ::unlink(report.c_str());
+  ASSERT_TRUE(run.signalled) << run.log;
+  ASSERT_TRUE(WIFEXITED(run.status)) << "ended by signal " << WTERMSIG(run.status);
+  EXPECT_TRUE(WEXITSTATUS(run.status) == 0 || WEXITSTATUS(run.status) == 1) << WEXITSTATUS(run.status);
+  EXPECT_NE(written.find("\"completed\""), std::string::npos) << written;
+  const std::vector<uint8_t> bytes = ReadImage(loop);
+  EXPECT_TRUE(AllBytes(bytes, 0, bytes.size(), 0));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "device/device_io.hpp"
 #include "device/linux/descriptors.hpp"
 #include "device/linux/errno_map.hpp"
+#include "device/linux/mount_table.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/transport_type.hpp"
 #include "device/linux/udev_database.hpp"
@@ -306,6 +307,16 @@ TEST(Transport, UdevBusStandsInForAMissingTransport) {
     EXPECT_EQ(BusTypeFor(c.transport, c.disk, c.udevBus), c.bus)
         << c.transport << "/" << c.disk << "/" << c.udevBus;
   }
+}
+
+// A mount put back takes the propagation mountinfo showed, never its new parent's.
+TEST(MountTable, PropagationOptionsFromTheOptionalFields) {
+  using linuxio::PropagationOptions;
+  EXPECT_EQ(PropagationOptions(""), "private");
+  EXPECT_EQ(PropagationOptions("shared:12"), "shared");
+  EXPECT_EQ(PropagationOptions("master:3"), "slave");
+  EXPECT_EQ(PropagationOptions("shared:12 master:3"), "slave,shared");
+  EXPECT_EQ(PropagationOptions("unbindable"), "unbindable");
 }
 
 TEST(Transport, LsblkOrderAndBusTypes) {

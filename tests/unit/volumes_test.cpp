@@ -1,7 +1,10 @@
 #include "format/volumes.hpp"
 
+#include "format/disk_lease.hpp"
+
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,7 +33,6 @@ class Volumes : public ::testing::Test {
  protected:
   void SetUp() override {
     DebugMode = false;
-    ReleaseDiskVolumes(io);
     io = FakeDevice{};
     io.logicalDrives = {"/media/a", "/media/c", "/media/b", "/media/d"};
     Volume("/media/a", 7, 1, 1);
@@ -40,9 +42,15 @@ class Volumes : public ::testing::Test {
     io.At(kDisk);
   }
   void TearDown() override {
-    ReleaseDiskVolumes(io);
+    lease.reset();
     DebugMode = false;
   }
+  bool Lock(int64_t diskNumber) {
+    lease.emplace(io, diskNumber, kDisk, int64_t{1} << 30);
+    return lease->Take();
+  }
+  void Release() { lease->GiveBack(true); }
+  const std::vector<Handle>& Kept() const { return lease->Handles(); }
   void Volume(const std::string& path, uint32_t type, uint32_t disk, uint32_t partition) {
     io.Answer(path, ioctl::IOCTL_STORAGE_GET_DEVICE_NUMBER,
               FakeDevice::Reply{true, 0, DeviceNumberReply(type, disk, partition), std::nullopt});
@@ -59,6 +67,7 @@ class Volumes : public ::testing::Test {
   }
 
   FakeDevice io;
+  std::optional<DiskLease> lease;
   FormatLogCapture log;
 };
 
@@ -102,12 +111,12 @@ TEST_F(Volumes, DeviceNumberIsFoundOnlyWhenTheVolumeAnswers) {
 }
 
 TEST_F(Volumes, LocksTheDisksVolumesInListOrderThenClaimsTheDisk) {
-  ASSERT_TRUE(LockDiskVolumes(io, 1, kDisk));
+  ASSERT_TRUE(Lock(1));
   EXPECT_EQ(LockOpens(), (std::vector<std::pair<std::string, OpenMode>>{
                              {"/media/a", OpenMode::VolumeLock},
                              {"/media/b", OpenMode::VolumeLock},
                              {kDisk, OpenMode::Claim}}));
-  const std::vector<Handle> kept = LockedVolumeHandles();
+  const std::vector<Handle> kept = Kept();
   ASSERT_EQ(kept.size(), 3u);
   for (Handle h : kept) EXPECT_TRUE(io.IsOpen(h));
   std::vector<uint32_t> onA;
@@ -119,27 +128,27 @@ TEST_F(Volumes, LocksTheDisksVolumesInListOrderThenClaimsTheDisk) {
                                         ioctl::FSCTL_ALLOW_EXTENDED_DASD_IO}));
   EXPECT_TRUE(log.lines().empty());  // nothing without --debug
 
-  ReleaseDiskVolumes(io);
+  Release();
   EXPECT_EQ(std::vector<Handle>(io.closes.end() - 3, io.closes.end()), kept);
-  EXPECT_TRUE(LockedVolumeHandles().empty());
+  EXPECT_TRUE(Kept().empty());
   EXPECT_EQ(io.OpenCount(), 0u);
 }
 
 TEST_F(Volumes, ADiskWithoutVolumesIsStillClaimed) {
-  ASSERT_TRUE(LockDiskVolumes(io, 5, kDisk));
+  ASSERT_TRUE(Lock(5));
   EXPECT_EQ(LockOpens(), (std::vector<std::pair<std::string, OpenMode>>{{kDisk, OpenMode::Claim}}));
 }
 
 TEST_F(Volumes, OnlyTheDiskNumberDecidesNotTheDeviceType) {
   io.logicalDrives.push_back("/media/cd");
   Volume("/media/cd", 2, 1, 0);
-  ASSERT_TRUE(LockDiskVolumes(io, 1, kDisk));
-  EXPECT_EQ(LockedVolumeHandles().size(), 4u);
+  ASSERT_TRUE(Lock(1));
+  EXPECT_EQ(Kept().size(), 4u);
 }
 
 TEST_F(Volumes, DebugModeLogsEveryStepInOrder) {
   DebugMode = true;
-  ASSERT_TRUE(LockDiskVolumes(io, 0, kDisk));
+  ASSERT_TRUE(Lock(0));
   const std::string searching = "正在尋找分割區...               ";
   const std::string done = "完成   ";
   const std::string getting = "正在取得裝置資料...           ";
@@ -170,22 +179,22 @@ struct LockFailure {
 
 class SecondVolumeFails : public Volumes, public ::testing::WithParamInterface<LockFailure> {};
 
-TEST_P(SecondVolumeFails, ReturnsFalseKeepingTheFirstUntilRelease) {
+TEST_P(SecondVolumeFails, ReturnsFalseAndPutsEverythingBackAtOnce) {
   if (GetParam().refusedCode == 0) {
     io.At("/media/b").openErrorIn[OpenMode::VolumeLock] = win::ERROR_ACCESS_DENIED;
   } else {
     io.targets["/media/b"].replies[GetParam().refusedCode].clear();
     io.Refuse("/media/b", GetParam().refusedCode, win::ERROR_ACCESS_DENIED);
   }
-  EXPECT_FALSE(LockDiskVolumes(io, 1, kDisk));
-  ASSERT_EQ(LockedVolumeHandles().size(), 1u);
-  const Handle first = LockedVolumeHandles().front();
-  EXPECT_TRUE(io.IsOpen(first));
-  EXPECT_EQ(io.OpenCount(), 1u);  // the failing volume's own handle is closed
+  EXPECT_FALSE(Lock(1));
+  // The first volume's handle is closed with the failing one's, then the backend restores.
+  EXPECT_TRUE(Kept().empty());
+  EXPECT_EQ(io.OpenCount(), 0u);
   EXPECT_EQ(LockOpens().back().first, "/media/b");  // no claim after a failure
+  EXPECT_EQ(io.takeoverCalls, (std::vector<std::string>{"begin " + kDisk, "plan", "restore"}));
   EXPECT_EQ(log.lines(), GetParam().lines);
-  ReleaseDiskVolumes(io);
-  EXPECT_FALSE(io.IsOpen(first));
+  Release();
+  EXPECT_EQ(io.takeoverCalls.size(), 3u) << "a lease is given back once";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -197,16 +206,62 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Volumes, ExtendedAccessRefusalIsIgnored) {
   io.targets["/media/a"].replies[ioctl::FSCTL_ALLOW_EXTENDED_DASD_IO].clear();
-  EXPECT_TRUE(LockDiskVolumes(io, 1, kDisk));
+  EXPECT_TRUE(Lock(1));
 }
 
-TEST_F(Volumes, AFailedClaimFailsTheLockAndKeepsTheVolumesUntilRelease) {
+TEST_F(Volumes, AFailedClaimFailsTheLockAndPutsTheVolumesBack) {
   io.At(kDisk).openErrorIn[OpenMode::Claim] = win::ERROR_SHARING_VIOLATION;
-  EXPECT_FALSE(LockDiskVolumes(io, 1, kDisk));
-  EXPECT_EQ(LockedVolumeHandles().size(), 2u);
-  EXPECT_TRUE(log.lines().empty());
-  ReleaseDiskVolumes(io);
+  EXPECT_FALSE(Lock(1));
+  EXPECT_TRUE(Kept().empty());
   EXPECT_EQ(io.OpenCount(), 0u);
+  EXPECT_TRUE(log.lines().empty());
+  EXPECT_EQ(io.takeoverCalls.back(), "restore");
+}
+
+// Refusals that need no step: the plan's, before any volume is opened, and a disk whose
+// claimed size is not the scanned one, after the claim. Both put everything back.
+struct EarlyRefusal {
+  const char* name;
+  RefusalCause planned;
+  std::optional<int64_t> claimedSize;
+  std::vector<std::pair<std::string, OpenMode>> opens;
+  std::string line;
+};
+
+class EarlyRefusals : public Volumes, public ::testing::WithParamInterface<EarlyRefusal> {};
+
+TEST_P(EarlyRefusals, TouchNothingOrPutItBack) {
+  io.planned = GetParam().planned;
+  io.claimedSize = GetParam().claimedSize;
+  EXPECT_FALSE(Lock(1));
+  EXPECT_EQ(LockOpens(), GetParam().opens);
+  EXPECT_EQ(io.OpenCount(), 0u);
+  EXPECT_EQ(io.takeoverCalls.back(), "restore");
+  EXPECT_EQ(lease->RefusalLine(), GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, EarlyRefusals,
+    ::testing::Values(
+        EarlyRefusal{"Planned", RefusalCause{RefusalKind::Swap, "/dev/sdb2", 0, "", {}},
+                     std::nullopt, {}, "此裝置上有使用中的置換空間: /dev/sdb2"},
+        EarlyRefusal{"Grown", RefusalCause{}, (int64_t{1} << 30) + 512,
+                     {{"/media/a", OpenMode::VolumeLock}, {"/media/b", OpenMode::VolumeLock},
+                      {kDisk, OpenMode::Claim}},
+                     "掃描後裝置容量已改變，不能格式化: 1,073,741,824 -> 1,073,742,336 位元組"},
+        EarlyRefusal{"Shrunk", RefusalCause{}, int64_t{1} << 20,
+                     {{"/media/a", OpenMode::VolumeLock}, {"/media/b", OpenMode::VolumeLock},
+                      {kDisk, OpenMode::Claim}},
+                     "掃描後裝置容量已改變，不能格式化: 1,073,741,824 -> 1,048,576 位元組"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Destroyed without an ending (an exception through the attempt), a taken lease is released,
+// never remounted over a disk the run may have written.
+TEST_F(Volumes, ALeaseLeftWithoutAnEndingIsReleased) {
+  ASSERT_TRUE(Lock(1));
+  lease.reset();
+  EXPECT_EQ(io.OpenCount(), 0u);
+  EXPECT_EQ(io.takeoverCalls.back(), "release");
 }
 
 // The backend's cause for a refusal becomes one line for after the lock-failure line; what it
@@ -215,14 +270,14 @@ TEST_F(Volumes, ARefusalCauseBecomesOneLineAndRemountsAreSaidAtOnce) {
   io.Refuse("/media/b", ioctl::FSCTL_LOCK_VOLUME, win::ERROR_SHARING_VIOLATION);
   io.targets["/media/b"].replies[ioctl::FSCTL_LOCK_VOLUME].pop_front();
   io.refusal = RefusalCause{RefusalKind::Busy, "/media/b", 4321, "bash", {"/media/a"}};
-  EXPECT_FALSE(LockDiskVolumes(io, 1, kDisk));
+  EXPECT_FALSE(Lock(1));
   EXPECT_EQ(log.messages(),
             std::vector<std::string>{"已將本次卸載的磁碟區重新掛載: /media/a"});
-  EXPECT_EQ(LockRefusalLine(),
+  EXPECT_EQ(lease->RefusalLine(),
             "磁碟區正在使用中，無法卸載: /media/b   使用中的處理程序: 4321 (bash)");
-  ReleaseDiskVolumes(io);
-  EXPECT_TRUE(LockDiskVolumes(io, 0, kDisk));
-  EXPECT_EQ(LockRefusalLine(), "");
+  Release();
+  EXPECT_TRUE(Lock(0));
+  EXPECT_EQ(lease->RefusalLine(), "");
 }
 
 struct CauseCase {
@@ -235,8 +290,8 @@ class CauseLines : public Volumes, public ::testing::WithParamInterface<CauseCas
 TEST_P(CauseLines, NameWhatStoodInTheWay) {
   io.At(kDisk).openErrorIn[OpenMode::Claim] = win::ERROR_SHARING_VIOLATION;
   io.refusal = RefusalCause{GetParam().kind, "X", 0, "", {}};
-  EXPECT_FALSE(LockDiskVolumes(io, 5, kDisk));
-  EXPECT_EQ(LockRefusalLine(), GetParam().line);
+  EXPECT_FALSE(Lock(5));
+  EXPECT_EQ(lease->RefusalLine(), GetParam().line);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -246,15 +301,24 @@ INSTANTIATE_TEST_SUITE_P(
                       CauseCase{RefusalKind::Swap, "此裝置上有使用中的置換空間: X"},
                       CauseCase{RefusalKind::Holder, "此裝置正由其他裝置使用中: X"},
                       CauseCase{RefusalKind::ForeignMount, "磁碟區上另有其他檔案系統掛載: X"},
-                      CauseCase{RefusalKind::ClaimedElsewhere, "此裝置正由其他程式獨佔使用: X"}));
+                      CauseCase{RefusalKind::ClaimedElsewhere, "此裝置正由其他程式獨佔使用: X"},
+                      CauseCase{RefusalKind::SizeChanged, "掃描後裝置容量已改變，不能格式化: X"}));
 
 TEST_F(Volumes, AReleaseThatLeavesThePartitionsStaleSaysSoInOneLine) {
-  ASSERT_TRUE(LockDiskVolumes(io, 1, kDisk));
+  ASSERT_TRUE(Lock(1));
   io.refusal = RefusalCause{RefusalKind::PartitionsKept, "/dev/sdb1", 99, "sleep", {}};
-  ReleaseDiskVolumes(io);
+  Release();
   EXPECT_EQ(log.messages(), std::vector<std::string>{
                                 "無法重新讀取分割表，系統仍在使用舊的分割區: /dev/sdb1   "
                                 "使用中的處理程序: 99 (sleep)"});
+}
+
+TEST_F(Volumes, AReleaseWhoseRereadFailedOtherwiseNamesTheError) {
+  ASSERT_TRUE(Lock(1));
+  io.refusal = RefusalCause{RefusalKind::RereadFailed, "/dev/loop3 (Invalid argument)", 0, "", {}};
+  Release();
+  EXPECT_EQ(log.messages(),
+            std::vector<std::string>{"無法重新讀取分割表: /dev/loop3 (Invalid argument)"});
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -198,7 +199,57 @@ class ImageDeviceIo final : public DeviceIo {
 
   uint32_t LastError() const override { return m_lastError; }
 
-  RefusalCause TakeRefusalCause() override { return std::exchange(m_cause, RefusalCause{}); }
+  std::unique_ptr<DiskTakeover> BeginTakeover(const std::string& drivePath) override;
+
+  // A format attempt's takeover of one drive: what its locks unmounted, so that a restore
+  // mounts exactly that again, and the cause of a step that failed.
+  struct TakeoverState {
+    size_t drive = 0;
+    std::vector<size_t> unmounted;  // mount indexes, in the order the locks took them
+    RefusalCause cause;
+    Handle claim = kInvalidHandle;
+    bool ended = false;
+  };
+
+  // Nothing is changed: the running system's disk and a busy volume are refused whole, by the
+  // rule that marks them in the lists.
+  RefusalCause PlanTakeover(const TakeoverState& takeover) const {
+    const ImageDrive& drive = m_drives[takeover.drive];
+    const DriveState& state = m_state[takeover.drive];
+    for (size_t m = 0; m < drive.mounts.size(); ++m) {
+      if (state.mounted[m] && IsSystemMountPoint(drive.mounts[m].mountPoint)) {
+        return RefusalCause{RefusalKind::RunningSystem, drive.mounts[m].mountPoint, 0, "", {}};
+      }
+    }
+    for (size_t m = 0; m < drive.mounts.size(); ++m) {
+      if (state.mounted[m] && drive.mounts[m].busy) {
+        return RefusalCause{RefusalKind::Busy, drive.mounts[m].mountPoint, 0, "", {}};
+      }
+    }
+    return {};
+  }
+
+  std::optional<int64_t> ClaimedSize(const TakeoverState& takeover) {
+    OpenHandle* claim = DriveHandle(takeover.claim);
+    int64_t size = 0;
+    if (claim == nullptr || claim->fd < 0 || !FileSize(*claim, size)) return std::nullopt;
+    return size;
+  }
+
+  RefusalCause EndTakeover(TakeoverState& takeover, bool restore) {
+    if (takeover.ended) return {};
+    takeover.ended = true;
+    RefusalCause cause = std::exchange(takeover.cause, RefusalCause{});
+    if (restore) {
+      for (const size_t m : takeover.unmounted) {
+        m_state[takeover.drive].mounted[m] = true;
+        cause.remounted.push_back(m_drives[takeover.drive].mounts[m].mountPoint);
+      }
+    }
+    takeover.unmounted.clear();
+    if (m_active && m_active.get() == &takeover) m_active.reset();
+    return restore ? cause : RefusalCause{};
+  }
 
   std::string ErrorText(uint32_t code) const override {
     const int error = linuxio::ErrnoForWindowsError(code);
@@ -304,13 +355,19 @@ class ImageDeviceIo final : public DeviceIo {
           return FailOpenErrno(error);
         }
         break;
-      case OpenMode::Claim:
+      case OpenMode::Claim: {
         for (const bool mounted : state.mounted) {
           if (mounted) return FailOpen(win::ERROR_SHARING_VIOLATION);
         }
         if (state.claimed) return FailOpen(win::ERROR_SHARING_VIOLATION);
+        // Read-only, for the size the claimed disk has now.
+        open.fd = OpenImageFile(drive.path, O_RDONLY);
+        if (open.fd < 0) return FailOpenErrno(errno);
         state.claimed = true;
-        break;
+        const Handle handle = AddHandle(open);
+        if (TakeoverState* takeover = ActiveFor(d)) takeover->claim = handle;
+        return handle;
+      }
       case OpenMode::VolumeLock:
       case OpenMode::VolumeQuery:
         return FailOpen(win::ERROR_INVALID_PARAMETER);
@@ -349,6 +406,18 @@ class ImageDeviceIo final : public DeviceIo {
     m_handles[handle] = open;
     Succeed();
     return handle;
+  }
+
+  TakeoverState* ActiveFor(size_t drive) {
+    return m_active && m_active->drive == drive && !m_active->ended ? m_active.get() : nullptr;
+  }
+
+  // A lock refused: the takeover under way keeps why.
+  bool Refuse(size_t drive, RefusalKind kind, const std::string& subject) {
+    if (TakeoverState* takeover = ActiveFor(drive)) {
+      takeover->cause = RefusalCause{kind, subject, 0, "", {}};
+    }
+    return Fail(win::ERROR_SHARING_VIOLATION);
   }
 
   OpenHandle* DriveHandle(Handle handle) {
@@ -556,15 +625,18 @@ class ImageDeviceIo final : public DeviceIo {
         // marks it in the lists.
         for (size_t m = 0; m < drive.mounts.size(); ++m) {
           if (state.mounted[m] && IsSystemMountPoint(drive.mounts[m].mountPoint)) {
-            m_cause = RefusalCause{RefusalKind::RunningSystem, drive.mounts[m].mountPoint, 0, "", {}};
-            return Fail(win::ERROR_SHARING_VIOLATION);
+            return Refuse(open.drive, RefusalKind::RunningSystem, drive.mounts[m].mountPoint);
           }
         }
         if (drive.mounts[open.mount].busy) {
-          m_cause = RefusalCause{RefusalKind::Busy, drive.mounts[open.mount].mountPoint, 0, "", {}};
-          return Fail(win::ERROR_SHARING_VIOLATION);
+          return Refuse(open.drive, RefusalKind::Busy, drive.mounts[open.mount].mountPoint);
         }
-        state.mounted[open.mount] = false;  // on Linux the lock is the unmount
+        if (state.mounted[open.mount]) {
+          state.mounted[open.mount] = false;  // on Linux the lock is the unmount
+          if (TakeoverState* takeover = ActiveFor(open.drive)) {
+            takeover->unmounted.push_back(open.mount);
+          }
+        }
         return Succeed();
       case ioctl::FSCTL_DISMOUNT_VOLUME:
       case ioctl::FSCTL_ALLOW_EXTENDED_DASD_IO:
@@ -622,8 +694,41 @@ class ImageDeviceIo final : public DeviceIo {
   std::map<Handle, OpenHandle> m_handles;
   Handle m_next = 1;
   uint32_t m_lastError = 0;
-  RefusalCause m_cause;
+  std::shared_ptr<TakeoverState> m_active;  // the format attempt under way, if any
 };
+
+// The caller's object over the backend's state for the drive; gone without an ending, it
+// restores.
+class ImageTakeover final : public DiskTakeover {
+ public:
+  ImageTakeover(ImageDeviceIo& io, std::shared_ptr<ImageDeviceIo::TakeoverState> state)
+      : m_io(io), m_state(std::move(state)) {}
+  ~ImageTakeover() override {
+    if (m_state) m_io.EndTakeover(*m_state, true);
+  }
+  ImageTakeover(const ImageTakeover&) = delete;
+  ImageTakeover& operator=(const ImageTakeover&) = delete;
+
+  RefusalCause Plan() override { return m_state ? m_io.PlanTakeover(*m_state) : RefusalCause{}; }
+  std::optional<int64_t> ClaimedSize() override {
+    return m_state ? m_io.ClaimedSize(*m_state) : std::nullopt;
+  }
+  RefusalCause Restore() override { return m_state ? m_io.EndTakeover(*m_state, true) : RefusalCause{}; }
+  RefusalCause Release() override { return m_state ? m_io.EndTakeover(*m_state, false) : RefusalCause{}; }
+
+ private:
+  ImageDeviceIo& m_io;
+  std::shared_ptr<ImageDeviceIo::TakeoverState> m_state;  // null: no such drive
+};
+
+std::unique_ptr<DiskTakeover> ImageDeviceIo::BeginTakeover(const std::string& drivePath) {
+  const std::optional<size_t> drive = FindDrive(drivePath);
+  if (!drive) return std::make_unique<ImageTakeover>(*this, nullptr);
+  if (m_active) EndTakeover(*m_active, true);
+  m_active = std::make_shared<TakeoverState>();
+  m_active->drive = *drive;
+  return std::make_unique<ImageTakeover>(*this, m_active);
+}
 
 }  // namespace
 

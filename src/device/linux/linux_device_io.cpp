@@ -14,15 +14,19 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 
+#include "core/logs.hpp"
 #include "device/backends.hpp"
 #include "device/control_codes.hpp"
 #include "device/linux/block_devices.hpp"
@@ -30,6 +34,7 @@
 #include "device/linux/disk_contents_linux.hpp"
 #include "device/linux/errno_map.hpp"
 #include "device/linux/file_location.hpp"
+#include "device/linux/linux_takeover.hpp"
 #include "device/linux/nvme_admin.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/sys_tree.hpp"
@@ -87,8 +92,6 @@ class LinuxDeviceIo final : public DeviceIo {
   }
 
   Handle Open(const std::string& path, OpenMode mode) override {
-    // A cause belongs to the failure it explains, never to a later one.
-    if (mode == OpenMode::VolumeLock || mode == OpenMode::Claim) m_cause = RefusalCause{};
     OpenDevice device;
     device.mode = mode;
     device.node = path;
@@ -116,9 +119,10 @@ class LinuxDeviceIo final : public DeviceIo {
         }
         // A volume of the disk being taken may be gone already: the whole disk's mounts come
         // off together, at the first volume's lock.
-        if (!devno && m_plan) {
-          for (const MountNode& mount : m_plan->mounts) {
-            if (mount.target == path && MountOnDisk(m_sys, mount, m_plan->devices)) {
+        const DiskPlan* plan = m_active ? m_active->Planned() : nullptr;
+        if (!devno && plan) {
+          for (const MountNode& mount : plan->mounts) {
+            if (mount.target == path && MountOnDisk(m_sys, mount, plan->devices)) {
               devno = BlockDeviceOfMount(m_sys, mount);
             }
           }
@@ -147,8 +151,7 @@ class LinuxDeviceIo final : public DeviceIo {
       return kInvalidHandle;
     }
     device.devno = Devno{major(st.st_rdev), minor(st.st_rdev)};
-    if (mode == OpenMode::Working &&
-        RetryOnInterrupt([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+    if (mode == OpenMode::Working && !LockForWork(fd, path)) {
       const int error = errno;
       ::close(fd);
       // Someone else holds the udev-convention lock: the disk is in use.
@@ -266,31 +269,31 @@ class LinuxDeviceIo final : public DeviceIo {
   void Close(Handle handle) override {
     auto it = m_handles.find(handle);
     if (it == m_handles.end()) return;
-    if (it->second.mode == OpenMode::Claim) {
-      // The partition table may have changed while the disk was claimed, and the re-read
-      // only succeeds once no partition is open any more: now, through the claim itself.
-      // Refused while something holds a partition, the kernel keeps the old ones: say what.
-      const int fd = it->second.fd;
-      if (BusyThroughout([fd] { return ::ioctl(fd, BLKRRPART) != 0 && errno == EBUSY; })) {
-        m_cause = WhatHoldsPartitions(m_sys, NodeOf(it->second).disk);
-      }
-    }
     ::close(it->second.fd);
     m_handles.erase(it);
     const bool attemptOver = std::none_of(m_handles.begin(), m_handles.end(), [](const auto& h) {
       return h.second.mode == OpenMode::VolumeLock || h.second.mode == OpenMode::Claim;
     });
-    if (attemptOver && m_plan) {
-      // An attempt that unmounted volumes and never claimed the disk was refused further on:
-      // what it unmounted comes back.
-      if (!m_plan->claimed && !m_plan->unmounted.empty()) m_cause.remounted = RestorePlan(*m_plan);
-      m_plan.reset();
+    // Volume locks and claims made without a takeover of the caller's (single steps) end the
+    // implicit one with their last handle, as a format attempt's would.
+    if (attemptOver && m_active && m_implicit) {
+      if (m_active->Claimed()) {
+        m_active->Release();
+      } else {
+        m_active->Restore();
+      }
+      m_active.reset();
     }
   }
 
-  uint32_t LastError() const override { return m_lastError; }
+  std::unique_ptr<DiskTakeover> BeginTakeover(const std::string& drivePath) override;
 
-  RefusalCause TakeRefusalCause() override { return std::exchange(m_cause, RefusalCause{}); }
+  // A caller's takeover has ended (its object is gone).
+  void EndTakeover(const LinuxTakeover* takeover) {
+    if (m_active.get() == takeover) m_active.reset();
+  }
+
+  uint32_t LastError() const override { return m_lastError; }
 
   DiskContents DescribeDisk(const std::string& drivePath) override {
     return ReadLinuxDiskContents(m_sys, BaseName(drivePath), Mounts());
@@ -322,8 +325,7 @@ class LinuxDeviceIo final : public DeviceIo {
   }
 
   // The whole disk for the run, once its volumes are down; O_EXCL fails while anything else
-  // claims the disk or a partition (a mount in another namespace, a RAID or LVM member), and
-  // then what this attempt unmounted is mounted again.
+  // claims the disk or a partition (a mount in another namespace, a RAID or LVM member).
   Handle Claim(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
@@ -332,25 +334,17 @@ class LinuxDeviceIo final : public DeviceIo {
     }
     const std::optional<BlockNode> node =
         NodeOfDevno(m_sys, Devno{major(st.st_rdev), minor(st.st_rdev)});
-    // Volumes are taken by their locks; a disk that still has a mount here is not claimed.
-    if (!node || !TakeDisk(node->disk, false)) {
-      Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
-      return kInvalidHandle;
-    }
-    const int fd = RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC); });
+    LinuxTakeover* takeover = node ? Takeover(node->disk) : nullptr;
+    const int fd = takeover ? takeover->Claim(path) : -1;
     if (fd < 0) {
-      const int error = errno;
-      m_cause.kind = RefusalKind::ClaimedElsewhere;
-      m_cause.subject = path;
-      if (const auto user = FindProcessUsing({}, m_plan->devices.devnos)) {
-        m_cause.pid = user->pid;
-        m_cause.command = user->command;
+      const int error = takeover ? errno : EBUSY;
+      if (error == EBUSY) {
+        Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
+      } else {
+        FailErrno(error, ErrnoSite::Open);
       }
-      m_cause.remounted = RestorePlan(*m_plan);
-      FailErrno(error, ErrnoSite::Open);
       return kInvalidHandle;
     }
-    m_plan->claimed = true;
     OpenDevice device;
     device.mode = OpenMode::Claim;
     device.node = path;
@@ -359,23 +353,42 @@ class LinuxDeviceIo final : public DeviceIo {
     return Keep(std::move(device));
   }
 
-  // Plans the disk's release and carries it out, once per attempt: false (with the cause
-  // kept) when something stands in the way, and then nothing was changed.
-  bool TakeDisk(const std::string& disk, bool unmount) {
-    m_cause = RefusalCause{};
-    if (m_plan && m_plan->devices.disk == disk) return true;
-    DiskPlan plan;
-    RefusalCause cause = PlanDisk(m_sys, disk, plan);
-    if (cause.kind == RefusalKind::None && !unmount && !plan.mounts.empty()) {
-      cause.kind = RefusalKind::Busy;
-      cause.subject = plan.mounts.back().target;
+  // The takeover of `disk` under way: the caller's, or one begun here for single steps.
+  LinuxTakeover* Takeover(const std::string& disk) {
+    // Single steps are each a try of their own: one refused is put back and forgotten.
+    if (m_active && m_implicit && m_active->Refusing()) {
+      m_active->Restore();
+      m_active.reset();
     }
-    if (cause.kind == RefusalKind::None && ExecutePlan(plan, cause)) {
-      m_plan = std::move(plan);
-      return true;
+    if (m_active && m_active->Disk() == disk && !m_active->Ended()) return m_active.get();
+    if (m_active && !m_implicit) return nullptr;  // the caller is taking another disk
+    m_active = std::make_shared<LinuxTakeover>(m_sys, disk);
+    m_implicit = true;
+    return m_active.get();
+  }
+
+  // The udev convention for exclusive use of a disk. udev takes a shared lock for its probe
+  // after every close of a writable handle (a moment's hold, which a command right after another
+  // meets): a shared lock is waited out, three seconds at most, before the disk counts as in use.
+  bool LockForWork(int fd, const std::string& path) {
+    constexpr int kTries = 60;
+    constexpr auto kPause = std::chrono::milliseconds(50);
+    for (int attempt = 0;; ++attempt) {
+      if (RetryOnInterrupt([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }) == 0) {
+        if (attempt > 0) {
+          AddDebugLine("Waited " + std::to_string(attempt * kPause.count()) + " ms for the lock on " +
+                       path + " (held by another program, udev's probe as a rule)");
+        }
+        return true;
+      }
+      if (errno != EWOULDBLOCK || attempt + 1 == kTries) return false;
+      // Only shared locks are waited for: an exclusive one is another program's use of the
+      // disk, which does not end in a moment.
+      if (RetryOnInterrupt([&] { return ::flock(fd, LOCK_SH | LOCK_NB); }) != 0) return false;
+      ::flock(fd, LOCK_UN);
+      if (attempt == 0) AddDebugLine("The lock on " + path + " is shared by another program: waiting for it");
+      std::this_thread::sleep_for(kPause);
     }
-    m_cause = std::move(cause);
-    return false;
   }
 
   bool Fail(uint32_t code, int textErrno) {
@@ -473,8 +486,7 @@ class LinuxDeviceIo final : public DeviceIo {
         // Mounted again since the lock (by someone else, in between): not ours to take now.
         const std::vector<std::string> points = MountPointsOf(device.devno);
         if (points.empty()) return true;
-        m_cause.kind = RefusalKind::Busy;
-        m_cause.subject = points.front();
+        if (m_active) m_active->Refused(RefusalCause{RefusalKind::Busy, points.front(), 0, "", {}});
         return Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
       }
       case ioctl::FSCTL_ALLOW_EXTENDED_DASD_IO: return true;
@@ -667,7 +679,10 @@ class LinuxDeviceIo final : public DeviceIo {
   // disk find their volume down already.
   bool LockVolume(const OpenDevice& device) {
     if (device.mountPoint.empty()) return Fail(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
-    if (!TakeDisk(NodeOf(device).disk, true)) return Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
+    LinuxTakeover* takeover = Takeover(NodeOf(device).disk);
+    if (takeover == nullptr || !takeover->UnmountAll()) {
+      return Fail(win::ERROR_SHARING_VIOLATION, EBUSY);
+    }
     return true;
   }
 
@@ -678,9 +693,48 @@ class LinuxDeviceIo final : public DeviceIo {
   std::map<uint64_t, bool> m_ataCapable;
   uint32_t m_lastError = win::ERROR_SUCCESS;
   int m_lastErrno = 0;
-  std::optional<DiskPlan> m_plan;  // the disk this attempt is taking
-  RefusalCause m_cause;
+  std::shared_ptr<LinuxTakeover> m_active;  // the takeover under way
+  bool m_implicit = false;                  // begun here, not by the caller
 };
+
+// The caller's object: the backend's steps for the disk serve it while it lives; gone without
+// an ending, it restores.
+class CallerTakeover final : public DiskTakeover {
+ public:
+  CallerTakeover(LinuxDeviceIo& io, std::shared_ptr<LinuxTakeover> takeover)
+      : m_io(io), m_takeover(std::move(takeover)) {}
+  ~CallerTakeover() override {
+    m_takeover->Restore();
+    m_io.EndTakeover(m_takeover.get());
+  }
+  CallerTakeover(const CallerTakeover&) = delete;
+  CallerTakeover& operator=(const CallerTakeover&) = delete;
+
+  RefusalCause Plan() override { return m_takeover->Plan(); }
+  std::optional<int64_t> ClaimedSize() override { return m_takeover->ClaimedSize(); }
+  RefusalCause Restore() override { return m_takeover->Restore(); }
+  RefusalCause Release() override { return m_takeover->Release(); }
+
+ private:
+  LinuxDeviceIo& m_io;
+  std::shared_ptr<LinuxTakeover> m_takeover;
+};
+
+std::unique_ptr<DiskTakeover> LinuxDeviceIo::BeginTakeover(const std::string& drivePath) {
+  std::string disk;
+  struct stat st {};
+  if (::stat(drivePath.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
+    if (const std::optional<BlockNode> node =
+            NodeOfDevno(m_sys, Devno{major(st.st_rdev), minor(st.st_rdev)})) {
+      disk = node->disk;
+    }
+  }
+  // Single steps still under way belong to no attempt: what they took is put back first.
+  if (m_active && m_implicit) m_active->Restore();
+  m_active = std::make_shared<LinuxTakeover>(m_sys, disk);
+  m_implicit = false;
+  return std::make_unique<CallerTakeover>(*this, m_active);
+}
 
 }  // namespace
 }  // namespace linuxio

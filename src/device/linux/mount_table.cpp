@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 namespace fw::linuxio {
 namespace {
@@ -68,6 +69,8 @@ std::vector<MountNode> ReadMountTable(const std::string& path) {
     node.fsType = Text(mnt_fs_get_fstype(fs));
     node.source = Text(mnt_fs_get_source(fs));
     node.options = Text(mnt_fs_get_options(fs));
+    node.vfsOptions = Text(mnt_fs_get_vfs_options(fs));
+    node.propagation = Text(mnt_fs_get_optional_fields(fs));
     nodes.push_back(std::move(node));
   });
   return nodes;
@@ -81,6 +84,20 @@ std::vector<std::string> ActiveSwaps(const std::string& path) {
   return paths;
 }
 
+std::string PropagationOptions(const std::string& fields) {
+  std::string options;
+  const auto add = [&options](std::string_view flag) {
+    if (!options.empty()) options.push_back(',');
+    options.append(flag);
+  };
+  // A slave that is also shared is made a slave first: making it shared afterwards keeps both.
+  if (fields.find("master:") != std::string::npos) add("slave");
+  if (fields.find("shared:") != std::string::npos) add("shared");
+  if (fields.find("unbindable") != std::string::npos) add("unbindable");
+  if (options.empty()) add("private");
+  return options;
+}
+
 bool MountAgain(const MountNode& mount, const std::optional<std::string>& folder) {
   const std::unique_ptr<libmnt_context, ContextFree> context(mnt_new_context());
   if (!context) return false;
@@ -91,15 +108,22 @@ bool MountAgain(const MountNode& mount, const std::optional<std::string>& folder
   mnt_context_disable_helpers(c, 1);
   mnt_context_disable_canonicalize(c, 1);
   mnt_context_set_target(c, mount.target.c_str());
+  // A bind takes the mount's own flags (libmount remounts the bind with them); a new mount
+  // would otherwise take its propagation from its parent, so it is set as it was.
+  std::string options = folder ? "bind" : mount.options;
+  if (folder && !mount.vfsOptions.empty()) {
+    options.push_back(',');
+    options.append(mount.vfsOptions);
+  }
+  options.push_back(',');
+  options.append(PropagationOptions(mount.propagation));
   if (folder) {
-    const bool readOnly = mount.options == "ro" || mount.options.starts_with("ro,");
     mnt_context_set_source(c, folder->c_str());
-    mnt_context_set_options(c, readOnly ? "bind,ro" : "bind");
   } else {
     mnt_context_set_source(c, mount.source.c_str());
     mnt_context_set_fstype(c, mount.fsType.c_str());
-    mnt_context_set_options(c, mount.options.c_str());
   }
+  mnt_context_set_options(c, options.c_str());
   return mnt_context_mount(c) == 0 && mnt_context_get_status(c) == 1;
 }
 

@@ -19,6 +19,8 @@ struct MountNode {
   std::string fsType;
   std::string source;
   std::string options;  // mount and file-system options together, as mount(8) takes them
+  std::string vfsOptions;   // the mount's own flags alone (ro, nosuid, nodev, noexec, atime)
+  std::string propagation;  // mountinfo's optional fields ("shared:1 master:2"), empty: private
 };
 
 // The name of the block device a mount source names under /dev ("sda1" for /dev/sda1 or for a
@@ -39,9 +41,13 @@ std::vector<MountNode> ReadMountTable(const std::string& path = "/proc/self/moun
 // fixture tree's in the tests).
 std::vector<std::string> ActiveSwaps(const std::string& path = "/proc/swaps");
 
+// The mount options that give a mount the propagation its optional fields name.
+std::string PropagationOptions(const std::string& fields);
+
 // Mounts `mount` again at its mount point: the whole file system from its source, or, for a
 // mount of one of its folders, bound from `folder` (that folder where the file system is
-// mounted now). Never through fstab or a mount helper.
+// mounted now); either way with its own flags and its propagation (shared, slave, private,
+// unbindable) as they were. Never through fstab or a mount helper.
 bool MountAgain(const MountNode& mount, const std::optional<std::string>& folder);
 
 }  // namespace fw::linuxio
