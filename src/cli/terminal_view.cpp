@@ -20,14 +20,6 @@ ProgressStyle ChooseProgressStyle(bool stderrIsTerminal, bool progressAsked) {
   return progressAsked ? ProgressStyle::Lines : ProgressStyle::None;
 }
 
-std::string DurationText(int64_t ms) {
-  const int64_t seconds = std::max<int64_t>(ms, 0) / 1000;
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-  return text;
-}
-
 TerminalView::TerminalView(ProgressStyle style, Clock& clock, std::ostream& out,
                            std::function<bool()> stopAsked)
     : m_style(style), m_clock(clock), m_out(out), m_stopAsked(std::move(stopAsked)) {}
@@ -51,11 +43,8 @@ void TerminalView::SetBytePosition(int64_t reached) {
 std::string TerminalView::TimesText(int64_t now) const {
   const int64_t elapsed = m_startMs ? now - *m_startMs : 0;
   std::string text = DurationText(elapsed) + " elapsed, ";
-  if (m_reachedBytes <= 0 || elapsed <= 0) return text + "-:--:-- left";
-  const double left = static_cast<double>(m_totalBytes - m_reachedBytes) *
-                      static_cast<double>(elapsed) / static_cast<double>(m_reachedBytes);
-  // Rounded up: a run never shows 0:00:00 left before its end.
-  return text + DurationText(static_cast<int64_t>(std::ceil(left / 1000.0)) * 1000) + " left";
+  const std::optional<int64_t> left = TimeLeftMs(elapsed, m_reachedBytes, m_totalBytes);
+  return text + (left ? DurationText(*left) : std::string("-:--:--")) + " left";
 }
 
 void TerminalView::PrintPlainLine(int64_t now) {

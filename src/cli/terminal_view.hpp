@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/clock.hpp"
+#include "core/durations.hpp"
 #include "format/format_view.hpp"
 
 namespace fw::cli {
@@ -18,8 +19,7 @@ enum class ProgressStyle { None, Redrawn, Lines };
 
 ProgressStyle ChooseProgressStyle(bool stderrIsTerminal, bool progressAsked);
 
-// "H:MM:SS", whole seconds.
-std::string DurationText(int64_t ms);
+using ::fw::DurationText;
 
 class TerminalView final : public FormatView {
  public:
