@@ -202,8 +202,8 @@ TFmMain::TFmMain(QWidget* parent)
   connect(m_getSmart, &QPushButton::clicked, this, &TFmMain::btGetSmartClick);
   connect(m_saveReport, &QPushButton::clicked, this, &TFmMain::btSaveReportClick);
   connect(m_copyright, &LinkLabel::clicked, this, [] { OpenUrl(QUrl(ToQ(kMakerSite))); });
-  connect(qApp, &QApplication::focusChanged, this,
-          [this](QWidget*, QWidget* now) { FocusChanged(now); });
+  m_focusWatch = connect(qApp, &QApplication::focusChanged, this,
+                         [this](QWidget*, QWidget* now) { FocusChanged(now); });
 
   SetFormatLogSink([memo = m_formatLog](const std::string& line) { AppendLine(memo, line); });
   SetDetailsSink([memo = m_details](const std::string& line) { AppendLine(memo, line); });
@@ -211,6 +211,8 @@ TFmMain::TFmMain(QWidget* parent)
 }
 
 TFmMain::~TFmMain() {
+  // The widgets destroyed after this body still move the focus: no longer this window's business.
+  disconnect(m_focusWatch);
   CloseDeviceHandle();
   SetFormatLogSink(nullptr);
   SetDetailsSink(nullptr);

@@ -136,6 +136,7 @@ class TFmMain : public QMainWindow, public FormatView {
   LinkLabel* m_copyright;
   StatusPanels* m_panels;
   QPalette m_progressNormal;
+  QMetaObject::Connection m_focusWatch;
 };
 
 }  // namespace fw
