@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Saves pictures of the windows on the demo disks under docs/screenshots/: the main window on its
-# device-details tab, the selection window, the S.M.A.R.T. tab, both tabs on the demo NVMe disk
-# and a format run. The window test over the simulated disks takes them as it goes, here on an
+# device-details tab, the selection window, the S.M.A.R.T. tab, both tabs on the demo NVMe disk,
+# a format run, the confirmation question with Qt's buttons translated, and the windows under a
+# dark palette. The window test over the simulated disks takes them as it goes, here on an
 # Xvfb display (xvfb-run), so they are real X windows captured from the X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +16,8 @@ scratch=$(mktemp -d /tmp/ferrowipe-screenshots.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 FERROWIPE_SCREENSHOTS=$out QT_QPA_PLATFORM=xcb XDG_DATA_HOME=$scratch XDG_RUNTIME_DIR=$scratch \
   xvfb-run -a -s "-screen 0 1280x800x24" \
-  build/release/tests/gui_simulated_disks_test demoSet demoNvme demoFormatRun >"$scratch/log" 2>&1 || {
+  build/release/tests/gui_simulated_disks_test demoSet demoNvme demoFormatRun \
+    demoQuestionTranslated demoDarkTheme >"$scratch/log" 2>&1 || {
     cat "$scratch/log" >&2
     exit 1
   }

@@ -5,14 +5,14 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-translations-l10n
   libgtest-dev libgmock-dev nlohmann-json3-dev
   fonts-arphic-uming
   xvfb xauth
   util-linux mount fdisk e2fsprogs dosfstools groff-base
   desktop-file-utils dpkg-dev file time
   libmount-dev libblkid-dev psmisc strace
-  lintian appstream librsvg2-bin poppler-utils
+  lintian appstream librsvg2-bin poppler-utils devscripts
   libudev-dev
   # The real-driver tier (tests/vm): QEMU, Debian's kernel, the guest's tools and references.
   qemu-system-x86 linux-image-amd64 busybox-static kmod cpio udev

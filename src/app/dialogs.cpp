@@ -109,6 +109,12 @@ void ApplyPreferredFont(QFont& font, const QStringList& installedFamilies) {
 
 void ApplyExplorerTheme(QWidget*) {}
 
+void MakeHeaderStrip(QWidget* strip) {
+  strip->setAutoFillBackground(true);
+  strip->setBackgroundRole(QPalette::Base);
+  strip->setForegroundRole(QPalette::Text);
+}
+
 void CentreOnScreen(QWidget* window) {
   if (const QScreen* screen = window->screen()) {
     QRect frame = window->frameGeometry();

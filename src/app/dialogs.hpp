@@ -22,6 +22,10 @@ void ApplyPreferredFont(QFont& font, const QStringList& installedFamilies);
 // Places a top-level window in the middle of its screen's available area.
 void CentreOnScreen(QWidget* window);
 
+// A window's header strip: filled with the theme's base colour (white in a light theme) and
+// written in its text colour, so that a dark theme keeps it readable.
+void MakeHeaderStrip(QWidget* strip);
+
 // The list views already follow the platform's style: nothing to change.
 void ApplyExplorerTheme(QWidget* window);
 

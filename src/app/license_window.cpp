@@ -1,6 +1,7 @@
 #include "app/license_window.hpp"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -163,6 +164,20 @@ void TfmLicenseAgreement::Button1Click() {
 }
 
 void TfmLicenseAgreement::Button2Click() { reject(); }
+
+void TfmLicenseAgreement::keyPressEvent(QKeyEvent* event) {
+  // Neither button is an auto-default one, so that no Enter agrees by default; a focused one
+  // still answers Enter as a focused button does.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  auto* focused = qobject_cast<QPushButton*>(focusWidget());
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+      (focused == m_agree || focused == m_disagree)) {
+    event->accept();
+    focused->click();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
 
 void TfmLicenseAgreement::done(int result) {
   QDialog::done(result);

@@ -31,6 +31,11 @@ class TfmLicenseAgreement : public QDialog {
  public slots:
   void done(int result) override;
 
+ protected:
+  // Enter presses the focused button, and only that: with the terms' memo focused it agrees to
+  // nothing.
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void Button1Click();
   void Button2Click();

@@ -1,5 +1,6 @@
 // ferrowipe: the window program.
 #include <QApplication>
+#include <QLocale>
 #include <QMessageBox>
 #include <cstdio>
 #include <memory>
@@ -9,7 +10,9 @@
 #include "app/debug_window.hpp"
 #include "app/license_window.hpp"
 #include "app/main_window.hpp"
+#include "app/program_icon.hpp"
 #include "app/qt_start.hpp"
+#include "app/qt_translations.hpp"
 #include "core/messages.hpp"
 #include "core/user_locale.hpp"
 #include "device/device_io.hpp"
@@ -18,6 +21,10 @@
 int main(int argc, char** argv) {
   // Settled before QApplication exists: it takes its own options out of argv and reads its
   // environment when it is made.
+  if (const std::string answer = fw::InformationAnswer(argc, argv); !answer.empty()) {
+    std::fputs(answer.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   const QStringList commandLine = fw::TrueCommandLine(argc, argv);
   int qtArgc = fw::QtArgumentCount(argc);
   fw::ClearCodeLoadingEnvironment();
@@ -32,6 +39,10 @@ int main(int argc, char** argv) {
   // QApplication has taken the user's locale (setlocale) by now: the time stamps and the
   // capacity texts follow it.
   fw::SetUserLocale(fw::UserLocaleFromProcess());
+  fw::InstallQtTranslations(app, QLocale::system());
+  // The desktop entry names the window to the task bar, which takes its icon from there too.
+  QGuiApplication::setDesktopFileName("ferrowipe");
+  QApplication::setWindowIcon(fw::ProgramIcon());
 
   const std::unique_ptr<fw::DeviceIo> io = fw::CreateDeviceBackend();
 

@@ -16,6 +16,8 @@
 #include <QTabWidget>
 #include <QThread>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <optional>
 #include <string_view>
 
 #include "app/debug_window.hpp"
@@ -27,6 +29,7 @@
 #include "app/program_end.hpp"
 #include "app/real_user.hpp"
 #include "app/rights_message.hpp"
+#include "core/durations.hpp"
 #include "core/logs.hpp"
 #include "core/messages.hpp"
 #include "core/product.hpp"
@@ -65,6 +68,14 @@ constexpr std::string_view kProgramVersionLine = "Program Version: Ferrowipe 4.3
 constexpr std::string_view kSetupError = "錯誤 #01704   ";
 constexpr std::string_view kWarning1 = " * * * * *  警告!!! * * * * *      ";
 constexpr std::string_view kWarning2 = "在低階格式化過程中                           ";
+// What the line under the progress bar says: the pass's times while it runs, and once the
+// attempt is over how many blocks failed and the time it took.
+constexpr std::string_view kElapsed = "經過時間: ";
+constexpr std::string_view kTimeLeft = "剩餘時間: ";
+constexpr std::string_view kUnknownTimeLeft = "-:--:--";
+constexpr std::string_view kFailedBlocks = "失敗區塊: ";
+constexpr std::string_view kTimeTaken = "花費時間: ";
+constexpr std::string_view kFactsGap = "      ";
 constexpr std::string_view kWarning3 = "所有資料將被完全和不可逆轉地抹除!                               ";
 // Windows draws a paused progress bar in yellow; Qt has no such state, so the bar's fill
 // colour turns amber.
@@ -126,6 +137,7 @@ TFmMain::TFmMain(QWidget* parent)
       m_percent(new QLabel),
       m_speed(new QLabel),
       m_position(new QLabel),
+      m_runFacts(new QLabel),
       m_quickWipe(new QCheckBox(ToQ(kQuickWipe))),
       m_verify(new QCheckBox(ToQ(kVerify))),
       m_saveReport(new QPushButton(ToQ(kSaveReport))),
@@ -143,10 +155,7 @@ TFmMain::TFmMain(QWidget* parent)
 
   auto* top = new QWidget;
   top->setObjectName("TopStrip");
-  top->setAutoFillBackground(true);
-  QPalette white = top->palette();
-  white.setColor(QPalette::Window, Qt::white);
-  top->setPalette(white);
+  MakeHeaderStrip(top);
   top->setFixedHeight(32);
   m_diskName->setObjectName("lbDiskName");
   m_diskName->setTextFormat(Qt::PlainText);
@@ -193,6 +202,8 @@ TFmMain::TFmMain(QWidget* parent)
   connect(m_getSmart, &QPushButton::clicked, this, &TFmMain::btGetSmartClick);
   connect(m_saveReport, &QPushButton::clicked, this, &TFmMain::btSaveReportClick);
   connect(m_copyright, &LinkLabel::clicked, this, [] { OpenUrl(QUrl(ToQ(kMakerSite))); });
+  m_focusWatch = connect(qApp, &QApplication::focusChanged, this,
+                         [this](QWidget*, QWidget* now) { FocusChanged(now); });
 
   SetFormatLogSink([memo = m_formatLog](const std::string& line) { AppendLine(memo, line); });
   SetDetailsSink([memo = m_details](const std::string& line) { AppendLine(memo, line); });
@@ -200,6 +211,8 @@ TFmMain::TFmMain(QWidget* parent)
 }
 
 TFmMain::~TFmMain() {
+  // The widgets destroyed after this body still move the focus: no longer this window's business.
+  disconnect(m_focusWatch);
   CloseDeviceHandle();
   SetFormatLogSink(nullptr);
   SetDetailsSink(nullptr);
@@ -223,8 +236,11 @@ QWidget* TFmMain::MakeFormatTab() {
   m_progress->setValue(0);
   m_progress->setTextVisible(false);
   m_progressNormal = m_progress->palette();
+  m_runFacts->setObjectName("lbRunFacts");
+  m_runFacts->setTextFormat(Qt::PlainText);
   auto* groupLayout = new QVBoxLayout(group);
   groupLayout->addWidget(m_progress);
+  groupLayout->addWidget(m_runFacts);
 
   const QFont large = MemoFont(kProgressLabelPixelSize);
   m_percent->setObjectName("lbCurrentPercent");
@@ -242,6 +258,10 @@ QWidget* TFmMain::MakeFormatTab() {
   m_stop->setEnabled(false);
   m_runFormat->setObjectName("btRunBenchmarks");
   m_runFormat->setDefault(true);
+  // Outside a dialog a push button takes Enter only when it is an auto-default one.
+  for (QPushButton* button : {m_saveReport, m_stop, m_runFormat, m_getSmart}) {
+    button->setAutoDefault(true);
+  }
 
   auto* figures = new QHBoxLayout;
   figures->addWidget(m_percent, 1);
@@ -390,10 +410,16 @@ void TFmMain::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void TFmMain::FocusChanged(QWidget* now) {
+  const auto* button = qobject_cast<QPushButton*>(now);
+  m_runFormat->setDefault(button == nullptr || button == m_runFormat || !isAncestorOf(button));
+}
+
 void TFmMain::keyPressEvent(QKeyEvent* event) {
   // The format button is the window's default button, but Qt gives default buttons their Enter
-  // only inside dialogs. Enter that no control took presses it while it can be pressed: its tab
-  // showing and no attempt under way. A memo keeps Enter to itself, as a memo does.
+  // only inside dialogs. Enter that no control took (a focused push button presses itself)
+  // presses it while it can be pressed: its tab showing and no attempt under way. A memo keeps
+  // Enter to itself, as a memo does.
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
   if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
       qobject_cast<QPlainTextEdit*>(focusWidget()) == nullptr && m_runFormat->isVisible() &&
@@ -425,9 +451,12 @@ void TFmMain::StartLowLevelFormat() {
       kButtonYes | kButtonCancel, IsVistaOrLater() ? DialogPath::Task : DialogPath::Classic,
       QString::fromStdString(facts));
   if (answer == kResultYes && !m_closeAfterRun) {
+    m_runFacts->clear();
+    const int64_t startMs = m_clock.NowMs();
     const FormatAttemptResult attempt =
         RunFormatAttempt(*m_io, m_deviceHandle, DeviceTable, ChosenIndex, m_chosenCaption,
                          quickWipe, *this, m_clock, verify);
+    if (attempt.locked) ShowRunOutcome(attempt.run.failedBlocks, m_clock.NowMs() - startMs);
     m_lastReport = std::make_unique<ErasureReport>(MakeErasureReport(
         chosen, m_io->DescribeDisk(chosen.DevicePath), attempt, CurrentHostFacts()));
     m_saveReport->setEnabled(m_runFormat->isEnabled());
@@ -458,6 +487,31 @@ void TFmMain::SetSpeedText(const std::string& text) {
   m_speed->setText(QString::fromStdString(text));
 }
 std::string TFmMain::SpeedText() const { return m_speed->text().toStdString(); }
+
+void TFmMain::StartPass(int64_t totalBytes) {
+  m_passStartMs = m_clock.NowMs();
+  m_passBytes = totalBytes;
+  m_passReached = 0;
+  ShowPassTimes();
+}
+
+void TFmMain::SetBytePosition(int64_t reached) {
+  m_passReached = std::clamp<int64_t>(reached, 0, m_passBytes);
+  ShowPassTimes();
+}
+
+void TFmMain::ShowPassTimes() {
+  const int64_t elapsed = m_clock.NowMs() - m_passStartMs;
+  const std::optional<int64_t> left = TimeLeftMs(elapsed, m_passReached, m_passBytes);
+  m_runFacts->setText(ToQ(kElapsed) + QString::fromStdString(DurationText(elapsed)) +
+                      ToQ(kFactsGap) + ToQ(kTimeLeft) +
+                      (left ? QString::fromStdString(DurationText(*left)) : ToQ(kUnknownTimeLeft)));
+}
+
+void TFmMain::ShowRunOutcome(int64_t failedBlocks, int64_t takenMs) {
+  m_runFacts->setText(ToQ(kFailedBlocks) + QString::number(failedBlocks) + ToQ(kFactsGap) +
+                      ToQ(kTimeTaken) + QString::fromStdString(DurationText(takenMs)));
+}
 void TFmMain::PumpMessages() { QCoreApplication::processEvents(); }
 
 void TFmMain::SetFormatControlsEnabled(bool enabled) {

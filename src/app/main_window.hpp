@@ -69,6 +69,8 @@ class TFmMain : public QMainWindow, public FormatView {
   void SetPositionText(const std::string& text) override;
   void SetSpeedText(const std::string& text) override;
   std::string SpeedText() const override;
+  void StartPass(int64_t totalBytes) override;
+  void SetBytePosition(int64_t reached) override;
   void PumpMessages() override;
   void SetFormatControlsEnabled(bool enabled) override;
   void SetRunning(bool running) override;
@@ -90,6 +92,11 @@ class TFmMain : public QMainWindow, public FormatView {
   void btStopClick();
   void btGetSmartClick();
   void btSaveReportClick();
+  // The format button is drawn as the default only while no other push button has the focus:
+  // Enter presses the focused one.
+  void FocusChanged(QWidget* now);
+  void ShowPassTimes();
+  void ShowRunOutcome(int64_t failedBlocks, int64_t takenMs);
 
   DeviceIo* m_io = nullptr;
   TFmChoose* m_choose = nullptr;
@@ -114,6 +121,10 @@ class TFmMain : public QMainWindow, public FormatView {
   QLabel* m_percent;
   QLabel* m_speed;
   QLabel* m_position;
+  QLabel* m_runFacts;  // under the progress bar: times while running, failed blocks after
+  int64_t m_passStartMs = 0;
+  int64_t m_passBytes = 0;
+  int64_t m_passReached = 0;
   QCheckBox* m_quickWipe;
   QCheckBox* m_verify;
   QPushButton* m_saveReport;
@@ -125,6 +136,7 @@ class TFmMain : public QMainWindow, public FormatView {
   LinkLabel* m_copyright;
   StatusPanels* m_panels;
   QPalette m_progressNormal;
+  QMetaObject::Connection m_focusWatch;
 };
 
 }  // namespace fw

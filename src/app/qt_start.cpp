@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/real_user.hpp"
+#include "core/product.hpp"
 
 namespace fw {
 
@@ -113,6 +114,25 @@ QStringList TrueCommandLine(int argc, char** argv) {
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   return arguments;
+}
+
+std::string InformationAnswer(int argc, char** argv) {
+  if (argc < 2) return {};
+  const std::string_view first = argv[1];
+  if (first == "--version") return std::string(kProductName).append("\n");
+  if (first != "--help" && first != "-h") return {};
+  return std::string(
+      "Usage: ferrowipe [--debug]\n"
+      "Erases a disk by writing zeros over it, whole or as a quick wipe that removes its\n"
+      "partition tables, optionally verifies it, saves an erasure report, and shows the\n"
+      "disk's details and S.M.A.R.T. data, in a window.\n"
+      "\n"
+      "  --debug    show the debug window with the record of the start-up and the scan\n"
+      "  --help     show this help and exit\n"
+      "  --version  show the version and exit\n"
+      "\n"
+      "Started by a user other than root, it asks for an administrator's password through\n"
+      "pkexec. Without a window, use ferrowipe-cli (see ferrowipe-cli --help).\n");
 }
 
 int QtArgumentCount(int argc) {

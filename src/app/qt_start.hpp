@@ -12,6 +12,11 @@ namespace fw {
 // --debug counts only as its true first argument.
 QStringList TrueCommandLine(int argc, char** argv);
 
+// The text that `ferrowipe --help` or `--version` prints on standard output, for a first
+// argument that asks for it; empty otherwise. Answered before Qt starts, so it needs no display
+// and holds as root, where no Qt option is honoured.
+std::string InformationAnswer(int argc, char** argv);
+
 // How many of the arguments QApplication may see: running as root or for another user, only the
 // program name, so that no Qt option is honoured.
 int QtArgumentCount(int argc);

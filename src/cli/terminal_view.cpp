@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <vector>
-#include <cmath>
-#include <cstdio>
 
 #include "core/text.hpp"
 #include "format/zero_fill.hpp"
@@ -70,14 +68,6 @@ ProgressStyle ChooseProgressStyle(bool stderrIsTerminal, bool progressAsked) {
   return progressAsked ? ProgressStyle::Lines : ProgressStyle::None;
 }
 
-std::string DurationText(int64_t ms) {
-  const int64_t seconds = std::max<int64_t>(ms, 0) / 1000;
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-  return text;
-}
-
 TerminalView::TerminalView(ProgressStyle style, Clock& clock, std::ostream& out,
                            std::function<bool()> stopAsked, std::function<int()> columns)
     : m_style(style),
@@ -104,11 +94,8 @@ void TerminalView::SetBytePosition(int64_t reached) {
 // "0:01:10 left": the time left assumes the average speed so far.
 std::string TerminalView::LeftText(int64_t now) const {
   const int64_t elapsed = m_startMs ? now - *m_startMs : 0;
-  if (m_reachedBytes <= 0 || elapsed <= 0) return "-:--:-- left";
-  const double left = static_cast<double>(m_totalBytes - m_reachedBytes) *
-                      static_cast<double>(elapsed) / static_cast<double>(m_reachedBytes);
-  // Rounded up: a run never shows 0:00:00 left before its end.
-  return DurationText(static_cast<int64_t>(std::ceil(left / 1000.0)) * 1000) + " left";
+  const std::optional<int64_t> left = TimeLeftMs(elapsed, m_reachedBytes, m_totalBytes);
+  return (left ? DurationText(*left) : std::string("-:--:--")) + " left";
 }
 
 // "0:00:42 elapsed, 0:01:10 left"

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/clock.hpp"
+#include "core/durations.hpp"
 #include "format/format_view.hpp"
 
 namespace fw::cli {
@@ -19,8 +20,7 @@ enum class ProgressStyle { None, Redrawn, Lines };
 
 ProgressStyle ChooseProgressStyle(bool stderrIsTerminal, bool progressAsked);
 
-// "H:MM:SS", whole seconds.
-std::string DurationText(int64_t ms);
+using ::fw::DurationText;
 
 // The width of the terminal on `fd`, or 80 when it tells none.
 int TerminalColumns(int fd);

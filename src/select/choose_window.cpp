@@ -76,10 +76,7 @@ TFmChoose::TFmChoose(QWidget* parent)
   // Top strip: the product name and the maker's address.
   auto* top = new QWidget(this);
   top->setObjectName("TopStrip");
-  top->setAutoFillBackground(true);
-  QPalette white = top->palette();
-  white.setColor(QPalette::Window, Qt::white);
-  top->setPalette(white);
+  MakeHeaderStrip(top);
   top->setFixedHeight(44);
   m_programName->setObjectName("lbProgramName");
   QFont bold = m_programName->font();

@@ -159,6 +159,34 @@ class ElevationTest : public QObject {
     QVERIFY2(message.contains("ferrowipe-cli") && message.contains("xvfb-run"), message);
   }
 
+  // --help and --version answer on standard output without a display, and as root too (the
+  // test runs as root in CI), though no Qt option is honoured there.
+  void helpAndVersion_data() {
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("--help") << "--help" << "Usage: ferrowipe [--debug]\n";
+    QTest::newRow("-h") << "-h" << "Usage: ferrowipe [--debug]\n";
+    QTest::newRow("--version") << "--version" << "Ferrowipe 4.30\n";
+  }
+  void helpAndVersion() {
+    QFETCH(QString, argument);
+    QFETCH(QString, expected);
+    TempFolder folder;
+    QProcess program;
+    QProcessEnvironment environment = ProgramEnvironment(folder);
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+      environment.remove(name);
+    }
+    program.setProcessEnvironment(environment);
+    program.start(APP_PATH, {argument});
+    QVERIFY(program.waitForFinished(60'000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    const QString out = QString::fromUtf8(program.readAllStandardOutput());
+    QVERIFY2(out.startsWith(expected), qPrintable(out));
+    QCOMPARE(program.readAllStandardError(), QByteArray());
+  }
+
   // Qt's variables that load code are dropped when the real user is not the effective one.
   void codeLoadingEnvironment() {
     if (geteuid() != 0) QSKIP("needs root");

@@ -1,6 +1,7 @@
 // The format tab end to end over a scripted disk: the confirmation, the log of a run, Stop,
 // the controls' states during and after a run, and closing the window during a run.
 #include <QCheckBox>
+#include <QLabel>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -183,6 +184,76 @@ class FormatControlTest : public QObject {
     QVERIFY(script.unexpected.empty());
     QVERIFY(ready.RunLog().isEmpty());
     QCOMPARE(ready.State(), (Controls{true, true, true, false, false}));
+  }
+
+  // A focused push button takes Enter itself, and the format button is drawn as the default only
+  // while no other push button has the focus.
+  void enterPressesFocusedButton() {
+    Ready ready;
+    QPushButton* format = ready.Button("btRunBenchmarks");
+    ready.main.findChild<QTabWidget*>("pages")->setCurrentIndex(2);
+    QPushButton* smart = ready.Button("btGetSmart");
+    QApplication::setActiveWindow(&ready.main);
+    QVERIFY(QTest::qWaitForWindowActive(&ready.main));
+    smart->setFocus();
+    QVERIFY(!format->isDefault());
+    ModalScript script;
+    QTest::keyClick(smart, Qt::Key_Return);
+    QVERIFY(script.boxes.empty() && script.unexpected.empty());
+    QVERIFY(MemoLines(ready.main.findChild<QPlainTextEdit*>("Log_Smart")).size() > 1);
+    ready.main.findChild<QTabWidget*>("pages")->setFocus();
+    QVERIFY(format->isDefault());
+  }
+
+  // During a run Stop has the focus, and Enter presses it.
+  void enterPressesStopDuringRun() {
+    Ready ready;
+    ready.main.findChild<QTabWidget*>("pages")->setCurrentIndex(1);
+    QApplication::setActiveWindow(&ready.main);
+    QVERIFY(QTest::qWaitForWindowActive(&ready.main));
+    ready.fake.afterWrite = [&](const FakeDevice::WriteRecord&) {
+      if (ready.fake.writes.size() == 3) {
+        QTimer::singleShot(0, &ready.main, [&] {
+          // The question box had the focus: the main window is active again once it is gone.
+          QApplication::setActiveWindow(&ready.main);
+          QCOMPARE(QApplication::focusWidget(), ready.Button("btStop"));
+          QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        });
+      }
+    };
+    ready.Format(QMessageBox::Yes);
+    QVERIFY(ready.BytesWritten() < kSectors * 512);
+    QVERIFY(ready.RunLog().join("\n").contains("操作取消在偏移"));
+  }
+
+  // Under the progress bar: the times while a pass runs, and after the run how many blocks
+  // failed and how long it took.
+  void runFactsLine_data() {
+    QTest::addColumn<bool>("failEveryWrite");
+    QTest::newRow("no block failed") << false;
+    QTest::newRow("every block failed") << true;
+  }
+  void runFactsLine() {
+    QFETCH(bool, failEveryWrite);
+    Ready ready;
+    auto* facts = ready.main.findChild<QLabel*>("lbRunFacts");
+    QVERIFY(facts);
+    int failed = 0;
+    ready.fake.writeError = [&](int64_t, int64_t) -> uint32_t {
+      if (!failEveryWrite) return 0;
+      ++failed;
+      return 1117;
+    };
+    QStringList during;
+    ready.fake.afterWrite = [&](const FakeDevice::WriteRecord&) { during << facts->text(); };
+    ready.Format(QMessageBox::Yes);
+    const QRegularExpression running(R"(^經過時間: \d+:\d\d:\d\d {6}剩餘時間: (\d+:\d\d:\d\d|-:--:--)$)");
+    for (const QString& text : during) QVERIFY2(running.match(text).hasMatch(), qPrintable(text));
+    QVERIFY(failEveryWrite ? failed > 1 : !during.isEmpty());
+    const QRegularExpression after(R"(^失敗區塊: (\d+) {6}花費時間: \d+:\d\d:\d\d$)");
+    const QRegularExpressionMatch match = after.match(facts->text());
+    QVERIFY2(match.hasMatch(), qPrintable(facts->text()));
+    QCOMPARE(match.captured(1).toInt(), failed);
   }
 
   // A confirmed run logs exactly the lines of a completed run, in order, and writes every byte.

@@ -87,6 +87,33 @@ class LicenseWindowTest : public QObject {
     QVERIFY(script.Done());
   }
 
+  // Enter presses the button that has the focus: agreeing writes the marker, disagreeing ends
+  // the program and writes nothing.
+  void enterPressesFocusedButton_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("agreed");
+    QTest::newRow("同意") << "Button1" << true;
+    QTest::newRow("不同意") << "Button2" << false;
+  }
+  void enterPressesFocusedButton() {
+    QFETCH(QString, button);
+    QFETCH(bool, agreed);
+    ProgramEndRecorder ending;
+    ModalScript script;
+    script.Then(ModalScript::Named("fmLicenseAgreement"), [button](QWidget* w) {
+      QApplication::setActiveWindow(w);
+      auto* focused = w->findChild<QPushButton*>(button);
+      focused->setFocus();
+      QTest::keyClick(focused, Qt::Key_Return);
+    });
+    TfmLicenseAgreement agreement;
+    QVERIFY(script.Done());
+    QVERIFY(script.unexpected.empty());
+    QCOMPARE(agreement.AgreementAccepted(), agreed);
+    QCOMPARE(Content(Marker(m_data)), agreed ? QByteArray("1") : QByteArray("<missing>"));
+    QCOMPARE(ending.Ended(), !agreed);
+  }
+
   // What the marker holds before the start, and whether the window comes up.
   void marker_data() {
     QTest::addColumn<QByteArray>("before");  // "<missing>": no marker

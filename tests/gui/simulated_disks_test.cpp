@@ -14,12 +14,14 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QTreeWidget>
 #include <QtTest>
 #include <memory>
 
 #include "app/debug_window.hpp"
 #include "app/main_window.hpp"
+#include "app/qt_translations.hpp"
 #include "app/memo.hpp"
 #include "core/logs.hpp"
 #include "core/user_locale.hpp"
@@ -217,6 +219,76 @@ class SimulatedDisksTest : public QObject {
     QFile image(m_demo.path() + "/7-quick-wipe.img");
     QVERIFY(image.open(QIODevice::ReadOnly));
     QCOMPARE(image.readAll(), QByteArray(64 << 20, '\0'));
+  }
+
+  // The confirmation question in one language: Qt's own buttons translated as the program
+  // entry loads them.
+  void demoQuestionTranslated() {
+    const QString loaded = InstallQtTranslations(*qApp, QLocale("zh_TW"));
+    QVERIFY(loaded.endsWith("qtbase_zh_TW.qm"));
+    ProgramEndRecorder ending;
+    ModalScript script;
+    script.Then(ModalScript::Named("FmChoose"), Choose(0));
+    QString yes, cancel;
+    script.Then(ModalScript::IsMessageBox, [&](QWidget* w) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      yes = box->button(QMessageBox::Yes)->text();
+      cancel = box->button(QMessageBox::Cancel)->text();
+      Shot(box, "format-question");
+      box->button(QMessageBox::Cancel)->click();
+    });
+    Program program(m_demo.path());
+    program.main.show();
+    program.main.findChild<QTabWidget*>("pages")->setCurrentIndex(1);
+    program.main.findChild<QPushButton*>("btRunBenchmarks")->click();
+    for (QTranslator* translator : qApp->findChildren<QTranslator*>()) {
+      QCoreApplication::removeTranslator(translator);
+      delete translator;
+    }
+    QVERIFY(script.Done() && script.unexpected.empty());
+    QCOMPARE(yes, QString("是(&Y)"));
+    QCOMPARE(cancel, QString("取消"));
+  }
+
+  // Under a dark palette the header strips keep light text on a dark ground.
+  void demoDarkTheme() {
+    const QPalette before = QApplication::palette();
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::AlternateBase, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::Text, QColor(0xEE, 0xEE, 0xEE));
+    dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::ButtonText, QColor(0xEE, 0xEE, 0xEE));
+    dark.setColor(QPalette::Highlight, QColor(0x2A, 0x82, 0xDA));
+    dark.setColor(QPalette::HighlightedText, Qt::black);
+    QApplication::setPalette(dark);
+    const auto lightness = [](const QColor& colour) { return colour.lightness(); };
+    std::vector<std::pair<int, int>> strips;  // (ground, text) of each strip
+    const auto strip = [&](QWidget* window, const char* label) {
+      auto* top = window->findChild<QWidget*>("TopStrip");
+      auto* text = window->findChild<QLabel*>(label);
+      strips.emplace_back(lightness(top->palette().color(top->backgroundRole())),
+                          lightness(text->palette().color(text->foregroundRole())));
+    };
+    ProgramEndRecorder ending;
+    ModalScript script;
+    script.Then(ModalScript::Named("FmChoose"), [&](QWidget* w) {
+      strip(w, "lbProgramName");
+      Shot(w, "selection-window-dark");
+      Choose(0)(w);
+    });
+    {
+      Program program(m_demo.path());
+      program.main.show();
+      strip(&program.main, "lbDiskName");
+      Shot(&program.main, "main-window-dark");
+    }
+    QApplication::setPalette(before);
+    QVERIFY(script.Done() && script.unexpected.empty());
+    QCOMPARE(strips.size(), size_t{2});
+    for (const auto& [ground, text] : strips) QVERIFY2(text - ground > 100, qPrintable(QString("%1 on %2").arg(text).arg(ground)));
   }
 
   // A run on an image with data in it: quick wipe, then a full run in the same window.
