@@ -41,6 +41,9 @@ void AddDebugLine(std::string_view message) {
 }
 
 void AddFormatLogLine(std::string_view message) { Emit(Current().format, LogLine(message)); }
+void AddFormatDebugLine(std::string_view message) {
+  if (DebugMode) AddFormatLogLine(message);
+}
 void AddFormatLogRaw(std::string_view line) { Emit(Current().format, std::string(line)); }
 void AddDetailsLine(std::string_view line) { Emit(Current().details, std::string(line)); }
 void AddSmartLine(std::string_view line) { Emit(Current().smart, std::string(line)); }

@@ -28,6 +28,8 @@ std::string LogLine(std::string_view message);
 
 void AddDebugLine(std::string_view message);
 void AddFormatLogLine(std::string_view message);
+// A format-log line that only a debug run shows (the volume steps of a takeover).
+void AddFormatDebugLine(std::string_view message);
 // A format-log line without a time stamp (the volume open failure writes one).
 void AddFormatLogRaw(std::string_view line);
 void AddDetailsLine(std::string_view line);

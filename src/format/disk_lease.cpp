@@ -14,12 +14,6 @@ namespace {
 
 namespace text = format_text;
 
-void DebugFormatLine(std::string_view message) {
-  if (DebugMode) AddFormatLogLine(message);
-}
-
-void DebugFormatLine(const std::string& message) { DebugFormatLine(std::string_view(message)); }
-
 std::string_view CausePrefix(RefusalKind kind) {
   switch (kind) {
     case RefusalKind::None: break;
@@ -66,10 +60,10 @@ DiskLease::~DiskLease() { GiveBack(true); }
 
 bool DiskLease::Take() {
   m_takeover = m_io.BeginTakeover(m_devicePath);
-  DebugFormatLine(text::kSearchingPartitions);
+  AddFormatDebugLine(text::kSearchingPartitions);
   TDriveList drives;
   ListLogicalDrives(m_io, drives, m_diskNumber);
-  DebugFormatLine(text::kDone);
+  AddFormatDebugLine(text::kDone);
 
   // The whole picture first: what forbids the takeover refuses it before anything is touched.
   if (RefusalCause planned = m_takeover->Plan(); planned.kind != RefusalKind::None) {
@@ -78,33 +72,33 @@ bool DiskLease::Take() {
 
   for (const std::string& drive : drives) {
     if (drive.empty()) break;
-    DebugFormatLine(std::string(text::kLockVolume) + drive);
+    AddFormatDebugLine(std::string(text::kLockVolume) + drive);
     const Handle volume = m_io.Open(drive, OpenMode::VolumeLock);
     if (volume == kInvalidHandle) {
       AddFormatLogRaw(text::kInvalidHandle);
       return Refuse({});
     }
     m_handles.push_back(volume);
-    DebugFormatLine(text::kGotHandle);
+    AddFormatDebugLine(text::kGotHandle);
 
-    DebugFormatLine(text::kLockingVolume);
+    AddFormatDebugLine(text::kLockingVolume);
     if (!m_io.DeviceControl(volume, ioctl::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr)) {
       return Refuse({});
     }
-    DebugFormatLine(text::kDone);
+    AddFormatDebugLine(text::kDone);
 
-    DebugFormatLine(text::kDismountingVolume);
+    AddFormatDebugLine(text::kDismountingVolume);
     if (!m_io.DeviceControl(volume, ioctl::FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0,
                             nullptr)) {
       return Refuse({});
     }
-    DebugFormatLine(text::kDone);
+    AddFormatDebugLine(text::kDone);
 
-    DebugFormatLine(text::kExtendingIo);
+    AddFormatDebugLine(text::kExtendingIo);
     // Raw access past the file system's end is only a wish: the run goes ahead without it.
     m_io.DeviceControl(volume, ioctl::FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0, nullptr, 0,
                        nullptr);
-    DebugFormatLine(text::kDone);
+    AddFormatDebugLine(text::kDone);
   }
 
   // With its volumes gone, the disk is claimed for the run: the claim fails while anything we

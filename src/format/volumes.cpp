@@ -9,17 +9,7 @@
 
 namespace fw {
 
-namespace {
-
 namespace text = format_text;
-
-void DebugFormatLine(std::string_view message) {
-  if (DebugMode) AddFormatLogLine(message);
-}
-
-void DebugFormatLine(const std::string& message) { DebugFormatLine(std::string_view(message)); }
-
-}  // namespace
 
 void ListLogicalDrives(DeviceIo& io, TDriveList& drives, int64_t diskNumber) {
   drives.fill(std::string());
@@ -28,12 +18,12 @@ void ListLogicalDrives(DeviceIo& io, TDriveList& drives, int64_t diskNumber) {
   size_t slot = 0;
   for (const std::string& drive : io.LogicalDrives()) {
     if (drive.empty()) continue;
-    DebugFormatLine(text::kGettingDeviceData);
+    AddFormatDebugLine(text::kGettingDeviceData);
     TVolumeDeviceNumber info;
     GetVolumeDeviceNumber(io, drive, info);
-    DebugFormatLine(text::kDone);
+    AddFormatDebugLine(text::kDone);
     if (!info.Found) continue;
-    DebugFormatLine(std::string(text::kFoundPartition) + drive + "   " +
+    AddFormatDebugLine(std::string(text::kFoundPartition) + drive + "   " +
                     std::string(text::kDeviceTypeLabel) + std::to_string(info.DeviceType) +
                     std::string(text::kDeviceNumberLabel) + std::to_string(info.DeviceNumber) +
                     std::string(text::kPartitionLabel) + std::to_string(info.PartitionNumber));

@@ -392,7 +392,7 @@ TEST(ImageDevice, MissingFolderIsOneErrorAndNoDrives) {
 // Set but empty, the variable is a mistake: no disks, never the machine's own.
 TEST(ImageDevice, AnEmptyFerrowipeDisksGivesNoDisksAndSaysSo) {
   const test::CommandResult run =
-      test::RunCommand("FERROWIPE_DISKS= '" CLI_PATH "' list 2>&1 </dev/null");
+      test::RunCommand("FERROWIPE_DISKS= '" CLI_PATH "' list --raw 2>&1 </dev/null");
   EXPECT_EQ(run.output, "FERROWIPE_DISKS is set but empty: no simulated disks, and the "
                         "machine's own disks are not used\n");
 }

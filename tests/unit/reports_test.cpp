@@ -360,7 +360,10 @@ TEST_F(Reports, SmartOfASataDriveSwitchedOffIsReadBetweenEnableAndDisable) {
       {kReceive, 0xD0, 0xA0, 0xB0}, {kSend, 0xD0, 0xA0, 0xB0}, {kReceive, 0x00, 0xA0, 0xEC}};
   std::vector<Sent> bracket = refused;
   bracket.insert(bracket.end(),
-                 {{kSend, 0xD8, 0xA0, 0xB0}, {kReceive, 0xD0, 0xA0, 0xB0}, {kSend, 0xD9, 0xA0, 0xB0}});
+                 {{kSend, 0xD8, 0xA0, 0xB0},
+                  {kReceive, 0xD0, 0xA0, 0xB0},
+                  {kReceive, 0xD1, 0xA0, 0xB0},
+                  {kSend, 0xD9, 0xA0, 0xB0}});
   const Case cases[] = {
       {"supported, off", IdentifyWithSmart(drive, false), true, bracket},
       // Refused for another reason: a drive with SMART on is never switched off.
