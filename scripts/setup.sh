@@ -13,10 +13,10 @@ packages=(
   desktop-file-utils dpkg-dev file time
   libmount-dev libblkid-dev psmisc strace
   lintian appstream librsvg2-bin poppler-utils devscripts
-  libudev-dev
+  libudev-dev liburing-dev libsystemd-dev
   # The real-driver tier (tests/vm): QEMU, Debian's kernel, the guest's tools and references.
   qemu-system-x86 linux-image-amd64 busybox-static kmod cpio udev
-  smartmontools hdparm nvme-cli diffutils jq
+  smartmontools hdparm nvme-cli diffutils jq fio
 )
 
 missing=()

@@ -5,11 +5,14 @@
 // Failures are results (kInvalidHandle, false, -1); the caller fetches LastError() at once.
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "device/disk_contents.hpp"
 #include "device/disk_takeover.hpp"
+#include "device/drive_commands.hpp"
 
 namespace fw {
 
@@ -119,6 +122,33 @@ class DeviceIo {
   virtual std::unique_ptr<DiskTakeover> BeginTakeover(const std::string& drivePath) {
     (void)drivePath;
     return std::make_unique<DiskTakeover>();
+  }
+
+  // Beyond the storage contract, for the drive's own erase and its hidden area: one ATA
+  // command or NVMe admin command on `handle` (the working handle of the chosen disk). `data`
+  // is the command's data (one 512-byte sector for a PIO command; dataLength bytes for NVMe),
+  // read into or written from. A backend or a path that cannot carry the command sends nothing
+  // and answers NotSupported.
+  virtual AtaReply SendAtaCommand(Handle handle, const AtaCommand& command,
+                                  std::span<uint8_t> data) {
+    (void)handle;
+    (void)command;
+    (void)data;
+    return {};
+  }
+  virtual NvmeReply SendNvmeAdmin(Handle handle, const NvmeAdminCommand& command,
+                                  std::span<uint8_t> data) {
+    (void)handle;
+    (void)command;
+    (void)data;
+    return {};
+  }
+
+  // Has the system read the size of the disk behind `handle` again (after its max address
+  // changed); the size in bytes it now sees, or nothing when it cannot.
+  virtual std::optional<int64_t> RereadCapacity(Handle handle) {
+    (void)handle;
+    return std::nullopt;
   }
 };
 
