@@ -15,11 +15,20 @@
 
 namespace fw {
 
+struct RecordFields {
+  std::string operatorName;  // name and title
+  std::string organization;
+  std::string assetTag;      // the media's property or asset number
+  std::string notes;
+};
+
 struct ErasureReport {
   HostFacts host;
   TDeviceTable disk;
   std::vector<std::string> byIdNames;
   FormatAttemptResult attempt;
+  // The record fields a sanitization record asks for, as the user gave them (empty: not given).
+  RecordFields record;
 };
 
 ErasureReport MakeErasureReport(const TDeviceTable& disk, const DiskContents& contents,
