@@ -136,7 +136,7 @@ class DeviceIo {
     (void)data;
     return {};
   }
-  virtual NvmeReply SendNvmeAdmin(Handle handle, const NvmeAdminCommand& command,
+  virtual NvmeReply SendNvmeAdminCommand(Handle handle, const NvmeAdminCommand& command,
                                   std::span<uint8_t> data) {
     (void)handle;
     (void)command;

@@ -55,7 +55,7 @@ std::vector<WipeRegion> MethodRegions(const ErasureReport& report) {
 
 ErasureReport MakeErasureReport(const TDeviceTable& disk, const DiskContents& contents,
                                 const FormatAttemptResult& attempt, const HostFacts& host) {
-  return ErasureReport{host, disk, contents.byIdLinks, attempt};
+  return ErasureReport{host, disk, contents.byIdLinks, attempt, RecordFields{}};
 }
 
 std::string ErasureOutcomeName(const FormatAttemptResult& attempt) {
