@@ -205,7 +205,7 @@ TFmMain::TFmMain(QWidget* parent)
   m_focusWatch = connect(qApp, &QApplication::focusChanged, this,
                          [this](QWidget*, QWidget* now) { FocusChanged(now); });
 
-  SetFormatLogSink([memo = m_formatLog](const std::string& line) { AppendLine(memo, line); });
+  m_session.SetFormatLog([memo = m_formatLog](const std::string& line) { AppendLine(memo, line); });
   SetDetailsSink([memo = m_details](const std::string& line) { AppendLine(memo, line); });
   SetSmartSink([memo = m_smart](const std::string& line) { AppendLine(memo, line); });
 }
@@ -214,7 +214,6 @@ TFmMain::~TFmMain() {
   // The widgets destroyed after this body still move the focus: no longer this window's business.
   disconnect(m_focusWatch);
   CloseDeviceHandle();
-  SetFormatLogSink(nullptr);
   SetDetailsSink(nullptr);
   SetSmartSink(nullptr);
 }
@@ -387,9 +386,9 @@ bool TFmMain::PrepareStartup() {
 }
 
 void TFmMain::WriteFormatWarning() {
-  AddFormatLogLine(kWarning1);
-  AddFormatLogLine(kWarning2);
-  AddFormatLogLine(kWarning3);
+  m_session.AddFormatLogLine(kWarning1);
+  m_session.AddFormatLogLine(kWarning2);
+  m_session.AddFormatLogLine(kWarning3);
 }
 
 void TFmMain::CloseDeviceHandle() {
@@ -401,7 +400,7 @@ void TFmMain::closeEvent(QCloseEvent* event) {
   if (m_busy) {
     // The engine still writes through the handle: it stops at its next pass, and the window
     // closes once the attempt has returned.
-    StopRequested = true;
+    m_session.RequestStop();
     m_closeAfterRun = true;
     event->ignore();
     return;
@@ -453,9 +452,10 @@ void TFmMain::StartLowLevelFormat() {
   if (answer == kResultYes && !m_closeAfterRun) {
     m_runFacts->clear();
     const int64_t startMs = m_clock.NowMs();
+    m_session.SetDebug(DebugMode);
     const FormatAttemptResult attempt =
         RunFormatAttempt(*m_io, m_deviceHandle, DeviceTable, ChosenIndex, m_chosenCaption,
-                         quickWipe, *this, m_clock, verify);
+                         quickWipe, m_session, *this, m_clock, verify);
     if (attempt.locked) ShowRunOutcome(attempt.run.failedBlocks, m_clock.NowMs() - startMs);
     m_lastReport = std::make_unique<ErasureReport>(MakeErasureReport(
         chosen, m_io->DescribeDisk(chosen.DevicePath), attempt, CurrentHostFacts()));
@@ -468,7 +468,7 @@ void TFmMain::StartLowLevelFormat() {
   }
 }
 
-void TFmMain::btStopClick() { StopRequested = true; }
+void TFmMain::btStopClick() { m_session.RequestStop(); }
 
 void TFmMain::btGetSmartClick() {
   SetFormatControlsEnabled(false);

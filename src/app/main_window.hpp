@@ -11,6 +11,7 @@
 
 #include "core/clock.hpp"
 #include "device/device_io.hpp"
+#include "format/format_session.hpp"
 #include "format/format_view.hpp"
 
 class QCheckBox;
@@ -38,6 +39,8 @@ class TFmMain : public QMainWindow, public FormatView {
   // FormCreate. Installs the sinks of the format log and of both reports.
   explicit TFmMain(QWidget* parent = nullptr);
   ~TFmMain() override;
+  // A stop asked for and not yet taken by a run (a cancelled run takes it).
+  bool StopPending() const { return m_session.StopRequested(); }
 
   // The backend and the windows the start-up works with; set by the program entry before the
   // window is shown.
@@ -104,6 +107,8 @@ class TFmMain : public QMainWindow, public FormatView {
   QStringList m_arguments;
   std::string m_systemRoot = "/";
   SteadyClock m_clock;
+  // The one disk's run: the Stop button's request and the format-log memo.
+  FormatSession m_session;
 
   std::string m_programPath;
   std::string m_chosenCaption;

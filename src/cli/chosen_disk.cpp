@@ -71,6 +71,14 @@ void SayRunAsRoot(const std::string& what) {
             << ": permission denied; run as root (for example with sudo)\n";
 }
 
+void SayOpenFailure(DeviceIo& io, const std::string& path, OpenMode mode) {
+  if (io.LastError() == win::ERROR_ACCESS_DENIED && ::geteuid() != 0) {
+    SayRunAsRoot("cannot open " + path + (mode == OpenMode::Working ? " for writing" : ""));
+  } else {
+    std::cerr << kOpenDeviceErrorPrefix << io.ErrorText(io.LastError()) << '\n';
+  }
+}
+
 std::optional<ScanResult> ScanForCli(DeviceIo& io, int* exitStatus) {
   ScanResult scan = ScanPhysicalDrives(io);
   if (scan.fatalText) {
@@ -81,12 +89,9 @@ std::optional<ScanResult> ScanForCli(DeviceIo& io, int* exitStatus) {
   return scan;
 }
 
-std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus,
-                                     OpenMode mode,
-                                     const std::function<bool(const TDeviceTable&)>& refuse) {
-  const std::optional<ScanResult> scan = ScanForCli(io, exitStatus);
-  if (!scan) return std::nullopt;
-  const std::optional<int64_t> row = FindRow(io, *scan, disk);
+std::optional<int64_t> ResolveDisk(DeviceIo& io, const ScanResult& scan, const std::string& disk,
+                                   int* exitStatus) {
+  const std::optional<int64_t> row = FindRow(io, scan, disk);
   if (!row) {
     const std::string whole = io.WholeDiskOfPartition(disk);
     if (!whole.empty()) {
@@ -96,9 +101,9 @@ std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int*
       }
       std::cerr << "; give the whole disk\n";
       *exitStatus = kExitUsage;
-    } else if (ScanLackedRights(*scan)) {
+    } else if (ScanLackedRights(scan)) {
       // The disk may well be one of those that did not open.
-      SayRunAsRoot("cannot open " + std::to_string(scan->deniedCount) + " disk(s)");
+      SayRunAsRoot("cannot open " + std::to_string(scan.deniedCount) + " disk(s)");
       *exitStatus = kExitFailure;
     } else {
       std::cerr << "ferrowipe-cli: no such disk: " << TerminalSafe(disk) << '\n';
@@ -111,6 +116,16 @@ std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int*
     *exitStatus = kExitUsage;
     return std::nullopt;
   }
+  return row;
+}
+
+std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int* exitStatus,
+                                     OpenMode mode,
+                                     const std::function<bool(const TDeviceTable&)>& refuse) {
+  const std::optional<ScanResult> scan = ScanForCli(io, exitStatus);
+  if (!scan) return std::nullopt;
+  const std::optional<int64_t> row = ResolveDisk(io, *scan, disk, exitStatus);
+  if (!row) return std::nullopt;
   if (refuse && refuse(DeviceTable[*row])) {
     *exitStatus = kExitUsage;
     return std::nullopt;
@@ -121,12 +136,7 @@ std::optional<ChosenDisk> ChooseDisk(DeviceIo& io, const std::string& disk, int*
   chosen.caption = DeviceCaption(DeviceTable, *row);
   chosen.handle = io.Open(DeviceTable[*row].DevicePath, mode);
   if (chosen.handle == kInvalidHandle) {
-    if (io.LastError() == win::ERROR_ACCESS_DENIED && ::geteuid() != 0) {
-      SayRunAsRoot("cannot open " + DeviceTable[*row].DevicePath +
-                   (mode == OpenMode::Working ? " for writing" : ""));
-    } else {
-      std::cerr << kOpenDeviceErrorPrefix << io.ErrorText(io.LastError()) << '\n';
-    }
+    SayOpenFailure(io, DeviceTable[*row].DevicePath, mode);
     *exitStatus = kExitFailure;
     return std::nullopt;
   }

@@ -25,6 +25,17 @@ std::optional<ScanResult> ScanForCli(DeviceIo& io, int* exitStatus);
 // Names what failed for lack of rights on standard error, with the way out: run as root.
 void SayRunAsRoot(const std::string& what);
 
+// Resolves DISK in a scan already made: refuses a partition (naming its disk) and a drive under
+// 65535 sectors. On failure prints the reason to standard error and sets *exitStatus (2 for
+// no such disk or a refused drive, 1 when the disk may be one that did not open for lack of
+// rights). The row may be the table's spare row, which the next resolution beyond the table
+// takes again: a caller keeping several copies it at once.
+std::optional<int64_t> ResolveDisk(DeviceIo& io, const ScanResult& scan, const std::string& disk,
+                                   int* exitStatus);
+
+// Says on standard error why `path` did not open in `mode`, just after the failed Open.
+void SayOpenFailure(DeviceIo& io, const std::string& path, OpenMode mode);
+
 // Runs ScanForCli, then resolves DISK, refuses a partition (naming its disk) and a drive under
 // 65535 sectors, opens the disk in `mode` (the working handle unless told). On failure prints
 // the reason to standard error and sets *exitStatus (2 for no such disk or a refused drive, 1

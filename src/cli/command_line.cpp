@@ -26,6 +26,9 @@ enum OptionCode : int {
   kVerify,
   kReport,
   kRaw,
+  kReportDir,
+  kKeepGoing,
+  kNoJournal,
 };
 
 constexpr option kHelpOption{"help", no_argument, nullptr, kHelp};
@@ -46,6 +49,7 @@ struct CommandSpec {
   bool takesDisk = false;
   std::vector<option> options;  // the command's own options
   CommandRunner run = nullptr;
+  bool takesManyDisks = false;  // DISK... rather than one DISK
 };
 
 const std::vector<CommandSpec>& Commands() {
@@ -69,24 +73,38 @@ const std::vector<CommandSpec>& Commands() {
        true,
        {{"json", no_argument, nullptr, kJson}},
        RunSmart},
-      {"format", "[--quick] [--verify] [--report FILE] [--yes] [--progress] DISK",
-       "Erase DISK by writing zeros over it, and print the format log.",
+      {"format",
+       "[--quick] [--verify] [--report FILE | --report-dir DIR] [--keep-going] [--no-journal]\n"
+       "         [--yes] [--progress] DISK...",
+       "Erase each DISK by writing zeros over it, and print the format log. Several disks are\n"
+       "      erased at the same time, each with its own log, verify pass and report.",
        "      --quick      write only the first 10,240,000 bytes and the last MiB: the partition\n"
        "                   tables go, the rest of the data stays readable with recovery tools\n"
        "      --verify     read every written byte back and check that it is zero\n"
        "      --report FILE\n"
        "                   when the attempt ends, write its erasure report (JSON) to FILE\n"
+       "                   (one DISK only)\n"
+       "      --report-dir DIR\n"
+       "                   write each disk's erasure report to DIR, named by its serial and\n"
+       "                   the time it started: SERIAL_YYYYMMDDTHHMMSSZ.json\n"
+       "      --keep-going erase the other disks when the plan refuses some (without it, a\n"
+       "                   refused disk refuses the command before anything is written)\n"
+       "      --no-journal do not send each disk's result to the systemd journal\n"
        "      --yes        erase without asking (without it, the question is asked on the\n"
        "                   terminal, and the command refuses when there is none)\n"
        "      --progress   when standard error is not a terminal, print a progress line there\n"
-       "                   every second\n",
+       "                   every second (per disk, its path in front)\n",
        true,
        {{"quick", no_argument, nullptr, kQuick},
         {"verify", no_argument, nullptr, kVerify},
         {"report", required_argument, nullptr, kReport},
         {"yes", no_argument, nullptr, kYes},
-        {"progress", no_argument, nullptr, kProgress}},
-       RunFormat},
+        {"progress", no_argument, nullptr, kProgress},
+        {"report-dir", required_argument, nullptr, kReportDir},
+        {"keep-going", no_argument, nullptr, kKeepGoing},
+        {"no-journal", no_argument, nullptr, kNoJournal}},
+       RunFormat,
+       true},
   };
   return commands;
 }
@@ -108,7 +126,8 @@ void PrintHelp() {
             << "6 completed with blocks that failed; 7 the verify pass found data that is not\n"
             << "zero or could not read it back; details and smart: 1 the drive could not be read,\n"
             << "10 its health is failing, 11 it counts reallocated, pending or uncorrectable\n"
-            << "sectors. See ferrowipe-cli(1).\n";
+            << "sectors. format over several disks: the most severe of the disks' statuses, in\n"
+            << "the order 7, 9, 5, 6, 1, 3, 8, 4, 0. See ferrowipe-cli(1).\n";
 }
 
 void PrintHelp(const CommandSpec& command) {
@@ -217,6 +236,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       case kProgress: parsed.progress = true; break;
       case kVerify: parsed.verify = true; break;
       case kReport: parsed.report = optarg; break;
+      case kReportDir: parsed.reportDir = optarg; break;
+      case kKeepGoing: parsed.keepGoing = true; break;
+      case kNoJournal: parsed.noJournal = true; break;
       default: break;
     }
     return true;
@@ -239,9 +261,19 @@ CommandLine ParseCommandLine(int argc, char** argv) {
     line.exitStatus = UsageError(who, "missing DISK");
     return line;
   }
-  if (command->takesDisk) {
-    parsed.disk = operands.front();
-    operands.erase(operands.begin());
+  if (command->takesManyDisks) {
+    parsed.disks = operands;
+    operands.clear();
+  }
+  if (command->takesDisk) parsed.disk = command->takesManyDisks ? parsed.disks.front() : operands.front();
+  if (command->takesDisk && !command->takesManyDisks) operands.erase(operands.begin());
+  if (parsed.report && parsed.reportDir) {
+    line.exitStatus = UsageError(who, "--report and --report-dir cannot be used together");
+    return line;
+  }
+  if (parsed.report && parsed.disks.size() > 1) {
+    line.exitStatus = UsageError(who, "--report takes one DISK; use --report-dir DIR for several");
+    return line;
   }
   if (!operands.empty()) {
     line.exitStatus = UsageError(who, "unexpected argument '" + operands.front() + "'");

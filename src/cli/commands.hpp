@@ -3,6 +3,7 @@
 // to standard output, and returns the process exit status.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "device/device_io.hpp"
 
@@ -31,6 +32,12 @@ struct Options {
   bool progress = false;  // format --progress
   bool verify = false;    // format --verify
   std::optional<std::string> report;  // format --report FILE (given empty: bad usage)
+  // format: every DISK given, in order (disk is the first); --report-dir, --keep-going and
+  // --no-journal.
+  std::vector<std::string> disks;
+  std::optional<std::string> reportDir;
+  bool keepGoing = false;
+  bool noJournal = false;
 };
 
 int RunList(DeviceIo& io, const Options& options);

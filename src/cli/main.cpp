@@ -22,7 +22,6 @@ int main(int argc, char** argv) {
     std::cout << cli::TerminalSafe(line) << '\n' << std::flush;
   };
   SetDebugLineSink([](const std::string& line) { std::cerr << cli::TerminalSafe(line) << '\n'; });
-  SetFormatLogSink(print);
   SetDetailsSink(print);
   SetSmartSink(print);
 

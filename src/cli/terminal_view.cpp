@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "core/text.hpp"
-#include "format/zero_fill.hpp"
 
 namespace fw::cli {
 
@@ -17,7 +16,8 @@ constexpr int64_t kLineIntervalMs = 1'000;
 constexpr int kDefaultColumns = 80;
 constexpr std::string_view kGap = "   ";
 
-// The longest start of `text` (whole UTF-8 characters) that takes at most `columns`.
+}  // namespace
+
 std::string CutToColumns(const std::string& text, size_t columns) {
   size_t used = 0;
   size_t end = 0;
@@ -31,8 +31,6 @@ std::string CutToColumns(const std::string& text, size_t columns) {
   }
   return text.substr(0, end);
 }
-
-}  // namespace
 
 int TerminalColumns(int fd) {
   winsize size{};
@@ -69,10 +67,12 @@ ProgressStyle ChooseProgressStyle(bool stderrIsTerminal, bool progressAsked) {
 }
 
 TerminalView::TerminalView(ProgressStyle style, Clock& clock, std::ostream& out,
-                           std::function<bool()> stopAsked, std::function<int()> columns)
+                           FormatSession& session, std::function<bool()> stopAsked,
+                           std::function<int()> columns)
     : m_style(style),
       m_clock(clock),
       m_out(out),
+      m_session(session),
       m_stopAsked(std::move(stopAsked)),
       m_columns(columns ? std::move(columns) : [] { return TerminalColumns(STDERR_FILENO); }) {}
 
@@ -113,7 +113,7 @@ void TerminalView::PrintPlainLine(int64_t now) {
 }
 
 void TerminalView::PumpMessages() {
-  if (m_stopAsked && m_stopAsked()) StopRequested = true;
+  if (m_stopAsked && m_stopAsked()) m_session.RequestStop();
   if (!m_startMs) return;
   const int64_t now = m_clock.NowMs();
   if (m_style == ProgressStyle::Redrawn) {
@@ -124,9 +124,19 @@ void TerminalView::PumpMessages() {
                              LeftText(now), m_columns())
           << "\033[K" << std::flush;
     m_lineShown = true;
+  } else if (m_style == ProgressStyle::Kept) {
+    std::string line = FitProgressLine(m_percentText, m_positionText, Trim(m_speed),
+                                       TimesText(now), LeftText(now), m_columns());
+    const std::lock_guard lock(m_keptMutex);
+    m_kept = std::move(line);
   } else if (m_style == ProgressStyle::Lines && now - m_lastLineMs >= kLineIntervalMs) {
     PrintPlainLine(now);
   }
+}
+
+std::string TerminalView::KeptLine() const {
+  const std::lock_guard lock(m_keptMutex);
+  return m_kept;
 }
 
 void TerminalView::ClearProgressLine() {

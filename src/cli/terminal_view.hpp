@@ -6,21 +6,27 @@
 // Both tell the time the run has taken and an estimate of the time it still needs.
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
 
 #include "core/clock.hpp"
 #include "core/durations.hpp"
+#include "format/format_session.hpp"
 #include "format/format_view.hpp"
 
 namespace fw::cli {
 
-enum class ProgressStyle { None, Redrawn, Lines };
+// Kept: the redrawn line is only kept, for a printer that draws several disks' lines together.
+enum class ProgressStyle { None, Redrawn, Lines, Kept };
 
 ProgressStyle ChooseProgressStyle(bool stderrIsTerminal, bool progressAsked);
 
 using ::fw::DurationText;
+
+// The longest start of `text` (whole UTF-8 characters) that takes at most `columns`.
+std::string CutToColumns(const std::string& text, size_t columns);
 
 // The width of the terminal on `fd`, or 80 when it tells none.
 int TerminalColumns(int fd);
@@ -35,10 +41,11 @@ std::string FitProgressLine(const std::string& percent, const std::string& posit
 
 class TerminalView final : public FormatView {
  public:
-  // stopAsked runs on every PumpMessages: true when the user asked to stop (SIGINT). Each pass
+  // stopAsked runs on every PumpMessages: true when the user asked to stop (SIGINT), which
+  // becomes the session's stop request. Each pass
   // the engine starts (writing, then verifying) is timed on its own. columns gives the
   // terminal's width at each redraw (without it: standard error's, through TIOCGWINSZ).
-  TerminalView(ProgressStyle style, Clock& clock, std::ostream& out,
+  TerminalView(ProgressStyle style, Clock& clock, std::ostream& out, FormatSession& session,
                std::function<bool()> stopAsked, std::function<int()> columns = {});
 
   void SetProgress(int percent) override { m_percent = percent; }
@@ -56,6 +63,8 @@ class TerminalView final : public FormatView {
   void ClearProgressLine();
   // The run has ended: the plain lines end with where it stopped.
   void Finish();
+  // The kept line as the last pump left it (empty before the first pass); any thread may ask.
+  std::string KeptLine() const;
 
  private:
   std::string TimesText(int64_t now) const;
@@ -65,6 +74,7 @@ class TerminalView final : public FormatView {
   ProgressStyle m_style;
   Clock& m_clock;
   std::ostream& m_out;
+  FormatSession& m_session;
   std::function<bool()> m_stopAsked;
   std::function<int()> m_columns;
 
@@ -75,6 +85,8 @@ class TerminalView final : public FormatView {
   std::optional<int64_t> m_startMs;  // when the current pass started
   int64_t m_lastLineMs = 0;
   bool m_lineShown = false;
+  mutable std::mutex m_keptMutex;
+  std::string m_kept;
 };
 
 }  // namespace fw::cli

@@ -9,7 +9,7 @@ bool DebugMode = false;
 namespace {
 
 struct Sinks {
-  LineSink debug, format, details, smart;
+  LineSink debug, details, smart;
 };
 
 Sinks& Current() {
@@ -24,10 +24,8 @@ void Emit(const LineSink& sink, const std::string& line) {
 }  // namespace
 
 void SetDebugLineSink(LineSink sink) { Current().debug = std::move(sink); }
-void SetFormatLogSink(LineSink sink) { Current().format = std::move(sink); }
 void SetDetailsSink(LineSink sink) { Current().details = std::move(sink); }
 void SetSmartSink(LineSink sink) { Current().smart = std::move(sink); }
-LineSink FormatLogSink() { return Current().format; }
 
 std::string LogLine(std::string_view message) {
   std::string line = TimeStamp();
@@ -40,11 +38,6 @@ void AddDebugLine(std::string_view message) {
   if (DebugMode) Emit(Current().debug, LogLine(message));
 }
 
-void AddFormatLogLine(std::string_view message) { Emit(Current().format, LogLine(message)); }
-void AddFormatDebugLine(std::string_view message) {
-  if (DebugMode) AddFormatLogLine(message);
-}
-void AddFormatLogRaw(std::string_view line) { Emit(Current().format, std::string(line)); }
 void AddDetailsLine(std::string_view line) { Emit(Current().details, std::string(line)); }
 void AddSmartLine(std::string_view line) { Emit(Current().smart, std::string(line)); }
 

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "core/logs.hpp"
 #include "device/control_codes.hpp"
 #include "format/format_texts.hpp"
 #include "format/volumes.hpp"
@@ -31,11 +30,11 @@ std::string_view CausePrefix(RefusalKind kind) {
 }
 
 // What the attempt put back is said at once, in one line.
-void LogRemounted(const std::vector<std::string>& remounted) {
+void LogRemounted(const FormatSession& session, const std::vector<std::string>& remounted) {
   if (remounted.empty()) return;
   std::string line(text::kRemounted);
   for (size_t i = 0; i < remounted.size(); ++i) line += (i == 0 ? "" : ", ") + remounted[i];
-  AddFormatLogLine(line);
+  session.AddFormatLogLine(line);
 }
 
 }  // namespace
@@ -49,21 +48,25 @@ std::string RefusalCauseLine(const RefusalCause& cause) {
   return line;
 }
 
-DiskLease::DiskLease(DeviceIo& io, int64_t diskNumber, std::string devicePath,
-                     int64_t scannedBytes, int64_t sectorBytes)
-    : m_io(io), m_diskNumber(diskNumber), m_devicePath(std::move(devicePath)),
+DiskLease::DiskLease(DeviceIo& io, const FormatSession& session, int64_t diskNumber,
+                     std::string devicePath, int64_t scannedBytes, int64_t sectorBytes)
+    : m_io(io), m_session(session), m_diskNumber(diskNumber), m_devicePath(std::move(devicePath)),
       m_scannedBytes(scannedBytes), m_sectorBytes(sectorBytes > 0 ? sectorBytes : 1) {}
 
 // Reached without GiveBack only when the attempt was cut short (an exception): once the disk
 // was claimed the run may have written, so it is released, never mounted again.
 DiskLease::~DiskLease() { GiveBack(true); }
 
+RefusalCause DiskLease::Plan(DeviceIo& io, const std::string& devicePath) {
+  return io.BeginTakeover(devicePath)->Plan();
+}
+
 bool DiskLease::Take() {
   m_takeover = m_io.BeginTakeover(m_devicePath);
-  AddFormatDebugLine(text::kSearchingPartitions);
+  m_session.AddFormatDebugLine(text::kSearchingPartitions);
   TDriveList drives;
-  ListLogicalDrives(m_io, drives, m_diskNumber);
-  AddFormatDebugLine(text::kDone);
+  ListLogicalDrives(m_io, m_session, drives, m_diskNumber);
+  m_session.AddFormatDebugLine(text::kDone);
 
   // The whole picture first: what forbids the takeover refuses it before anything is touched.
   if (RefusalCause planned = m_takeover->Plan(); planned.kind != RefusalKind::None) {
@@ -72,33 +75,33 @@ bool DiskLease::Take() {
 
   for (const std::string& drive : drives) {
     if (drive.empty()) break;
-    AddFormatDebugLine(std::string(text::kLockVolume) + drive);
+    m_session.AddFormatDebugLine(std::string(text::kLockVolume) + drive);
     const Handle volume = m_io.Open(drive, OpenMode::VolumeLock);
     if (volume == kInvalidHandle) {
-      AddFormatLogRaw(text::kInvalidHandle);
+      m_session.AddFormatLogRaw(text::kInvalidHandle);
       return Refuse({});
     }
     m_handles.push_back(volume);
-    AddFormatDebugLine(text::kGotHandle);
+    m_session.AddFormatDebugLine(text::kGotHandle);
 
-    AddFormatDebugLine(text::kLockingVolume);
+    m_session.AddFormatDebugLine(text::kLockingVolume);
     if (!m_io.DeviceControl(volume, ioctl::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr)) {
       return Refuse({});
     }
-    AddFormatDebugLine(text::kDone);
+    m_session.AddFormatDebugLine(text::kDone);
 
-    AddFormatDebugLine(text::kDismountingVolume);
+    m_session.AddFormatDebugLine(text::kDismountingVolume);
     if (!m_io.DeviceControl(volume, ioctl::FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0,
                             nullptr)) {
       return Refuse({});
     }
-    AddFormatDebugLine(text::kDone);
+    m_session.AddFormatDebugLine(text::kDone);
 
-    AddFormatDebugLine(text::kExtendingIo);
+    m_session.AddFormatDebugLine(text::kExtendingIo);
     // Raw access past the file system's end is only a wish: the run goes ahead without it.
     m_io.DeviceControl(volume, ioctl::FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0, nullptr, 0,
                        nullptr);
-    AddFormatDebugLine(text::kDone);
+    m_session.AddFormatDebugLine(text::kDone);
   }
 
   // With its volumes gone, the disk is claimed for the run: the claim fails while anything we
@@ -137,7 +140,7 @@ bool DiskLease::Refuse(RefusalCause cause) {
   CloseHandles();
   m_given = true;
   RefusalCause restored = m_takeover->Restore();
-  LogRemounted(restored.remounted);
+  LogRemounted(m_session, restored.remounted);
   if (cause.kind == RefusalKind::None) cause = std::move(restored);
   m_refusalLine = RefusalCauseLine(cause);
   return false;
@@ -154,9 +157,9 @@ void DiskLease::GiveBack(bool wroteAnything) {
   CloseHandles();
   if (!m_takeover) return;
   const RefusalCause afterwards = wroteAnything ? m_takeover->Release() : m_takeover->Restore();
-  LogRemounted(afterwards.remounted);
+  LogRemounted(m_session, afterwards.remounted);
   if (afterwards.kind == RefusalKind::PartitionsKept || afterwards.kind == RefusalKind::RereadFailed) {
-    AddFormatLogLine(RefusalCauseLine(afterwards));
+    m_session.AddFormatLogLine(RefusalCauseLine(afterwards));
   }
 }
 

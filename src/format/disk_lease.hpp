@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/device_io.hpp"
+#include "format/format_session.hpp"
 
 namespace fw {
 
@@ -20,11 +21,16 @@ class DiskLease {
  public:
   // `scannedBytes`: the size the scan found in whole sectors of `sectorBytes`, which the claimed
   // disk must still have.
-  DiskLease(DeviceIo& io, int64_t diskNumber, std::string devicePath, int64_t scannedBytes,
+  // Its lines go to the session's format log.
+  DiskLease(DeviceIo& io, const FormatSession& session, int64_t diskNumber, std::string devicePath, int64_t scannedBytes,
             int64_t sectorBytes = 1);
   ~DiskLease();
   DiskLease(const DiskLease&) = delete;
   DiskLease& operator=(const DiskLease&) = delete;
+
+  // What would refuse the lease of `devicePath` now, with nothing changed: lets a run over many
+  // disks refuse them all before it writes to any.
+  static RefusalCause Plan(DeviceIo& io, const std::string& devicePath);
 
   // Plans, then locks, dismounts and claims; true when the disk is the run's. A refused lease
   // is restored at once (what came back said in one line) and RefusalLine() says why.
@@ -51,6 +57,7 @@ class DiskLease {
   void CloseHandles();
 
   DeviceIo& m_io;
+  const FormatSession& m_session;
   int64_t m_diskNumber;
   std::string m_devicePath;
   int64_t m_scannedBytes;

@@ -1,6 +1,5 @@
 #include "format/format_control.hpp"
 
-#include "core/logs.hpp"
 #include "core/product.hpp"
 #include "device/control_codes.hpp"
 #include "format/format_texts.hpp"
@@ -33,46 +32,47 @@ std::string FormatConfirmQuickNote() { return std::string(text::kConfirmQuick); 
 FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
                                      const TDeviceTableRows& table, int64_t chosenIndex,
                                      const std::string& chosenCaption, bool quickWipe,
-                                     FormatView& view, Clock& clock, bool verify) {
+                                     FormatSession& session, FormatView& view, Clock& clock,
+                                     bool verify) {
   const TDeviceTable& chosen = table[chosenIndex];
   FormatAttemptResult result;
   result.quickWipe = quickWipe;
   result.verifyAsked = verify;
   result.started = std::chrono::system_clock::now();
   // The attempt keeps its own lines for the erasure report; the front end still shows them.
-  const LineSink shown = FormatLogSink();
-  SetFormatLogSink([&result, &shown](const std::string& line) {
+  const LineSink shown = session.FormatLog();
+  session.SetFormatLog([&result, &shown](const std::string& line) {
     result.logLines.push_back(line);
     if (shown) shown(line);
   });
   view.SetFormatControlsEnabled(false);
 
-  AddFormatLogLine(" ");
-  AddFormatLogLine(text::kHeaderRule);
-  AddFormatLogLine(std::string(kProductName) + "; " + std::string(kMakerSite));
-  AddFormatLogLine(std::string(text::kLowLevelFormat) + chosenCaption);
-  AddFormatLogLine(std::string(text::kDeviceCapacity) + GroupThousands(chosen.IdentifyData.LBA) +
+  session.AddFormatLogLine(" ");
+  session.AddFormatLogLine(text::kHeaderRule);
+  session.AddFormatLogLine(std::string(kProductName) + "; " + std::string(kMakerSite));
+  session.AddFormatLogLine(std::string(text::kLowLevelFormat) + chosenCaption);
+  session.AddFormatLogLine(std::string(text::kDeviceCapacity) + GroupThousands(chosen.IdentifyData.LBA) +
                    std::string(text::kSectorsUnit));
-  AddFormatLogLine(text::kLockingDevice);
+  session.AddFormatLogLine(text::kLockingDevice);
 
   bool formatted = false;
   bool wrote = false;
-  DiskLease lease(io, chosen.DeviceNumber, chosen.DevicePath, CapacityBytes(chosen.IdentifyData),
-                  chosen.IdentifyData.SectorSize);
+  DiskLease lease(io, session, chosen.DeviceNumber, chosen.DevicePath,
+                  CapacityBytes(chosen.IdentifyData), chosen.IdentifyData.SectorSize);
   if (lease.Take()) {
     result.locked = true;
     view.SetRunning(true);
-    AddFormatLogLine(text::kFormatting);
-    result.run = ZeroFillDevice(io, deviceHandle, chosen.IdentifyData, quickWipe, view, clock,
-                                verify, [&lease] { return lease.SizeHeld(); });
+    session.AddFormatLogLine(text::kFormatting);
+    result.run = ZeroFillDevice(io, deviceHandle, chosen.IdentifyData, quickWipe, session, view,
+                                clock, verify, [&lease] { return lease.SizeHeld(); });
     view.SetRunning(false);
     formatted = result.run.outcome != ZeroFillOutcome::NotStarted;
     // A write that failed may still have changed the disk: only a run that never wrote puts
     // the volumes back.
     wrote = formatted && (result.run.bytesWritten > 0 || !result.run.failures.empty());
   } else {
-    AddFormatLogLine(text::kLockFailed);
-    if (!lease.RefusalLine().empty()) AddFormatLogLine(lease.RefusalLine());
+    session.AddFormatLogLine(text::kLockFailed);
+    if (!lease.RefusalLine().empty()) session.AddFormatLogLine(lease.RefusalLine());
   }
 
   // The result does not matter: on Linux the re-read is refused while the disk is claimed, and
@@ -82,10 +82,10 @@ FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
   lease.GiveBack(wrote);
 
   if (formatted) {
-    AddFormatLogLine("");
-    AddFormatLogLine(text::kCreatePartitions);
+    session.AddFormatLogLine("");
+    session.AddFormatLogLine(text::kCreatePartitions);
   }
-  SetFormatLogSink(shown);
+  session.SetFormatLog(shown);
   result.ended = std::chrono::system_clock::now();
   view.SetFormatControlsEnabled(true);
   return result;

@@ -11,6 +11,7 @@
 #include "device/device_io.hpp"
 #include "device/erase_capabilities.hpp"
 #include "device/erase_method.hpp"
+#include "format/format_session.hpp"
 #include "format/format_view.hpp"
 #include "format/zero_fill.hpp"
 #include "select/device_table.hpp"
@@ -44,11 +45,13 @@ struct FormatAttemptResult {
   bool hiddenAreaOpened = false;
 };
 
-// verify: read every written byte back after a completed write pass.
+// verify: read every written byte back after a completed write pass. The attempt's lines go
+// to the session's format log (and into the result); its stop request stops the run.
 FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
                                      const TDeviceTableRows& table, int64_t chosenIndex,
                                      const std::string& chosenCaption, bool quickWipe,
-                                     FormatView& view, Clock& clock, bool verify = false);
+                                     FormatSession& session, FormatView& view, Clock& clock,
+                                     bool verify = false);
 
 // The confirmation question's texts (asked by the front end before RunFormatAttempt).
 std::string FormatConfirmTitle();

@@ -63,11 +63,11 @@ std::string ErrorCodeSuffix(uint32_t code) {
   return suffix;
 }
 
-bool ReportFailedBlock(int64_t offset, uint32_t code) {
-  AddFormatLogLine(std::string(text::kFormatErrorAt) + GroupThousands(offset) +
+bool ReportFailedBlock(const FormatSession& session, int64_t offset, uint32_t code) {
+  session.AddFormatLogLine(std::string(text::kFormatErrorAt) + GroupThousands(offset) +
                    ErrorCodeSuffix(code));
   if (!MeansUnplugged(code)) return false;
-  AddFormatLogLine(text::kUnpluggedAborting);
+  session.AddFormatLogLine(text::kUnpluggedAborting);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/clock.hpp"
+#include "format/format_session.hpp"
 #include "format/format_view.hpp"
 
 namespace fw::pass_lines {
@@ -18,8 +19,8 @@ bool MeansUnplugged(uint32_t code);
 // ":   CODE - known text" after an error line's position.
 std::string ErrorCodeSuffix(uint32_t code);
 
-// Logs a failed block; true when the code means that the device has gone away.
-bool ReportFailedBlock(int64_t offset, uint32_t code);
+// Logs a failed block in the session's format log; true when the code means that the device has gone away.
+bool ReportFailedBlock(const FormatSession& session, int64_t offset, uint32_t code);
 
 // "OFFSET    LBA N", both grouped.
 std::string OffsetAndLba(int64_t position, int64_t sectorSize);

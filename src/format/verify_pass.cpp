@@ -173,13 +173,14 @@ class ReadAhead {
 // cannot be read.
 class ZeroVerifier {
  public:
-  ZeroVerifier(DeviceIo& io, Handle handle, int64_t sectorSize, uint8_t* buffer, FormatView& view,
-               Clock& clock)
-      : m_io(io), m_handle(handle), m_sectorSize(sectorSize), m_buffer(buffer), m_view(view),
+  ZeroVerifier(DeviceIo& io, Handle handle, int64_t sectorSize, FormatSession& session,
+               uint8_t* buffer, FormatView& view, Clock& clock)
+      : m_io(io), m_handle(handle), m_sectorSize(sectorSize), m_session(session),
+        m_buffer(buffer), m_view(view),
         m_clock(clock), m_unit(sectorSize >= 8 && sectorSize % 8 == 0 ? sectorSize : 512) {}
 
   VerifyResult Run(const std::vector<WipeRegion>& regions) {
-    AddFormatLogLine(text::kVerifying);
+    m_session.AddFormatLogLine(text::kVerifying);
     int64_t total = 0;
     for (const WipeRegion& region : regions) total += region.length;
     m_view.StartPass(total);
@@ -202,32 +203,32 @@ class ZeroVerifier {
       done += block.count;
       m_result.position = block.offset + block.count;
       ShowSpeed(m_view, m_clock, startTime, done);
-      if (StopRequested) break;
+      if (m_session.StopRequested()) break;
     }
 
     const int64_t problems = m_result.nonZeroRegions + m_result.unreadableRegions;
     if (problems > kListedVerifyProblems) {
-      AddFormatLogLine(std::string(text::kVerifyMoreProblems) + GroupThousands(problems) +
+      m_session.AddFormatLogLine(std::string(text::kVerifyMoreProblems) + GroupThousands(problems) +
                        std::string(text::kVerifyListedOnly));
     }
-    AddFormatLogLine(std::string(text::kAverageSpeed) + m_view.SpeedText());
+    m_session.AddFormatLogLine(std::string(text::kAverageSpeed) + m_view.SpeedText());
     const std::string checked = GroupThousands(m_result.bytesChecked);
     std::string counts = std::string(text::kVerifyNotZeroCount) +
                          GroupThousands(m_result.nonZeroRegions) +
                          std::string(text::kVerifyUnreadableCount) +
                          GroupThousands(m_result.unreadableRegions);
-    if (aborted || StopRequested) {
-      AddFormatLogLine(std::string(aborted ? text::kVerifyAbortedAt : text::kVerifyCancelledAt) +
+    if (aborted || m_session.StopRequested()) {
+      m_session.AddFormatLogLine(std::string(aborted ? text::kVerifyAbortedAt : text::kVerifyCancelledAt) +
                        OffsetAndLba(m_result.position, m_sectorSize));
-      AddFormatLogLine(std::string(text::kVerifyUnfinished) + checked + counts);
+      m_session.AddFormatLogLine(std::string(text::kVerifyUnfinished) + checked + counts);
       m_result.outcome = aborted ? VerifyOutcome::Aborted : VerifyOutcome::Cancelled;
-      StopRequested = false;
+      m_session.ClearStop();
     } else if (problems > 0) {
-      AddFormatLogLine(std::string(text::kVerifyFailed) + checked + counts);
+      m_session.AddFormatLogLine(std::string(text::kVerifyFailed) + checked + counts);
       m_result.outcome = VerifyOutcome::Failed;
     } else {
       m_view.SetProgress(100);
-      AddFormatLogLine(std::string(text::kVerifyPassed) + checked);
+      m_session.AddFormatLogLine(std::string(text::kVerifyPassed) + checked);
       m_result.outcome = VerifyOutcome::Passed;
     }
     return std::move(m_result);
@@ -270,9 +271,9 @@ class ZeroVerifier {
     if (static_cast<int64_t>(m_result.problems.size()) >= kListedVerifyProblems) return;
     m_result.problems.push_back(VerifyProblem{offset, length, code});
     if (code == 0) {
-      AddFormatLogLine(std::string(text::kVerifyNotZeroAt) + OffsetAndLba(offset, m_sectorSize));
+      m_session.AddFormatLogLine(std::string(text::kVerifyNotZeroAt) + OffsetAndLba(offset, m_sectorSize));
     } else {
-      AddFormatLogLine(std::string(text::kVerifyReadErrorAt) +
+      m_session.AddFormatLogLine(std::string(text::kVerifyReadErrorAt) +
                        OffsetAndLba(offset, m_sectorSize) + ErrorCodeSuffix(code));
     }
   }
@@ -280,6 +281,7 @@ class ZeroVerifier {
   DeviceIo& m_io;
   Handle m_handle;
   int64_t m_sectorSize;
+  FormatSession& m_session;
   uint8_t* m_buffer;
   FormatView& m_view;
   Clock& m_clock;
@@ -290,10 +292,11 @@ class ZeroVerifier {
 
 }  // namespace
 
-VerifyResult VerifyZeroRegions(DeviceIo& io, Handle handle, int64_t sectorSize, uint8_t* buffer,
+VerifyResult VerifyZeroRegions(DeviceIo& io, Handle handle, int64_t sectorSize,
+                               FormatSession& session, uint8_t* buffer,
                                const std::vector<WipeRegion>& regions, FormatView& view,
                                Clock& clock) {
-  ZeroVerifier verifier(io, handle, sectorSize, buffer, view, clock);
+  ZeroVerifier verifier(io, handle, sectorSize, session, buffer, view, clock);
   return verifier.Run(regions);
 }
 

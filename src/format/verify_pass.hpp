@@ -6,6 +6,7 @@
 
 #include "core/clock.hpp"
 #include "device/device_io.hpp"
+#include "format/format_session.hpp"
 #include "format/format_view.hpp"
 #include "format/wipe_regions.hpp"
 
@@ -34,9 +35,11 @@ struct VerifyResult {
 };
 
 // Reads `regions` back through `handle` into `buffer` (kZeroBufferBytes, page-aligned), with
-// progress and log lines; the Stop button ends it as cancelled.
-VerifyResult VerifyZeroRegions(DeviceIo& io, Handle handle, int64_t sectorSize, uint8_t* buffer,
-                               const std::vector<WipeRegion>& regions, FormatView& view,
+// progress and log lines in the session's format log; the session's stop request ends it as
+// cancelled.
+VerifyResult VerifyZeroRegions(DeviceIo& io, Handle handle, int64_t sectorSize, FormatSession& session,
+                               uint8_t* buffer, const std::vector<WipeRegion>& regions,
+                               FormatView& view,
                                Clock& clock);
 
 }  // namespace fw

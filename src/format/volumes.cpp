@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "core/logs.hpp"
 #include "device/control_codes.hpp"
 #include "device/win_layouts.hpp"
 #include "format/format_texts.hpp"
@@ -11,19 +10,20 @@ namespace fw {
 
 namespace text = format_text;
 
-void ListLogicalDrives(DeviceIo& io, TDriveList& drives, int64_t diskNumber) {
+void ListLogicalDrives(DeviceIo& io, const FormatSession& session, TDriveList& drives,
+                       int64_t diskNumber) {
   drives.fill(std::string());
   // Drive names are taken as the system gives them (on Linux a mount point, where a trailing
   // separator would belong to the name). Every drive is asked before any volume is touched.
   size_t slot = 0;
   for (const std::string& drive : io.LogicalDrives()) {
     if (drive.empty()) continue;
-    AddFormatDebugLine(text::kGettingDeviceData);
+    session.AddFormatDebugLine(text::kGettingDeviceData);
     TVolumeDeviceNumber info;
     GetVolumeDeviceNumber(io, drive, info);
-    AddFormatDebugLine(text::kDone);
+    session.AddFormatDebugLine(text::kDone);
     if (!info.Found) continue;
-    AddFormatDebugLine(std::string(text::kFoundPartition) + drive + "   " +
+    session.AddFormatDebugLine(std::string(text::kFoundPartition) + drive + "   " +
                     std::string(text::kDeviceTypeLabel) + std::to_string(info.DeviceType) +
                     std::string(text::kDeviceNumberLabel) + std::to_string(info.DeviceNumber) +
                     std::string(text::kPartitionLabel) + std::to_string(info.PartitionNumber));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/device_io.hpp"
+#include "format/format_session.hpp"
 
 namespace fw {
 
@@ -25,7 +26,8 @@ struct TVolumeDeviceNumber {
 // the system reports is asked which disk it lies on (with --debug, one found-partition line for
 // each that answers), and only the chosen disk's take a slot, so that the volumes of other
 // disks never crowd them out.
-void ListLogicalDrives(DeviceIo& io, TDriveList& drives, int64_t diskNumber);
+void ListLogicalDrives(DeviceIo& io, const FormatSession& session, TDriveList& drives,
+                       int64_t diskNumber);
 
 void GetVolumeDeviceNumber(DeviceIo& io, const std::string& volume, TVolumeDeviceNumber& info);
 

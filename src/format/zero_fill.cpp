@@ -13,8 +13,6 @@
 
 namespace fw {
 
-bool StopRequested = false;
-
 namespace {
 
 namespace text = format_text;
@@ -51,12 +49,12 @@ std::vector<WipeRegion> WipeRegions(int64_t capacity, bool quickWipe) {
 }
 
 ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentifyDeviceData& device,
-                              bool quickWipe, FormatView& view, Clock& clock, bool verify,
+                              bool quickWipe, FormatSession& session, FormatView& view, Clock& clock, bool verify,
                               const std::function<bool()>& sizeHeld) {
   ZeroFillResult result;
   const ZeroBuffer buffer = AllocateZeroBuffer();
   if (!buffer) {
-    AddFormatLogLine("Not enough memory for the 32 MiB write buffer: nothing was written");
+    session.AddFormatLogLine("Not enough memory for the 32 MiB write buffer: nothing was written");
     return result;
   }
   view.PumpMessages();
@@ -78,7 +76,7 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
   // A disk that grew or shrank under the run is no longer the disk it set out to erase.
   const auto sizeChanged = [&] {
     if (!sizeHeld || sizeHeld()) return false;
-    AddFormatLogLine(text::kSizeChangedAborting);
+    session.AddFormatLogLine(text::kSizeChangedAborting);
     return true;
   };
 
@@ -87,7 +85,7 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
   const auto writeBlock = [&](int64_t offset, int64_t count) {
     lastBlockOffset = offset;
     if (io.SeekDevice(deviceHandle, offset) != offset) {
-      AddFormatLogLine(std::string(text::kSeekError) + GroupThousands(offset));
+      session.AddFormatLogLine(std::string(text::kSeekError) + GroupThousands(offset));
       result.failures.push_back(FailedBlock{offset, io.LastError()});
       ++result.failedBlocks;
       return true;
@@ -98,12 +96,12 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
     }
     const uint32_t code = io.LastError();
     result.failures.push_back(FailedBlock{offset, code});
-    if (ReportFailedBlock(offset, code)) return false;
+    if (ReportFailedBlock(session, offset, code)) return false;
     ++result.failedBlocks;
     return true;
   };
 
-  while (position < total && !StopRequested) {
+  while (position < total && !session.StopRequested()) {
     ++passCount;
     if (passCount % kPassesPerCheck == 0) {
       // The first check only takes the time; 0 stands for "no check made yet".
@@ -135,7 +133,7 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
 
   // The quick wipe's tail, silently: progress and log speak of the first 10,240,000 bytes. A
   // run the user stopped writes nothing more.
-  for (size_t r = 1; r < result.regions.size() && !aborted && !StopRequested; ++r) {
+  for (size_t r = 1; r < result.regions.size() && !aborted && !session.StopRequested(); ++r) {
     const WipeRegion& region = result.regions[r];
     const int64_t end = CheckedEnd(region.offset, region.length).value_or(INT64_MAX);
     for (int64_t at = region.offset, count = 0;
@@ -151,12 +149,12 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
   // Only a flush makes the zeros durable: buffered writes leave the page cache and the device
   // empties its volatile write cache, direct writes included. The run reports nothing as
   // erased before that, and a flush that fails is a failed block, never a silent success.
-  if (!aborted && !StopRequested && sizeChanged()) aborted = true;
+  if (!aborted && !session.StopRequested() && sizeChanged()) aborted = true;
   if (!aborted) {
     if (!io.Flush(deviceHandle)) {
       const uint32_t code = io.LastError();
       result.failures.push_back(FailedBlock{lastBlockOffset, code});
-      if (ReportFailedBlock(lastBlockOffset, code)) {
+      if (ReportFailedBlock(session, lastBlockOffset, code)) {
         aborted = true;
         position = lastBlockOffset;
       } else {
@@ -166,21 +164,21 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
     if (passCount > 0) ShowSpeed(view, clock, startTime, position);
   }
 
-  AddFormatLogLine(std::string(text::kAverageSpeed) + view.SpeedText());
+  session.AddFormatLogLine(std::string(text::kAverageSpeed) + view.SpeedText());
   result.position = position;
   if (aborted) {
-    AddFormatLogLine(std::string(text::kAbortedAt) + OffsetAndLba(position, sectorSize));
+    session.AddFormatLogLine(std::string(text::kAbortedAt) + OffsetAndLba(position, sectorSize));
     result.outcome = ZeroFillOutcome::Aborted;
-  } else if (StopRequested) {
-    AddFormatLogLine(std::string(text::kCancelledAt) + OffsetAndLba(position, sectorSize));
-    StopRequested = false;
+  } else if (session.StopRequested()) {
+    session.AddFormatLogLine(std::string(text::kCancelledAt) + OffsetAndLba(position, sectorSize));
+    session.ClearStop();
     result.outcome = ZeroFillOutcome::Cancelled;
   } else {
     view.SetProgress(100);
-    AddFormatLogLine(text::kFormatCompleted);
+    session.AddFormatLogLine(text::kFormatCompleted);
     result.outcome = ZeroFillOutcome::Completed;
     if (verify) {
-      result.verify = VerifyZeroRegions(io, deviceHandle, sectorSize,
+      result.verify = VerifyZeroRegions(io, deviceHandle, sectorSize, session,
                                         static_cast<uint8_t*>(buffer.get()), result.regions, view,
                                         clock);
     }

@@ -8,14 +8,12 @@
 #include "core/clock.hpp"
 #include "core/device_types.hpp"
 #include "device/device_io.hpp"
+#include "format/format_session.hpp"
 #include "format/format_view.hpp"
 #include "format/verify_pass.hpp"
 #include "format/wipe_regions.hpp"
 
 namespace fw {
-
-// Set by the Stop button, read before every pass, cleared by a run that it cancelled.
-extern bool StopRequested;
 
 enum class ZeroFillOutcome { Completed, Cancelled, Aborted, NotStarted };
 
@@ -34,10 +32,11 @@ struct ZeroFillResult {
   VerifyResult verify;                // run only after a completed write pass, when asked
 };
 
-// `sizeHeld`, when given, is asked now and then whether the disk still has the size the run
+// The session's stop request is read before every pass and cleared by a run that it
+// cancelled; its format log gets the run's lines. `sizeHeld`, when given, is asked now and then whether the disk still has the size the run
 // writes; a disk that changed size ends the run as aborted.
 ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentifyDeviceData& device,
-                              bool quickWipe, FormatView& view, Clock& clock, bool verify = false,
+                              bool quickWipe, FormatSession& session, FormatView& view, Clock& clock, bool verify = false,
                               const std::function<bool()>& sizeHeld = {});
 
 }  // namespace fw

@@ -307,7 +307,7 @@ class FormatControlTest : public QObject {
                               QString::fromStdString(GroupThousands(stoppedAt)) + "    LBA " +
                               QString::fromStdString(GroupThousands(stoppedAt / 512)),
                           "", "記得建立新的分割區。                        "}));
-    QVERIFY(!StopRequested);
+    QVERIFY(!ready.main.StopPending());
     QCOMPARE(ready.State(), (Controls{true, true, true, false, true}));
   }
 

@@ -30,7 +30,6 @@ namespace fw::test {
 // The program-wide state as a fresh start has it, and a fixed locale for the time stamps.
 inline void ResetProgramState() {
   DebugMode = false;
-  StopRequested = false;
   DeviceTable.Clear();
   DeviceCount = 0;
   ChosenIndex = -1;

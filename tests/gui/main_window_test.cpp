@@ -291,7 +291,7 @@ class MainWindowTest : public QObject {
     }
     // Once the window is gone, lines go nowhere rather than into freed memos.
     AddDetailsLine("after");
-    AddFormatLogLine("after");
+    AddSmartLine("after");
   }
 
   // Format controls switch together; Stop and the bar's paused look follow the run state.

@@ -24,7 +24,7 @@ const std::string kCaption = "[1]  EXAMPLE DISK    1.00    [67.1 MB]    (131072 
 class FormatAttempt : public ::testing::Test {
  protected:
   void SetUp() override {
-    StopRequested = false;
+    log.session.ClearStop();
     DebugMode = false;
     io.At(kDisk);
     handle = io.Open(kDisk, OpenMode::Working);
@@ -36,7 +36,7 @@ class FormatAttempt : public ::testing::Test {
   }
 
   FormatAttemptResult Run(bool quick = false) {
-    return RunFormatAttempt(io, handle, table, 1, kCaption, quick, view, clock);
+    return RunFormatAttempt(io, handle, table, 1, kCaption, quick, log.session, view, clock);
   }
   std::vector<std::string> Header() const {
     return {" ",
@@ -84,8 +84,8 @@ TEST_F(FormatAttempt, ACompletedRunLogsExactlyTheseLinesInOrder) {
 }
 
 TEST_F(FormatAttempt, ACancelledRunStillEndsWithTheHint) {
-  view.onPump = [](int pump) {
-    if (pump == 3) StopRequested = true;
+  view.onPump = [this](int pump) {
+    if (pump == 3) log.session.RequestStop();
   };
   const FormatAttemptResult result = Run();
   EXPECT_EQ(result.run.outcome, ZeroFillOutcome::Cancelled);
@@ -117,6 +117,7 @@ TEST_F(FormatAttempt, TheCauseOfAFailedLockFollowsTheLockFailureLine) {
 
 TEST_F(FormatAttempt, DebugModePutsTheVolumeLinesBetweenLockingAndFormatting) {
   DebugMode = true;
+  log.session.SetDebug(true);
   Run(true);
   const std::vector<std::string> messages = log.messages();
   ASSERT_GT(messages.size(), 9u);
@@ -130,15 +131,15 @@ TEST_F(FormatAttempt, DebugModePutsTheVolumeLinesBetweenLockingAndFormatting) {
 // How the attempt ends decides how the disk is given back: a run that wrote is released; one
 // that wrote nothing (stopped before its first block) puts the volumes back as they were.
 TEST_F(FormatAttempt, OnlyARunThatWroteNothingRestoresTheVolumes) {
-  view.onPump = [](int pump) {
-    if (pump == 1) StopRequested = true;
+  view.onPump = [this](int pump) {
+    if (pump == 1) log.session.RequestStop();
   };
   EXPECT_EQ(Run().run.outcome, ZeroFillOutcome::Cancelled);
   EXPECT_TRUE(io.writes.empty());
   EXPECT_EQ(io.takeoverCalls.back(), "restore");
 
-  view.onPump = [](int pump) {
-    if (pump == 3) StopRequested = true;
+  view.onPump = [this](int pump) {
+    if (pump == 3) log.session.RequestStop();
   };
   Run();
   EXPECT_FALSE(io.writes.empty());

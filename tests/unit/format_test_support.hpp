@@ -9,6 +9,7 @@
 #include "core/clock.hpp"
 #include "core/logs.hpp"
 #include "core/user_locale.hpp"
+#include "format/format_session.hpp"
 #include "format/format_view.hpp"
 
 namespace fw::test {
@@ -45,14 +46,13 @@ class RecordingView : public FormatView {
   void SetRunning(bool running) override { calls.push_back(running ? "running" : "idle"); }
 };
 
-// Captures the format log for its lifetime; messages() are the lines without their stamps.
+// A session whose format log is captured; messages() are the lines without their stamps.
 class FormatLogCapture {
  public:
   FormatLogCapture() {
     SetUserLocale(UserLocale{".", "%m/%d/%y", "%H:%M:%S"});
-    SetFormatLogSink([this](const std::string& line) { m_lines.push_back(line); });
+    session.SetFormatLog([this](const std::string& line) { m_lines.push_back(line); });
   }
-  ~FormatLogCapture() { SetFormatLogSink(nullptr); }
   FormatLogCapture(const FormatLogCapture&) = delete;
   FormatLogCapture& operator=(const FormatLogCapture&) = delete;
 
@@ -70,6 +70,8 @@ class FormatLogCapture {
     return out;
   }
   void clear() { m_lines.clear(); }
+
+  FormatSession session;
 
  private:
   std::vector<std::string> m_lines;

@@ -148,7 +148,8 @@ TEST_P(RefusalsOnBothBackends, ChangeNothing) {
   test::ManualClock clock;
   test::RecordingView view;
   const FormatAttemptResult result =
-      RunFormatAttempt(disk.Io(), working, DeviceTable, row, "the disk", false, view, clock);
+      RunFormatAttempt(disk.Io(), working, DeviceTable, row, "the disk", false, log.session,
+                       view, clock);
   disk.Io().Close(working);
 
   EXPECT_FALSE(result.locked);

@@ -1,4 +1,5 @@
 #include "core/logs.hpp"
+#include "format/format_session.hpp"
 
 #include <gtest/gtest.h>
 
@@ -33,16 +34,16 @@ TEST(TimeStamp, ShortDateBlankLongTimeAndMidnightDateOnly) {
 TEST(Logs, DebugLinesOnlyInDebugModeFormatLinesAlways) {
   std::vector<std::string> debug, format;
   SetDebugLineSink([&](const std::string& l) { debug.push_back(l); });
-  SetFormatLogSink([&](const std::string& l) { format.push_back(l); });
+  const FormatSession session([&](const std::string& l) { format.push_back(l); });
   DebugMode = false;
   AddDebugLine("quiet");
-  AddFormatLogLine("always  ");
+  session.AddFormatLogLine("always  ");
   DebugMode = true;
   AddDebugLine("");
-  AddFormatLogRaw("raw line ");
+  session.AddFormatLogRaw("raw line ");
+  session.AddFormatDebugLine("a session made without debug leaves the volume steps out");
   DebugMode = false;
   SetDebugLineSink(nullptr);
-  SetFormatLogSink(nullptr);
 
   ASSERT_EQ(debug.size(), 1u);
   EXPECT_TRUE(debug[0].ends_with("   ")) << "an empty message leaves the stamp and three blanks";

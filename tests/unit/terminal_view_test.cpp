@@ -33,12 +33,13 @@ class Progress : public ::testing::Test {
     device.SectorSize = 512;
     io.At(kDisk);
     int pumps = 0;
-    TerminalView view(style, clock, out, [&] {
+    TerminalView view(style, clock, out, log.session, [&] {
       clock.now += kStepMs;
       return ++pumps == stopAt;
     }, std::move(columns));
     const ZeroFillResult result =
-        ZeroFillDevice(io, io.Open(kDisk, OpenMode::Working), device, false, view, clock, verify);
+        ZeroFillDevice(io, io.Open(kDisk, OpenMode::Working), device, false, log.session, view, clock,
+                       verify);
     view.Finish();
     return result;
   }

@@ -22,19 +22,19 @@ const std::string kDisk = "/dev/sdx";
 class VerifyPass : public ::testing::Test {
  protected:
   void SetUp() override {
-    StopRequested = false;
+    log.session.ClearStop();
     io.At(kDisk);
     handle = io.Open(kDisk, OpenMode::Working);
     view.onPump = [this](int) { clock.now += 10; };
   }
-  void TearDown() override { StopRequested = false; }
+  void TearDown() override { log.session.ClearStop(); }
 
   ZeroFillResult Run(int64_t bytes, bool quick = false, bool verify = true) {
     TIdentifyDeviceData device;
     device.LBA = bytes / 512;
     device.SectorSize = 512;
     io.At(kDisk).size = bytes;
-    return ZeroFillDevice(io, handle, device, quick, view, clock, verify);
+    return ZeroFillDevice(io, handle, device, quick, log.session, view, clock, verify);
   }
 
   // The byte ranges read back, merged where they touch.
@@ -98,7 +98,7 @@ TEST_F(VerifyPass, NotAskedOrAfterAStoppedWriteNothingIsRead) {
   Run(8 * MiB, false, false);
   EXPECT_TRUE(io.reads.empty());
   EXPECT_EQ(CountLines(format_text::kVerifying), 0u);
-  io.afterWrite = [](const FakeDevice::WriteRecord&) { StopRequested = true; };
+  io.afterWrite = [this](const FakeDevice::WriteRecord&) { log.session.RequestStop(); };
   const ZeroFillResult stopped = Run(8 * MiB);
   EXPECT_EQ(stopped.outcome, ZeroFillOutcome::Cancelled);
   EXPECT_EQ(stopped.verify.outcome, VerifyOutcome::NotRun);
@@ -182,7 +182,7 @@ TEST_F(VerifyPass, StopDuringTheVerifyEndsItCancelledAndClearsTheFlag) {
     clock.now += 10;
     const auto lines = log.messages();
     if (std::find(lines.begin(), lines.end(), format_text::kVerifying) == lines.end()) return;
-    if (++verifyPumps == 2) StopRequested = true;
+    if (++verifyPumps == 2) log.session.RequestStop();
   };
   const ZeroFillResult result = Run(128 * MiB);
   EXPECT_EQ(result.outcome, ZeroFillOutcome::Completed);
@@ -190,7 +190,7 @@ TEST_F(VerifyPass, StopDuringTheVerifyEndsItCancelledAndClearsTheFlag) {
   EXPECT_EQ(result.verify.bytesChecked, 32 * MiB);
   EXPECT_EQ(result.verify.position, 32 * MiB);
   EXPECT_LE(io.reads.size(), 3u) << "at most one block is read ahead";
-  EXPECT_FALSE(StopRequested);
+  EXPECT_FALSE(log.session.StopRequested());
   EXPECT_EQ(CountLines(std::string(format_text::kVerifyCancelledAt) + "33,554,432"), 1u);
   EXPECT_EQ(CountLines(format_text::kVerifyUnfinished), 1u);
 }

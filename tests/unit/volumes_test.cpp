@@ -46,7 +46,7 @@ class Volumes : public ::testing::Test {
     DebugMode = false;
   }
   bool Lock(int64_t diskNumber) {
-    lease.emplace(io, diskNumber, kDisk, int64_t{1} << 30);
+    lease.emplace(io, log.session, diskNumber, kDisk, int64_t{1} << 30);
     return lease->Take();
   }
   void Release() { lease->GiveBack(true); }
@@ -74,7 +74,7 @@ class Volumes : public ::testing::Test {
 TEST_F(Volumes, ListHoldsOnlyTheChosenDisksDrivesFromSlotZero) {
   TDriveList drives;
   drives[5] = "stale";
-  ListLogicalDrives(io, drives, 1);
+  ListLogicalDrives(io, log.session, drives, 1);
   EXPECT_EQ(drives[0], "/media/a");
   EXPECT_EQ(drives[1], "/media/b");
   EXPECT_EQ(drives[2], "");
@@ -87,10 +87,10 @@ TEST_F(Volumes, ListHoldsOnlyTheChosenDisksDrivesFromSlotZero) {
     Volume(many.back(), 7, 0, 1);
   }
   io.logicalDrives.insert(io.logicalDrives.begin(), many.begin(), many.end());
-  ListLogicalDrives(io, drives, 1);
+  ListLogicalDrives(io, log.session, drives, 1);
   EXPECT_EQ(drives[0], "/media/a");
   EXPECT_EQ(drives[1], "/media/b");
-  ListLogicalDrives(io, drives, 0);
+  ListLogicalDrives(io, log.session, drives, 0);
   EXPECT_EQ(drives[127], "/m/127");
 }
 
@@ -148,6 +148,7 @@ TEST_F(Volumes, OnlyTheDiskNumberDecidesNotTheDeviceType) {
 
 TEST_F(Volumes, DebugModeLogsEveryStepInOrder) {
   DebugMode = true;
+  log.session.SetDebug(true);
   ASSERT_TRUE(Lock(0));
   const std::string searching = "正在尋找分割區...               ";
   const std::string done = "完成   ";

@@ -26,11 +26,11 @@ const std::string kDisk = "/dev/sdx";
 class ZeroFill : public ::testing::Test {
  protected:
   void SetUp() override {
-    StopRequested = false;
+    log.session.ClearStop();
     io.At(kDisk);
     handle = io.Open(kDisk, OpenMode::Working);
   }
-  void TearDown() override { StopRequested = false; }
+  void TearDown() override { log.session.ClearStop(); }
 
   ZeroFillResult Run(int64_t lba, int64_t sectorSize = 512, bool quick = false) {
     TIdentifyDeviceData device;
@@ -41,7 +41,7 @@ class ZeroFill : public ::testing::Test {
       if (pump > 1) clock.now += msPerPass(pump - 1);
       if (userPump) userPump(pump);
     };
-    return ZeroFillDevice(io, handle, device, quick, view, clock);
+    return ZeroFillDevice(io, handle, device, quick, log.session, view, clock);
   }
 
   std::vector<int64_t> WriteSizes() const {
@@ -151,8 +151,8 @@ INSTANTIATE_TEST_SUITE_P(Engine, QuickWipeOfASmallDevice,
                          ::testing::Values(10'000, 20'000, 22'047));
 
 TEST_F(ZeroFill, ACancelledQuickWipeWritesNoTail) {
-  view.onPump = [](int pump) {
-    if (pump == 3) StopRequested = true;
+  view.onPump = [this](int pump) {
+    if (pump == 3) log.session.RequestStop();
   };
   Run(1'000'000'000, 512, true);
   EXPECT_EQ(io.writes.size(), 2u);
@@ -222,15 +222,15 @@ struct StopCase {
 class StopDuringRun : public ZeroFill, public ::testing::WithParamInterface<StopCase> {};
 
 TEST_P(StopDuringRun, FinishesTheBlockInHandThenCancelsAndClearsTheFlag) {
-  view.onPump = [](int pump) {
-    if (pump == GetParam().pump) StopRequested = true;
+  view.onPump = [this](int pump) {
+    if (pump == GetParam().pump) log.session.RequestStop();
   };
   view.speed = "1.0 MB/s";
   const ZeroFillResult result = Run(GetParam().lba);
   EXPECT_EQ(io.writes.size(), GetParam().writes);
   EXPECT_EQ(log.messages().back(), GetParam().cancelLine);
   EXPECT_EQ(result.outcome, ZeroFillOutcome::Cancelled);
-  EXPECT_FALSE(StopRequested);
+  EXPECT_FALSE(log.session.StopRequested());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -359,7 +359,7 @@ TEST_F(ZeroFill, EveryWriteComesFromOneAlignedZeroBuffer) {
   TIdentifyDeviceData device;
   device.LBA = 300'000;
   device.SectorSize = 512;
-  ZeroFillDevice(spy, h, device, false, view, clock);
+  ZeroFillDevice(spy, h, device, false, log.session, view, clock);
   ASSERT_FALSE(sources.empty());
   EXPECT_TRUE(std::all_of(sources.begin(), sources.end(),
                           [&](const void* p) { return p == sources.front(); }));
@@ -386,7 +386,7 @@ TEST_P(ZeroFillNearTheLimit, EveryBlockLiesOnTheDiskAndTheRunEnds) {
   io.At(kDisk).size = capacity;
   int writes = 0;
   io.afterWrite = [&](const FakeDevice::WriteRecord&) {
-    if (++writes == c.stopAfterWrites) StopRequested = true;
+    if (++writes == c.stopAfterWrites) log.session.RequestStop();
   };
   io.writeError = [&](int64_t, int64_t) {
     return writes + 1 == c.failWrite ? win::ERROR_DEV_NOT_EXIST : 0u;
@@ -394,7 +394,8 @@ TEST_P(ZeroFillNearTheLimit, EveryBlockLiesOnTheDiskAndTheRunEnds) {
   TIdentifyDeviceData device;
   device.LBA = capacity / 512;
   device.SectorSize = 512;
-  const ZeroFillResult result = ZeroFillDevice(io, handle, device, c.quick, view, clock, c.verify);
+  const ZeroFillResult result = ZeroFillDevice(io, handle, device, c.quick, log.session, view,
+                                               clock, c.verify);
   EXPECT_EQ(result.outcome, c.outcome);
   EXPECT_GE(result.position, 0);
   for (const auto* records : {&io.writes, &io.reads}) {

@@ -1,0 +1,17 @@
+#include "device/linux/system_journal.hpp"
+
+#include <sys/uio.h>
+#include <systemd/sd-journal.h>
+
+namespace fw {
+
+bool SendToSystemJournal(const std::vector<std::string>& fields) {
+  std::vector<iovec> parts;
+  parts.reserve(fields.size());
+  for (const std::string& field : fields) {
+    parts.push_back(iovec{const_cast<char*>(field.data()), field.size()});
+  }
+  return sd_journal_sendv(parts.data(), static_cast<int>(parts.size())) >= 0;
+}
+
+}  // namespace fw
