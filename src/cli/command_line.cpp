@@ -263,10 +263,12 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   }
   if (command->takesManyDisks) {
     parsed.disks = operands;
+    parsed.disk = parsed.disks.front();
     operands.clear();
+  } else if (command->takesDisk) {
+    parsed.disk = operands.front();
+    operands.erase(operands.begin());
   }
-  if (command->takesDisk) parsed.disk = command->takesManyDisks ? parsed.disks.front() : operands.front();
-  if (command->takesDisk && !command->takesManyDisks) operands.erase(operands.begin());
   if (parsed.report && parsed.reportDir) {
     line.exitStatus = UsageError(who, "--report and --report-dir cannot be used together");
     return line;

@@ -25,6 +25,7 @@
 #include "core/host_facts.hpp"
 #include "core/logs.hpp"
 #include "core/text.hpp"
+#include "core/user_locale.hpp"
 #include "format/disk_lease.hpp"
 #include "format/format_control.hpp"
 #include "report/erasure_report.hpp"
@@ -295,6 +296,8 @@ int RunFormatBatch(DeviceIo& io, const Options& options, const BackendFactory& n
                                disk->refusalStatus};
   }
 
+  // The locale is read once, lazily: read here, before the threads stamp their lines with it.
+  CurrentUserLocale();
   // From here to the last report, a signal is a request to stop every disk, never the end.
   StopSignals signals;
   BatchPrinter printer(std::cout, std::cerr);

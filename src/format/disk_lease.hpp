@@ -20,10 +20,9 @@ namespace fw {
 class DiskLease {
  public:
   // `scannedBytes`: the size the scan found in whole sectors of `sectorBytes`, which the claimed
-  // disk must still have.
-  // Its lines go to the session's format log.
-  DiskLease(DeviceIo& io, const FormatSession& session, int64_t diskNumber, std::string devicePath, int64_t scannedBytes,
-            int64_t sectorBytes = 1);
+  // disk must still have. The lease's lines go to the session's format log.
+  DiskLease(DeviceIo& io, const FormatSession& session, int64_t diskNumber,
+            std::string devicePath, int64_t scannedBytes, int64_t sectorBytes = 1);
   ~DiskLease();
   DiskLease(const DiskLease&) = delete;
   DiskLease& operator=(const DiskLease&) = delete;

@@ -74,7 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ReportName,
     ::testing::Values(
         NameCase{"Plain", "WD-WCAPW0493929", "/dev/sda", "WD-WCAPW0493929_20261209T081503Z.json"},
-        NameCase{"PaddedAndSpaced", "  S3Z NX0K 123 ", "/dev/sdb", "S3Z_NX0K_123_20261209T081503Z.json"},
+        NameCase{"PaddedAndSpaced", "  S3Z NX0K 123 ", "/dev/sdb",
+                 "S3Z_NX0K_123_20261209T081503Z.json"},
         NameCase{"NoSerialTakesTheDevice", "", "/dev/loop7", "loop7_20261209T081503Z.json"},
         NameCase{"NoFolderEscape", "../../etc/x", "/dev/sdc", ".._.._etc_x_20261209T081503Z.json"},
         NameCase{"DotsAloneAreNoName", "..", "/dev/sdd", "disk.._20261209T081503Z.json"},

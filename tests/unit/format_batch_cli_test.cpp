@@ -56,7 +56,8 @@ struct ShellRun {
 ShellRun Shell(const test::TempFolder& folder, const std::string& command) {
   const std::string out = folder.Path() + "/stdout";
   const std::string err = folder.Path() + "/stderr";
-  const int raw = std::system(("(" + command + ") >'" + out + "' 2>'" + err + "' </dev/null").c_str());
+  const std::string line = "(" + command + ") >'" + out + "' 2>'" + err + "' </dev/null";
+  const int raw = std::system(line.c_str());
   return ShellRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
 }
 
@@ -88,7 +89,9 @@ class DiskSet {
     return m_folder.Path() + "/disks/" + std::string(1, static_cast<char>('a' + i)) + ".img";
   }
   std::string ReportDir() const { return m_folder.Path() + "/reports"; }
-  std::string Env() const { return "env LC_ALL=C FERROWIPE_DISKS='" + m_folder.Path() + "/disks' "; }
+  std::string Env() const {
+    return "env LC_ALL=C FERROWIPE_DISKS='" + m_folder.Path() + "/disks' ";
+  }
   ShellRun Cli(const std::string& arguments) const {
     return Shell(m_folder, Env() + "'" CLI_PATH "' format --yes --no-journal --report-dir '" +
                                ReportDir() + "' " + arguments);
@@ -217,7 +220,8 @@ class JournalCatcher {
       sockaddr_un address{};
       address.sun_family = AF_UNIX;
       std::strcpy(address.sun_path, "/run/systemd/journal/socket");
-      if (socket < 0 || ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      if (socket < 0 ||
+          ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::_exit(121);
       }
       const int raw = std::system(command.c_str());
