@@ -24,6 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include "loop_device.hpp"
+#include "sleeper.hpp"
 #include "report/journal_record.hpp"
 #include "temp_folder.hpp"
 
@@ -192,6 +193,59 @@ TEST(FormatBatch, SigtermStopsEveryDiskAndEachReportSaysCancelled) {
   ASSERT_EQ(reports.size(), 3u) << ReadText(out);
   for (const auto& [path, report] : reports) EXPECT_EQ(report["outcome"], "cancelled") << path;
 }
+
+// The plan's refusal on real disks: the middle loop device has a mounted volume that a process
+// works in. Without --keep-going no disk is written and the mount stays; with it, the two
+// others are erased and the busy one keeps its mount and its bytes.
+class RefusedInThePlanOnLoop : public ::testing::TestWithParam<PlanCase> {};
+
+TEST_P(RefusedInThePlanOnLoop, LeavesTheBusyDiskMountedAndUnwritten) {
+  if (const std::string why = test::LoopDevice::SkipReason(); !why.empty()) GTEST_SKIP() << why;
+  constexpr int64_t kBytes = 64 << 20;
+  constexpr int64_t kPartStart = 2048, kPartSectors = 32768;  // a 16 MiB volume at 1 MiB
+  std::vector<std::unique_ptr<test::LoopDevice>> loops;
+  const std::string pattern(static_cast<size_t>(kBytes), static_cast<char>(0xAB));
+  for (int i = 0; i < 3; ++i) {
+    loops.push_back(std::make_unique<test::LoopDevice>());
+    ASSERT_TRUE(loops.back()->Ok()) << loops.back()->Error();
+    std::fstream(loops.back()->Image(), std::ios::binary | std::ios::in | std::ios::out)
+        .write(pattern.data(), kBytes);
+  }
+  test::LoopDevice& busy = *loops[1];
+  const std::string partition = busy.AddPartition(1, kPartStart, kPartSectors);
+  ASSERT_FALSE(partition.empty()) << busy.Error();
+  const std::string mountPoint = busy.MountExt4(partition);
+  ASSERT_FALSE(mountPoint.empty()) << busy.Error();
+  test::Sleeper holder([&] { return ::chdir(mountPoint.c_str()) == 0; });
+  ASSERT_TRUE(holder.Ok());
+  // A mounted file system changes its own blocks now and then; the rest only a format changes.
+  const auto outsideVolume = [&] {
+    std::string bytes = ReadText(busy.Image());
+    if (bytes.size() >= (kPartStart + kPartSectors) * 512) {
+      bytes.erase(kPartStart * 512, kPartSectors * 512);
+    }
+    return bytes;
+  };
+  const std::string before = outsideVolume();
+
+  const test::TempFolder folder("ferrowipe-batch-refused");
+  const ShellRun run = Shell(
+      folder, "env -u FERROWIPE_DISKS LC_ALL=C '" CLI_PATH "' format --yes --no-journal " +
+                  std::string(GetParam().keepGoing ? "--keep-going " : "") + loops[0]->Path() +
+                  " " + busy.Path() + " " + loops[2]->Path());
+  EXPECT_EQ(run.status, 3) << run.out << run.err;
+  EXPECT_NE(run.err.find(mountPoint), std::string::npos) << "the cause is named: " << run.err;
+  EXPECT_TRUE(test::IsMounted(mountPoint));
+  EXPECT_TRUE(outsideVolume() == before) << "the busy disk was written";
+  for (const size_t other : {0u, 2u}) {
+    EXPECT_TRUE(AllBytes(loops[other]->Image(), GetParam().keepGoing ? '\0' : '\xAB'))
+        << loops[other]->Path();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefusedInThePlanOnLoop,
+                         ::testing::Values(PlanCase{"Default", false}, PlanCase{"KeepGoing", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The records a journal would get: datagrams of the native protocol, caught in a mount
 // namespace of the command's own where a socket of ours stands at journald's place.
