@@ -74,8 +74,8 @@ const std::vector<CommandSpec>& Commands() {
        {{"json", no_argument, nullptr, kJson}},
        RunSmart},
       {"format",
-       "[--quick] [--verify] [--report FILE | --report-dir DIR] [--keep-going] [--no-journal]\n"
-       "         [--yes] [--progress] DISK...",
+       "[--quick] [--verify] [--report FILE | --report-dir DIR]\n"
+       "         [--keep-going] [--no-journal] [--yes] [--progress] DISK...",
        "Erase each DISK by writing zeros over it, and print the format log. Several disks are\n"
        "      erased at the same time, each with its own log, verify pass and report.",
        "      --quick      write only the first 10,240,000 bytes and the last MiB: the partition\n"
