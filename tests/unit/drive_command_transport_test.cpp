@@ -191,10 +191,19 @@ TEST(SatDriveCommand, RegistersOfBothSenseFormatsForBothWidths) {
 
 TEST(SatDriveCommand, OlderKernelsFixedLayoutAndAbortsWithoutRegisters) {
   // What QEMU's AHCI disk answered DEVICE CONFIGURATION IDENTIFY with under Debian 12's
-  // kernel: the registers five bytes late, ABORTED COMMAND.
-  const std::vector<uint8_t> late = {0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A,
-                                     0x04, 0x41, 0x40, 0x01, 0x00, 0x00, 0x00, 0x00,
-                                     0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  // kernel (6.1): ABORTED COMMAND, the registers five bytes late, 18 bytes in all.
+  const std::vector<uint8_t> seen = {0x70, 0x00, 0x0B, 0x00, 0x00, 0x00, 0x00, 0x0A, 0x04,
+                                     0x41, 0x40, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  for (const bool extended : {false, true}) {
+    const AtaReply cut = AtaReplyFromResult(Evaluate(seen), extended);
+    EXPECT_EQ(cut.outcome, CommandOutcome::DeviceError);
+    EXPECT_EQ(cut.status, 0x41);
+    EXPECT_EQ(cut.error, 0x04);
+    EXPECT_FALSE(cut.registersValid) << "the LBA bytes lie past the 18";
+  }
+  // The whole buffer, where a kernel hands it over.
+  std::vector<uint8_t> late = seen;
+  late.resize(24, 0);
   const AtaReply aborted = AtaReplyFromResult(Evaluate(late), false);
   EXPECT_EQ(aborted.outcome, CommandOutcome::DeviceError);
   EXPECT_TRUE(aborted.registersValid);

@@ -47,8 +47,6 @@ namespace linuxio {
 namespace {
 
 constexpr uint32_t kSectorBytes = 512;
-// hdparm's SG_IO timeout: long enough for a drive spinning up, short enough for a window.
-constexpr unsigned kSgIoTimeoutMs = 15000;
 
 struct OpenDevice {
   int fd = -1;

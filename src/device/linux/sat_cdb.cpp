@@ -37,6 +37,7 @@ constexpr uint8_t kAtaStatusReturnDescriptor = 0x09;
 constexpr uint8_t kFixedExtend = 0x80;
 constexpr uint8_t kFixedUpperNonzero = 0x60;
 
+// hdparm's SG_IO timeout: long enough for a drive spinning up, short enough for a window.
 constexpr unsigned kDefaultTimeoutMs = 15000;
 
 // Zero upper halves only when the SATL says so: one that sets no flags (older than SAT-3)
@@ -222,18 +223,23 @@ AtaResult EvaluateAtaReply(const SgIoReply& reply) {
     // Kernels before the 2024 correction of libata's fixed format wrote the registers where
     // the descriptor's would be, five bytes late: an empty information field (a drive that
     // answered always has DRDY in its status) and a status byte at 9 give them away.
+    // Those kernels also report only the 18 bytes the additional length counts, which end
+    // before the LBA: then only error, status, device and count are known.
     const bool emptyInformation = len >= 7 && sb[3] == 0 && sb[4] == 0 && sb[5] == 0 && sb[6] == 0;
-    const bool lateLayout = len >= 20 && emptyInformation && (sb[9] & kStatusDrdy) != 0;
+    const bool lateLayout = len >= 12 && emptyInformation && (sb[9] & kStatusDrdy) != 0;
     if (lateLayout) {
       result.registersValid = true;
       result.error = sb[8];
       result.status = sb[9];
       result.device = sb[10];
       result.count = sb[11];
-      result.upperKnown = UpperKnown(sb[16]);
-      result.lbal = sb[17];
-      result.lbam = sb[18];
-      result.lbah = sb[19];
+      result.lbaKnown = len >= 20;
+      if (result.lbaKnown) {
+        result.upperKnown = UpperKnown(sb[16]);
+        result.lbal = sb[17];
+        result.lbam = sb[18];
+        result.lbah = sb[19];
+      }
     } else if (len >= 12) {
       // SAT's fixed format: the information field carries error, status, device and count,
       // the command-specific field the three LBA bytes; byte 8 only says whether the upper
@@ -281,7 +287,7 @@ AtaReply AtaReplyFromResult(const AtaResult& result, bool extended) {
   if (!result.registersValid) return reply;
   reply.status = result.status;
   reply.error = result.error;
-  reply.registersValid = !extended || result.upperKnown;
+  reply.registersValid = result.lbaKnown && (!extended || result.upperKnown);
   if (!reply.registersValid) return reply;
   AtaTaskFile& r = reply.registers;
   r.device = result.device;

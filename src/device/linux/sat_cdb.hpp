@@ -71,6 +71,7 @@ struct AtaResult {
   uint8_t lbamHigh = 0;
   uint8_t lbahHigh = 0;
   bool upperKnown = true;
+  bool lbaKnown = true;  // false where the sense data ended before the LBA bytes
 };
 
 // The ATA Status Return descriptor (descriptor format) or the fixed-format information
@@ -78,8 +79,8 @@ struct AtaResult {
 AtaResult EvaluateAtaReply(const SgIoReply& reply);
 
 // The drive command's reply: COUNT and LBA put together (48 bits for an extended command, 28
-// with the DEVICE nibble otherwise). An extended command's registers are valid only when all
-// of their bytes came back.
+// with the DEVICE nibble otherwise). The registers are valid only when all of their bytes came
+// back; status and error whenever the sense data carried them.
 AtaReply AtaReplyFromResult(const AtaResult& result, bool extended);
 
 }  // namespace fw::linuxio
