@@ -12,6 +12,7 @@
 #include "device/linux/errno_map.hpp"
 #include "device/linux/nvme_admin.hpp"
 #include "device/linux/sat_cdb.hpp"
+#include "device/purge_commands.hpp"
 
 namespace fw::linuxio {
 namespace {
@@ -257,6 +258,51 @@ TEST(SatDriveCommand, FailedSendsCarryTheirWindowsCode) {
   EXPECT_EQ(refused.outcome, CommandOutcome::NotSupported);
   EXPECT_EQ(refused.code, win::ERROR_INVALID_FUNCTION);
   EXPECT_FALSE(refused.registersValid);
+}
+
+// The commands the erase builds, as this backend carries them: the facts are read on the
+// identification handle, so every read must count as one, and nothing else may.
+TEST(SatDriveCommand, TheEraseCommandsAsTheBackendCarriesThem) {
+  struct Case {
+    const char* name;
+    AtaCommand command;
+    bool onlyReads;
+    uint8_t byte1, byte2;  // protocol + extend, ck_cond + transfer
+  };
+  const Case cases[] = {
+      {"SANITIZE STATUS EXT", AtaSanitizeStatus(), true, 0x07, 0x20},
+      {"READ NATIVE MAX ADDRESS EXT", AtaReadNativeMaxExt(), true, 0x07, 0x20},
+      {"GET NATIVE MAX ADDRESS EXT", AtaGetNativeMaxAddress(), true, 0x07, 0x20},
+      {"DCO IDENTIFY", AtaDcoIdentify(), true, 0x08, 0x0E},
+      {"SANITIZE STATUS EXT, clearing", AtaSanitizeStatus(true), false, 0x07, 0x20},
+      {"BLOCK ERASE EXT", AtaSanitize(SanitizeAction::BlockErase), false, 0x07, 0x20},
+      {"CRYPTO SCRAMBLE EXT", AtaSanitize(SanitizeAction::CryptoErase), false, 0x07, 0x20},
+      {"OVERWRITE EXT", AtaSanitize(SanitizeAction::Overwrite, 0, 1), false, 0x07, 0x20},
+      {"SECURITY SET PASSWORD", AtaSecuritySetPassword(), false, 0x0A, 0x06},
+      {"SECURITY ERASE PREPARE", AtaSecurityErasePrepare(), false, 0x06, 0x20},
+      {"SECURITY ERASE UNIT", AtaSecurityEraseUnit(7200), false, 0x0A, 0x06},
+      {"SECURITY DISABLE PASSWORD", AtaSecurityDisablePassword(), false, 0x0A, 0x06},
+      {"SET MAX ADDRESS EXT", AtaSetMaxAddressExt(1000), false, 0x07, 0x20},
+      {"SET ACCESSIBLE MAX ADDRESS EXT", AtaSetAccessibleMaxAddress(1000), false, 0x07, 0x20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(AtaCommandOnlyReads(c.command), c.onlyReads);
+    const Cdb cdb = BuildAtaPassThrough16(c.command);
+    EXPECT_EQ(cdb[1], c.byte1);
+    EXPECT_EQ(cdb[2], c.byte2);
+    EXPECT_EQ(cdb[14], c.command.registers.command);
+    EXPECT_GE(SgIoTimeoutMs(c.command.timeoutSeconds), 15000u);
+  }
+  EXPECT_EQ(SgIoTimeoutMs(AtaSecurityEraseUnit(7200).timeoutSeconds), 7200000u);
+
+  EXPECT_TRUE(NvmeAdminOnlyReads(NvmeSanitizeStatusLog()));
+  EXPECT_TRUE(NvmeAdminOnlyReads(NvmeActiveNamespaceList()));
+  EXPECT_FALSE(NvmeAdminOnlyReads(NvmeSanitize(SanitizeAction::BlockErase)));
+  EXPECT_FALSE(NvmeAdminOnlyReads(NvmeFormat(1, 0, false)));
+  // Format's own timeout reaches the driver, not its default.
+  uint8_t none = 0;
+  EXPECT_EQ(BuildNvmePassthru(NvmeFormat(1, 0, false), &none).timeout_ms, 600000u);
 }
 
 uint32_t U32(const uint8_t* bytes, size_t at) {
