@@ -9,7 +9,10 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <optional>
+#include <span>
 #include <memory>
 #include <vector>
 
@@ -20,6 +23,7 @@
 #include "device/nvme_protocol.hpp"
 #include "device/win_layouts.hpp"
 #include "loop_device.hpp"
+#include "temp_folder.hpp"
 
 namespace fw {
 namespace {
@@ -388,6 +392,107 @@ TEST(LinuxLoop, BadHandlesAndPathsFailWithTheirCodes) {
   EXPECT_EQ(io->SeekDevice(4242, 0), -1);
   EXPECT_EQ(io->Write(4242, "x", 1), -1);
   io->Close(4242);
+}
+
+// The drive's own commands on a disk that cannot take them: each is refused with its reason
+// before anything is sent, and only the working handle may carry what changes a drive.
+TEST(LinuxLoop, DriveCommandsAreRefusedWithTheirReasons) {
+  LoopDevice loop;
+  REQUIRE_LOOP(loop);
+  std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo();
+  const Handle work = io->Open(loop.Path(), OpenMode::Working);
+  ASSERT_NE(work, kInvalidHandle);
+  const Handle look = io->Open(loop.Path(), OpenMode::Identification);
+  ASSERT_NE(look, kInvalidHandle);
+
+  AtaCommand nativeMax;
+  nativeMax.registers = {0, 0, 0, 0x40, 0x27};
+  AtaCommand blockErase;
+  blockErase.registers = {0x0012, 0, 0x426B4572, 0, 0xB4};
+  AtaCommand setPassword;
+  setPassword.registers.command = 0xF1;
+  setPassword.protocol = AtaProtocol::PioDataOut;
+  setPassword.extended = false;
+  NvmeAdminCommand format;
+  format.opcode = 0x80;
+  format.nsid = 1;
+  format.cdw10 = 0x200;
+  NvmeAdminCommand identify;
+  identify.opcode = 0x06;
+  identify.cdw10 = 0x01;
+  identify.dataLength = 4096;
+  identify.direction = NvmeDataDirection::FromDevice;
+
+  std::array<uint8_t, 4096> data{};
+  struct Case {
+    const char* name;
+    Handle handle;
+    std::optional<AtaCommand> ata;
+    std::optional<NvmeAdminCommand> nvme;
+    size_t dataBytes;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      // The path: a loop device answers SG_IO with an error, the backend sends it no NVMe.
+      {"read on the working handle", work, nativeMax, {}, 0, win::ERROR_INVALID_FUNCTION},
+      {"read on the identification handle", look, nativeMax, {}, 0, win::ERROR_INVALID_FUNCTION},
+      {"erase on the working handle", work, blockErase, {}, 0, win::ERROR_INVALID_FUNCTION},
+      {"NVMe read", look, {}, identify, 4096, win::ERROR_INVALID_FUNCTION},
+      {"NVMe format on the working handle", work, {}, format, 0, win::ERROR_INVALID_FUNCTION},
+      // The backend's own refusals, whatever the path.
+      {"erase on the identification handle", look, blockErase, {}, 0, win::ERROR_ACCESS_DENIED},
+      {"NVMe format on the identification handle", look, {}, format, 0, win::ERROR_ACCESS_DENIED},
+      {"data-out without its sector", work, setPassword, {}, 511, win::ERROR_INVALID_PARAMETER},
+      {"NVMe read into too little", look, {}, identify, 4095, win::ERROR_INVALID_PARAMETER},
+      {"no such handle", 4242, nativeMax, {}, 0, win::ERROR_INVALID_HANDLE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::span<uint8_t> span(data.data(), c.dataBytes);
+    CommandOutcome outcome;
+    uint32_t code;
+    if (c.ata) {
+      const AtaReply reply = io->SendAtaCommand(c.handle, *c.ata, span);
+      outcome = reply.outcome;
+      code = reply.code;
+      EXPECT_FALSE(reply.registersValid);
+    } else {
+      const NvmeReply reply = io->SendNvmeAdminCommand(c.handle, *c.nvme, span);
+      outcome = reply.outcome;
+      code = reply.code;
+    }
+    EXPECT_EQ(outcome, CommandOutcome::NotSupported);
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(io->LastError(), c.code);
+  }
+  io->Close(look);
+  io->Close(work);
+}
+
+// A SCSI disk is told to read its capacity again before its size is taken; other disks
+// only have their size read.
+TEST(LinuxLoop, RereadCapacityRescansAScsiDiskFirst) {
+  LoopDevice loop({.size = 40ll << 20});
+  REQUIRE_LOOP(loop);
+  const std::string name = loop.Path().substr(loop.Path().rfind('/') + 1);
+  for (const bool scsi : {true, false}) {
+    SCOPED_TRACE(scsi ? "with a rescan attribute" : "without one");
+    test::TempFolder root;
+    std::filesystem::create_directories(root / ("sys/block/" + name + "/device"));
+    const std::string rescan = root / ("sys/block/" + name + "/device/rescan");
+    if (scsi) root.Write("sys/block/" + name + "/device/rescan", "");
+    std::unique_ptr<DeviceIo> io = CreateLinuxDeviceIo(root.Path());
+    const Handle h = io->Open(loop.Path(), OpenMode::Working);
+    ASSERT_NE(h, kInvalidHandle);
+    EXPECT_EQ(io->RereadCapacity(h), std::optional<int64_t>(40ll << 20));
+    std::ifstream written(rescan);
+    std::string text;
+    std::getline(written, text);
+    EXPECT_EQ(text, scsi ? "1" : "");
+    EXPECT_EQ(std::filesystem::exists(rescan), scsi) << "never created";
+    io->Close(h);
+    EXPECT_EQ(io->RereadCapacity(h), std::nullopt);
+  }
 }
 
 }  // namespace

@@ -169,6 +169,116 @@ while read -r name mib kind bus erase; do
   esac
 done </disks.txt
 
+stamp methods
+# --- the drive's own erase: what list --json offers against the reference tools ---
+# One row per disk and method: path method available reason category.
+$jq -r '.[] | .path as $p | (.erase_methods // [])[] |
+  "\($p) \(.method) \(.available) \(.reason // "null") \(.category)"' /tmp/list.json >/tmp/methods
+method_of() {  # device, method -> "available reason category"
+  awk -v p="/dev/$1" -v m="$2" '$1 == p && $2 == m {print $3, $4, $5; exit}' /tmp/methods
+}
+expect_method() {  # check name, device, method, want available (true|false), want reason
+  got=$(method_of "$2" "$3" | cut -d' ' -f1-2)
+  if [ "$4" = true ]; then want="true null"; else want="false $5"; fi
+  same "$1" "$got" "$want"
+}
+ata_methods="sanitize-block sanitize-crypto sanitize-overwrite secure-erase secure-erase-enhanced"
+while read -r name dev mib kind bus erase; do
+  same "$name.methods.zero" "$(method_of "$dev" zero)" "true null clear"
+  case $kind in
+    nvme*)
+      /usr/bin/nvme id-ctrl -o json "/dev/${dev%n*}" >/tmp/idctrl.json
+      eval "$($jq -r '@sh "oacs=\(.oacs) fna=\(.fna) sanicap=\(.sanicap)"' /tmp/idctrl.json)"
+      flag() { if [ $(($1 & $2)) -ne 0 ]; then echo true; else echo false; fi; }
+      any=false
+      for m in "format-nvm $oacs 2" "format-nvm-crypto $((oacs & 2 ? fna : 0)) 4" \
+               "sanitize-crypto $sanicap 1" "sanitize-block $sanicap 2" "sanitize-overwrite $sanicap 4"; do
+        set -- $m
+        want=$(flag "$2" "$3")
+        [ "$want" = true ] && any=true
+        expect_method "$name.methods.$1" "$dev" "$1" "$want" unsupported
+        case $(method_of "$dev" "$1" | cut -d' ' -f3) in
+          purge) check "$name.methods.$1.category" PASS purge ;;
+          *) check "$name.methods.$1.category" FAIL "got '$(method_of "$dev" "$1")'" ;;
+        esac
+      done
+      expect_method "$name.methods.purge" "$dev" purge "$any" unsupported
+      ;;
+    ahci | piix)
+      /usr/bin/hdparm -I "/dev/$dev" >/tmp/hdparm.txt 2>/dev/null
+      # The Security block: "supported", "not frozen"/"frozen", "supported: enhanced erase".
+      security=$(sed -n '/^Security:/,/^[^[:space:]]/p' /tmp/hdparm.txt)
+      sec=false; enhanced=false; frozen=false; locked=false
+      echo "$security" | grep -q '^[[:space:]]*supported$' && sec=true
+      echo "$security" | grep -q 'supported: enhanced erase' && enhanced=true
+      echo "$security" | grep -q '^[[:space:]]*frozen' && frozen=true
+      echo "$security" | grep -q '^[[:space:]]*locked' && locked=true
+      reason_for() {  # supported flag
+        if [ "$1" != true ]; then echo unsupported
+        elif [ "$locked" = true ]; then echo locked
+        elif [ "$frozen" = true ]; then echo frozen
+        else echo none; fi
+      }
+      for m in "sanitize-crypto CRYPTO_SCRAMBLE_EXT" "sanitize-block BLOCK_ERASE_EXT" \
+               "sanitize-overwrite OVERWRITE_EXT"; do
+        set -- $m
+        if grep -q "$2" /tmp/hdparm.txt; then has=true; else has=false; fi
+        r=$(reason_for "$has")
+        if [ "$r" = none ]; then expect_method "$name.methods.$1" "$dev" "$1" true
+        else expect_method "$name.methods.$1" "$dev" "$1" false "$r"; fi
+      done
+      for m in "secure-erase $sec" "secure-erase-enhanced $enhanced"; do
+        set -- $m
+        r=$(reason_for "$2")
+        if [ "$r" = none ]; then expect_method "$name.methods.$1" "$dev" "$1" true
+        else expect_method "$name.methods.$1" "$dev" "$1" false "$r"; fi
+      done
+      # hdparm -N: "max sectors = CURRENT/NATIVE, HPA is ...".
+      native=$(/usr/bin/hdparm -N "/dev/$dev" 2>/dev/null | sed -n 's/.*max sectors *= *\([0-9]*\)\/\([0-9]*\).*/\2 \1/p')
+      set -- $native
+      if [ -n "$native" ]; then
+        same "$name.hidden_sectors" \
+          "$($jq -r --arg p "/dev/$dev" '.[] | select(.path == $p) | .hidden_sectors' /tmp/list.json)" \
+          "$(($1 - $2))"
+      else
+        check "$name.hidden_sectors" FAIL "hdparm -N gave no max sectors"
+      fi
+      ;;
+    *)
+      # QEMU's USB and SCSI disks pass no ATA command: no method of the drive's own.
+      for m in $ata_methods; do expect_method "$name.methods.$m" "$dev" "$m" false no-passthrough; done
+      ;;
+  esac
+done </tmp/found
+
+# --- methods a disk cannot use are refused before anything is sent (exit 8) ---
+mark() {  # device: a recognisable first sector
+  printf 'FERROWIPE MARK %s' "$1" | dd of="/dev/$1" bs=512 count=1 conv=sync,notrunc 2>/dev/null
+  sync
+}
+marked() {  # device -> the first sector's text
+  echo 3 >/proc/sys/vm/drop_caches
+  dd if="/dev/$1" bs=512 count=1 2>/dev/null | tr -d '\000' | head -c 40
+}
+refuse() {  # check name, device, method
+  mark "$2"
+  "$cli" format --method "$3" --yes "/dev/$2" >"/tmp/refuse.$1" 2>&1
+  same "$1.exit" "$?" 8
+  same "$1.untouched" "$(marked "$2")" "FERROWIPE MARK $2"
+}
+while read -r name dev mib kind bus erase; do
+  case $kind in
+    ahci) refuse "$name.refuse.sanitize-block" "$dev" sanitize-block
+          refuse "$name.refuse.purge" "$dev" purge ;;
+    usb-bot) refuse "$name.refuse.sanitize-crypto" "$dev" sanitize-crypto ;;
+    nvme) if [ "$erase" = format-nvm ]; then
+            # QEMU's controller would take SES 2 although it reports no cryptographic erase.
+            refuse "$name.refuse.format-nvm-crypto" "$dev" format-nvm-crypto
+            refuse "$name.refuse.sanitize-block" "$dev" sanitize-block
+          fi ;;
+  esac
+done </tmp/found
+
 stamp repeat
 # --- details then smart, back to back, as a script would call them ---
 repeat_disk=$(awk '$4 == "ahci" {print $2; exit}' /tmp/found)
@@ -252,6 +362,19 @@ while read -r name dev mib kind bus erase; do
       echo 3 >/proc/sys/vm/drop_caches
       if zero_from "/dev/$dev" 0 "$bytes"; then check "$name.format.zero" PASS "$bytes bytes"
       else check "$name.format.zero" FAIL "$(/usr/bin/cmp -n "$bytes" "/dev/$dev" /dev/zero 2>&1)"; fi
+      ;;
+    format-nvm)
+      # The controller's own Format NVM (user data erase), mounted partitions first.
+      prepare "$dev" full
+      "$cli" format --method format-nvm --yes "/dev/$dev" >"/tmp/$name.format" 2>&1
+      same "$name.format-nvm.exit" "$?" 0
+      if no_partitions_left "$dev"; then check "$name.format-nvm.partitions" PASS gone
+      else check "$name.format-nvm.partitions" FAIL "$(grep " $dev" /proc/partitions | tr '\n' ';')"; fi
+      same "$name.format-nvm.mounts" "$(grep -c "^/dev/$dev" /proc/mounts)" 0
+      same "$name.format-nvm.size" "$(cat "/sys/block/$dev/size")" "$((mib * 2048))"
+      echo 3 >/proc/sys/vm/drop_caches
+      if zero_from "/dev/$dev" 0 "$bytes"; then check "$name.format-nvm.zero" PASS "$bytes bytes"
+      else check "$name.format-nvm.zero" FAIL "$(/usr/bin/cmp -n "$bytes" "/dev/$dev" /dev/zero 2>&1)"; fi
       ;;
     quick)
       prepare "$dev" quick

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real-driver tier: boots the installed Debian kernel under QEMU with an initramfs built
 # here (busybox, the disk drivers, udev, ferrowipe-cli and the reference tools), lets the guest
-# run checks.sh against nine emulated disks on six kinds of controller, then checks the disk
+# run checks.sh against ten emulated disks on six kinds of controller, then checks the disk
 # images byte by byte. Only image files made here are ever written.
 #
 # Usage: bash tests/vm/run.sh BUILD_DIR
@@ -242,7 +242,7 @@ while read -r name mib kind bus erase; do
   img=$work/$name.img
   bytes=$((mib * 1048576))
   case $erase in
-    format)
+    format | format-nvm)
       if cmp -s -n "$bytes" "$img" /dev/zero; then record "$name.host.zero" PASS "$bytes bytes"
       else record "$name.host.zero" FAIL "$(cmp -n "$bytes" "$img" /dev/zero 2>&1 | head -n 1)"; fi ;;
     quick)

@@ -41,6 +41,38 @@ uint32_t WindowsErrorFromErrno(int error, ErrnoSite site) {
   return win::ERROR_IO_DEVICE;
 }
 
+CommandOutcome CommandOutcomeFromErrno(int error) {
+  switch (error) {
+    case 0: return CommandOutcome::Success;
+    case EINVAL:
+    case ENOTTY:
+    case EOPNOTSUPP: return CommandOutcome::NotSupported;
+    case ENODEV:
+    case ENXIO: return CommandOutcome::NoDevice;
+    case ETIMEDOUT: return CommandOutcome::Timeout;
+    default: return CommandOutcome::TransportError;
+  }
+}
+
+uint32_t CommandErrorFromErrno(int error) {
+  if (CommandOutcomeFromErrno(error) == CommandOutcome::NotSupported) {
+    return WindowsErrorOfOutcome(CommandOutcome::NotSupported);
+  }
+  return WindowsErrorFromErrno(error, ErrnoSite::Other);
+}
+
+uint32_t WindowsErrorOfOutcome(CommandOutcome outcome) {
+  switch (outcome) {
+    case CommandOutcome::Success: return win::ERROR_SUCCESS;
+    case CommandOutcome::DeviceError:
+    case CommandOutcome::TransportError: return WindowsErrorFromErrno(EIO, ErrnoSite::Other);
+    case CommandOutcome::NotSupported: return WindowsErrorFromErrno(EOPNOTSUPP, ErrnoSite::Other);
+    case CommandOutcome::Timeout: return WindowsErrorFromErrno(ETIMEDOUT, ErrnoSite::Other);
+    case CommandOutcome::NoDevice: return WindowsErrorFromErrno(ENODEV, ErrnoSite::Other);
+  }
+  return win::ERROR_IO_DEVICE;
+}
+
 int ErrnoForWindowsError(uint32_t code) {
   switch (code) {
     case win::ERROR_SUCCESS: return 0;

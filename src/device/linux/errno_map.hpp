@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "device/drive_commands.hpp"
+
 namespace fw::linuxio {
 
 // Where an errno came from: a few errnos mean different things on different calls.
@@ -14,6 +16,16 @@ enum class ErrnoSite {
 };
 
 uint32_t WindowsErrorFromErrno(int error, ErrnoSite site);
+
+// A drive command whose SG_IO or NVMe admin ioctl failed: a path that does not carry the
+// command at all (a loop device, a bridge, a driver without pass-through) sent nothing.
+CommandOutcome CommandOutcomeFromErrno(int error);
+// Its Windows code: the same as any call's, except that a path not carrying the command says
+// so (ERROR_INVALID_FUNCTION) whatever errno it chose.
+uint32_t CommandErrorFromErrno(int error);
+
+// The code a drive command's failed send reports, when no errno of our own gave one.
+uint32_t WindowsErrorOfOutcome(CommandOutcome outcome);
 
 // The errno whose text stands for a Windows code when no errno of our own produced it.
 int ErrnoForWindowsError(uint32_t code);

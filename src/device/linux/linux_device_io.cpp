@@ -1,6 +1,6 @@
 // The DeviceIo contract over Linux block devices: sysfs for discovery and descriptors, block
-// ioctls for geometry and length, SG_IO ATA PASS-THROUGH for IDENTIFY and SMART, umount and
-// O_EXCL for volume preparation.
+// ioctls for geometry and length, SG_IO ATA PASS-THROUGH for IDENTIFY, SMART and the drive
+// commands, NVMe admin commands, umount and O_EXCL for volume preparation.
 #include <fcntl.h>
 #include <linux/hdreg.h>
 #include <scsi/sg.h>
@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <thread>
 #include <utility>
 
@@ -46,8 +47,6 @@ namespace linuxio {
 namespace {
 
 constexpr uint32_t kSectorBytes = 512;
-// hdparm's SG_IO timeout: long enough for a drive spinning up, short enough for a window.
-constexpr unsigned kSgIoTimeoutMs = 15000;
 
 struct OpenDevice {
   int fd = -1;
@@ -315,6 +314,83 @@ class LinuxDeviceIo final : public DeviceIo {
     return ErrnoText(error);
   }
 
+  AtaReply SendAtaCommand(Handle handle, const AtaCommand& command,
+                          std::span<uint8_t> data) override {
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end()) return Refuse<AtaReply>(win::ERROR_INVALID_HANDLE, EBADF);
+    const OpenDevice& device = it->second;
+    if (!MayCarry(device, AtaCommandOnlyReads(command))) {
+      return Refuse<AtaReply>(win::ERROR_ACCESS_DENIED, EACCES);
+    }
+    const bool withData = command.protocol != AtaProtocol::NonData;
+    if (withData && data.size() < kSectorBytes) {
+      return Refuse<AtaReply>(win::ERROR_INVALID_PARAMETER, EINVAL);
+    }
+    const AtaCall call = SendAta(device, command, withData ? data.data() : nullptr);
+    if (!call.ioctlOk) {
+      AtaReply reply;
+      reply.outcome = CommandOutcomeFromErrno(call.error);
+      if (reply.outcome == CommandOutcome::Success) reply.outcome = CommandOutcome::TransportError;
+      reply.code = CommandErrorFromErrno(call.error);
+      return Failed(device, reply, call.error);
+    }
+    const AtaReply reply = AtaReplyFromResult(call.result, command.extended);
+    if (reply.outcome == CommandOutcome::Success) return reply;
+    // The drive's own refusal keeps code 0 in the reply (it answered); the last error still
+    // names it for the log.
+    if (reply.outcome == CommandOutcome::DeviceError) {
+      Fail(win::ERROR_IO_DEVICE, EIO);
+      return reply;
+    }
+    return Failed(device, reply, ErrnoForWindowsError(reply.code));
+  }
+
+  NvmeReply SendNvmeAdminCommand(Handle handle, const NvmeAdminCommand& command,
+                                 std::span<uint8_t> data) override {
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end()) return Refuse<NvmeReply>(win::ERROR_INVALID_HANDLE, EBADF);
+    const OpenDevice& device = it->second;
+    if (!MayCarry(device, NvmeAdminOnlyReads(command))) {
+      return Refuse<NvmeReply>(win::ERROR_ACCESS_DENIED, EACCES);
+    }
+    const bool noDirection = command.direction == NvmeDataDirection::None;
+    if ((noDirection && command.dataLength != 0) || data.size() < command.dataLength) {
+      return Refuse<NvmeReply>(win::ERROR_INVALID_PARAMETER, EINVAL);
+    }
+    if (ReadDiskFacts(m_sys, NodeOf(device).disk).busType != win::BusTypeNvme) {
+      return Refuse<NvmeReply>(win::ERROR_INVALID_FUNCTION, EOPNOTSUPP);
+    }
+    const NvmeReply reply = IssueNvmeAdmin(device.fd, command, data.data());
+    if (reply.outcome == CommandOutcome::Success) return reply;
+    if (reply.outcome == CommandOutcome::DeviceError) {
+      Fail(win::ERROR_IO_DEVICE, EIO);
+      return reply;
+    }
+    return Failed(device, reply, ErrnoForWindowsError(reply.code));
+  }
+
+  std::optional<int64_t> RereadCapacity(Handle handle) override {
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end()) {
+      Fail(win::ERROR_INVALID_HANDLE, EBADF);
+      return std::nullopt;
+    }
+    const OpenDevice& device = it->second;
+    // A SCSI disk (libata's among them) reads its capacity again when told to; NVMe, loop
+    // and virtio disks have the kernel follow a change of size on its own.
+    const std::string rescan = "/sys/block/" + NodeOf(device).disk + "/device/rescan";
+    if (m_sys.Exists(rescan) && !m_sys.Write(rescan, "1")) {
+      FailErrno(errno, ErrnoSite::Other);
+      return std::nullopt;
+    }
+    uint64_t length = 0;
+    if (::ioctl(device.fd, BLKGETSIZE64, &length) != 0) {
+      FailErrno(errno, ErrnoSite::Other);
+      return std::nullopt;
+    }
+    return static_cast<int64_t>(length);
+  }
+
  private:
   Handle Keep(OpenDevice device) {
     const Handle handle = m_nextHandle++;
@@ -562,15 +638,15 @@ class LinuxDeviceIo final : public DeviceIo {
     AtaResult result;
   };
 
-  AtaCall SendAta(const OpenDevice& device, const win::IDEREGS& regs, AtaDataPhase phase,
-                  uint8_t* data) const {
+  // The one SG_IO of the backend: `data` is the one 512-byte block of a PIO command.
+  AtaCall SendAta(const OpenDevice& device, const AtaCommand& command, uint8_t* data) const {
     AtaCall call;
-    // An NVMe disk is sent its three admin commands and nothing else, no ATA command either.
+    // An NVMe disk is sent NVMe admin commands and nothing else, no ATA command either.
     if (ReadDiskFacts(m_sys, NodeOf(device).disk).busType == win::BusTypeNvme) {
       call.error = EOPNOTSUPP;
       return call;
     }
-    std::array<uint8_t, 16> cdb = BuildAtaPassThrough16(regs, phase);
+    std::array<uint8_t, 16> cdb = BuildAtaPassThrough16(command);
     std::array<uint8_t, 32> sense{};
     sg_io_hdr_t hdr{};
     hdr.interface_id = 'S';
@@ -578,14 +654,17 @@ class LinuxDeviceIo final : public DeviceIo {
     hdr.cmdp = cdb.data();
     hdr.mx_sb_len = static_cast<unsigned char>(sense.size());
     hdr.sbp = sense.data();
-    hdr.timeout = kSgIoTimeoutMs;
-    if (phase == AtaDataPhase::PioIn) {
-      hdr.dxfer_direction = SG_DXFER_FROM_DEV;
+    hdr.timeout = SgIoTimeoutMs(command.timeoutSeconds);
+    switch (command.protocol) {
+      case AtaProtocol::PioDataIn: hdr.dxfer_direction = SG_DXFER_FROM_DEV; break;
+      case AtaProtocol::PioDataOut: hdr.dxfer_direction = SG_DXFER_TO_DEV; break;
+      case AtaProtocol::NonData: hdr.dxfer_direction = SG_DXFER_NONE; break;
+    }
+    if (command.protocol != AtaProtocol::NonData) {
       hdr.dxfer_len = kSectorBytes;
       hdr.dxferp = data;
-    } else {
-      hdr.dxfer_direction = SG_DXFER_NONE;
     }
+    // Never repeated after an interruption: the command may have reached the drive.
     if (::ioctl(device.fd, SG_IO, &hdr) != 0) {
       call.error = errno;
       return call;
@@ -599,6 +678,40 @@ class LinuxDeviceIo final : public DeviceIo {
     reply.senseLength = std::min<size_t>(hdr.sb_len_wr, sense.size());
     call.result = EvaluateAtaReply(reply);
     return call;
+  }
+
+  AtaCall SendAta(const OpenDevice& device, const win::IDEREGS& regs, AtaDataPhase phase,
+                  uint8_t* data) const {
+    return SendAta(device, AtaCommandFromRegisters(regs, phase), data);
+  }
+
+  // Only the working handle of the chosen disk carries what may change the drive; the other
+  // handles, the reads.
+  static bool MayCarry(const OpenDevice& device, bool onlyReads) {
+    return onlyReads || device.mode == OpenMode::Working;
+  }
+
+  template <typename Reply>
+  Reply Refuse(uint32_t code, int textErrno) {
+    Fail(code, textErrno);
+    Reply reply;
+    reply.outcome = CommandOutcome::NotSupported;
+    reply.code = code;
+    return reply;
+  }
+
+  // A drive command that failed: the last error for ErrorText, an unplugged disk told apart
+  // from a transport error.
+  template <typename Reply>
+  Reply Failed(const OpenDevice& device, Reply reply, int error) {
+    if (reply.outcome == CommandOutcome::TransportError && error == EIO && DeviceGone(device)) {
+      reply.outcome = CommandOutcome::NoDevice;
+      reply.code = win::ERROR_DEV_NOT_EXIST;
+      error = ENODEV;
+    }
+    if (reply.code == 0) reply.code = WindowsErrorOfOutcome(reply.outcome);
+    Fail(reply.code, error);
+    return reply;
   }
 
   // Whether ATA commands reach the drive: one IDENTIFY DEVICE, asked once per device.

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "device/linux/errno_map.hpp"
+
 namespace fw::linuxio {
 
 namespace {
@@ -38,15 +40,60 @@ NvmeAdminWords NvmeAdminWordsFor(NvmeRequest request, uint32_t deviceNamespace) 
           (dwordsMinusOne << 16) | nvme::kLogSmartHealth, length};
 }
 
-nvme_passthru_cmd BuildNvmePassthru(const NvmeAdminWords& words, void* data) {
+nvme_passthru_cmd BuildNvmePassthru(const NvmeAdminCommand& command, void* data) {
   nvme_passthru_cmd cmd{};
-  cmd.opcode = words.opcode;
-  cmd.nsid = words.nsid;
-  cmd.addr = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(data));
-  cmd.data_len = words.dataLength;
-  cmd.cdw10 = words.cdw10;
-  cmd.timeout_ms = kAdminTimeoutMs;
+  cmd.opcode = command.opcode;
+  cmd.nsid = command.nsid;
+  const bool hasData = command.direction != NvmeDataDirection::None && command.dataLength > 0;
+  cmd.addr = hasData ? static_cast<uint64_t>(reinterpret_cast<uintptr_t>(data)) : 0;
+  cmd.data_len = hasData ? command.dataLength : 0;
+  cmd.cdw10 = command.cdw10;
+  cmd.cdw11 = command.cdw11;
+  cmd.cdw12 = command.cdw12;
+  cmd.cdw13 = command.cdw13;
+  cmd.cdw14 = command.cdw14;
+  cmd.cdw15 = command.cdw15;
+  cmd.timeout_ms = command.timeoutMs;
   return cmd;
+}
+
+nvme_passthru_cmd BuildNvmePassthru(const NvmeAdminWords& words, void* data) {
+  NvmeAdminCommand command;
+  command.opcode = words.opcode;
+  command.nsid = words.nsid;
+  command.cdw10 = words.cdw10;
+  command.dataLength = words.dataLength;
+  command.direction = NvmeDataDirection::FromDevice;
+  command.timeoutMs = kAdminTimeoutMs;
+  return BuildNvmePassthru(command, data);
+}
+
+bool NvmeAdminOnlyReads(const NvmeAdminCommand& command) {
+  constexpr uint8_t kOpcodeGetFeatures = 0x0A;
+  if (command.direction == NvmeDataDirection::ToDevice) return false;
+  return command.opcode == nvme::kOpcodeIdentify || command.opcode == nvme::kOpcodeGetLogPage ||
+         command.opcode == kOpcodeGetFeatures;
+}
+
+NvmeReply NvmeReplyFromIoctl(int returned, int error, uint32_t result) {
+  NvmeReply reply;
+  if (returned < 0) {
+    reply.outcome = CommandOutcomeFromErrno(error);
+    if (reply.outcome == CommandOutcome::Success) reply.outcome = CommandOutcome::TransportError;
+    reply.code = CommandErrorFromErrno(error);
+    return reply;
+  }
+  // The status field without the phase bit: SC 7:0, SCT 10:8, CRD 12:11, More 13, DNR 14.
+  reply.status = static_cast<uint16_t>(returned & 0x7FF);
+  reply.result = result;
+  reply.outcome = reply.status == 0 ? CommandOutcome::Success : CommandOutcome::DeviceError;
+  return reply;
+}
+
+NvmeReply IssueNvmeAdmin(int fd, const NvmeAdminCommand& command, void* data) {
+  nvme_passthru_cmd cmd = BuildNvmePassthru(command, data);
+  const int returned = ::ioctl(fd, NVME_IOCTL_ADMIN_CMD, &cmd);
+  return NvmeReplyFromIoctl(returned, returned < 0 ? errno : 0, cmd.result);
 }
 
 int SendNvmeAdmin(int fd, NvmeRequest request, void* out, uint32_t capacity, uint32_t& count) {

@@ -1,7 +1,9 @@
 #include "device/linux/sys_tree.hpp"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -47,6 +49,15 @@ std::optional<long long> SysTree::ReadNumber(const std::string& path) const {
 bool SysTree::Exists(const std::string& path) const {
   struct stat st {};
   return ::stat(Full(path).c_str(), &st) == 0;
+}
+
+bool SysTree::Write(const std::string& path, const std::string& text) const {
+  // No O_CREAT: a missing attribute is a refusal, never a new file under the root.
+  const int fd = ::open(Full(path).c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const ssize_t written = ::write(fd, text.data(), text.size());
+  const bool closed = ::close(fd) == 0;
+  return written == static_cast<ssize_t>(text.size()) && closed;
 }
 
 std::vector<std::string> SysTree::List(const std::string& path) const {

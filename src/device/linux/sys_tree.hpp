@@ -20,6 +20,8 @@ class SysTree {
   std::optional<std::string> ReadLine(const std::string& path) const;
   std::optional<long long> ReadNumber(const std::string& path) const;
   bool Exists(const std::string& path) const;
+  // Writes `text` to an existing file (a sysfs attribute), in one write; false when refused.
+  bool Write(const std::string& path, const std::string& text) const;
   // Entry names of a folder, "." and ".." left out, in no particular order.
   std::vector<std::string> List(const std::string& path) const;
   // The path with every symbolic link resolved, as seen from the root ("/sys/devices/..."),
