@@ -216,7 +216,7 @@ class SimulatedDisksTest : public QObject {
     const QStringList log = Messages(program.Log("Log_BenchMark")).mid(kWarningLines);
     QCOMPARE(log.value(4), QString("裝置容量:            131,072 磁區     "));
     QCOMPARE(log.value(log.size() - 3), QString("低階格式化完成。                     "));
-    QFile image(m_demo.path() + "/7-quick-wipe.img");
+    QFile image(m_demo.path() + "/9-quick-wipe.img");
     QVERIFY(image.open(QIODevice::ReadOnly));
     QCOMPARE(image.readAll(), QByteArray(64 << 20, '\0'));
   }
