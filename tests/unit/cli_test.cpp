@@ -276,7 +276,7 @@ TEST_F(Cli, BadUsageNoSuchDiskAndTooSmallDisksExitWithTwo) {
       {"details"},
       {"details", "0", "1"},
       {"smart", "--yes"},
-      {"details", "8"},
+      {"details", "10"},
       {"smart", "/dev/null"},
       // Under 65535 sectors: refused as the selection window refuses it.
       {"details", "5"},
