@@ -135,9 +135,9 @@ class SimulatedDisksTest : public QObject {
 
     QVERIFY(!ending.Ended());
     QVERIFY(script.Done() && script.unexpected.empty());
-    QCOMPARE(listed, 8);
+    QCOMPARE(listed, 10);
     QCOMPARE(script.boxes.at(0).title, QString("無法存取此裝置                  "));
-    QCOMPARE(program.choose.StatusText(), QString("找到磁碟:        8"));
+    QCOMPARE(program.choose.StatusText(), QString("找到磁碟:        10"));
     QCOMPARE(ChosenIndex, int64_t{1});
     QVERIFY(program.DiskName().startsWith("[0]"));
     QVERIFY(program.DiskName().contains("WDC WD5000AAKS-00TMA0"));
