@@ -249,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
                   d.io->Close(h);
                   return std::vector{r};
                 },
-                CommandOutcome::TransportError, Medium::Unchanged},
+                CommandOutcome::NotSupported, Medium::Unchanged},
         AtaCase{"EnhancedSecurityErase", SecurityHdd, "",
                 [](SimDisk& d) { return SecurityErase(d, true); }, CommandOutcome::Success, Medium::Zeros},
         AtaCase{"EnhancedEraseNotOffered", [] { return WithWord(SecurityHdd(), 128, 0, 0xFFDF); }, "",
@@ -503,8 +503,9 @@ TEST(SimulatedDrive, NvmeNamespaceListAndTheWorkingHandle) {
   EXPECT_EQ(CountActiveNamespaces(list), 2u);
   const Handle h = disk.io->Open(disk.path, OpenMode::Identification);
   std::vector<uint8_t> none;
-  EXPECT_EQ(disk.io->SendNvmeAdminCommand(h, NvmeFormat(1, 0, false), none).outcome,
-            CommandOutcome::TransportError);
+  const NvmeReply format = disk.io->SendNvmeAdminCommand(h, NvmeFormat(1, 0, false), none);
+  EXPECT_EQ(format.outcome, CommandOutcome::NotSupported);
+  EXPECT_EQ(format.code, win::ERROR_ACCESS_DENIED) << "not on the working handle";
   EXPECT_EQ(disk.io->SendAtaCommand(h, AtaSanitizeStatus(), {}).outcome, CommandOutcome::NotSupported)
       << "an NVMe disk takes no ATA command";
   disk.io->Close(h);

@@ -239,7 +239,7 @@ class ImageDeviceIo final : public DeviceIo {
     if (m_state[open->drive].unplugged) {
       return SendFailure<AtaReply>(CommandOutcome::NoDevice, win::ERROR_DEV_NOT_EXIST);
     }
-    return m_state[open->drive].firmware->Ata(command, data, open->mode == OpenMode::Working);
+    return Answered(m_state[open->drive].firmware->Ata(command, data, open->mode == OpenMode::Working));
   }
 
   NvmeReply SendNvmeAdminCommand(Handle handle, const NvmeAdminCommand& command,
@@ -250,7 +250,7 @@ class ImageDeviceIo final : public DeviceIo {
     if (m_state[open->drive].unplugged) {
       return SendFailure<NvmeReply>(CommandOutcome::NoDevice, win::ERROR_DEV_NOT_EXIST);
     }
-    return m_state[open->drive].firmware->Nvme(command, data, open->mode == OpenMode::Working);
+    return Answered(m_state[open->drive].firmware->Nvme(command, data, open->mode == OpenMode::Working));
   }
 
   std::optional<int64_t> RereadCapacity(Handle handle) override {
@@ -538,10 +538,24 @@ class ImageDeviceIo final : public DeviceIo {
   }
 
   template <class Reply>
-  static Reply SendFailure(CommandOutcome outcome, uint32_t code) {
+  Reply SendFailure(CommandOutcome outcome, uint32_t code) {
     Reply reply;
     reply.outcome = outcome;
     reply.code = code;
+    return Answered(reply);
+  }
+
+  // The last error names what became of a drive command, as on the Linux backend: the drive's
+  // own refusal is an I/O error there.
+  template <class Reply>
+  Reply Answered(const Reply& reply) {
+    if (reply.outcome == CommandOutcome::Success) {
+      Succeed();
+    } else if (reply.outcome == CommandOutcome::DeviceError) {
+      Fail(win::ERROR_IO_DEVICE);
+    } else {
+      Fail(reply.code != 0 ? reply.code : win::ERROR_INVALID_FUNCTION);
+    }
     return reply;
   }
 

@@ -129,9 +129,10 @@ AtaReply AtaAbort(uint64_t lba = kReasonUnknown, uint8_t error = kErrorAbort) {
   return reply;
 }
 
+// Nothing sent, as the Linux backend refuses a command that changes the drive on another handle.
 AtaReply AtaRefusedOffWorkingHandle() {
   AtaReply reply;
-  reply.outcome = CommandOutcome::TransportError;
+  reply.outcome = CommandOutcome::NotSupported;
   reply.code = win::ERROR_ACCESS_DENIED;
   return reply;
 }
@@ -145,7 +146,7 @@ NvmeReply NvmeStatus(uint16_t status) {
 
 NvmeReply NvmeRefusedOffWorkingHandle() {
   NvmeReply reply;
-  reply.outcome = CommandOutcome::TransportError;
+  reply.outcome = CommandOutcome::NotSupported;
   reply.code = win::ERROR_ACCESS_DENIED;
   return reply;
 }
@@ -220,7 +221,11 @@ AtaReply SimulatedDrive::Ata(const AtaCommand& command, std::span<uint8_t> data,
   const uint8_t code = command.registers.command;
   const bool dataIn = command.protocol == AtaProtocol::PioDataIn;
   const bool dataOut = command.protocol == AtaProtocol::PioDataOut;
-  if ((dataIn || dataOut) && data.size() < kSectorBytes) return AtaAbort();
+  if ((dataIn || dataOut) && data.size() < kSectorBytes) {
+    AtaReply reply;  // no room for the sector: nothing reaches the drive
+    reply.code = win::ERROR_INVALID_PARAMETER;
+    return reply;
+  }
 
   AtaReply reply;
   switch (code) {
@@ -512,8 +517,11 @@ NvmeReply SimulatedDrive::Nvme(const NvmeAdminCommand& command, std::span<uint8_
                                bool working) {
   if (!m_drive.nvmeController) return {};
   Advance();
-  if (command.direction != NvmeDataDirection::None && data.size() < command.dataLength) {
-    return NvmeStatus(kNvmeInvalidField);
+  if ((command.direction == NvmeDataDirection::None && command.dataLength != 0) ||
+      data.size() < command.dataLength) {
+    NvmeReply reply;
+    reply.code = win::ERROR_INVALID_PARAMETER;
+    return reply;
   }
   NvmeReply reply;
   switch (command.opcode) {

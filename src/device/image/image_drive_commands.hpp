@@ -29,7 +29,8 @@ class SimulatedDrive {
   SimulatedDrive(const ImageDrive& drive, int64_t imageBytes, Clock& clock);
 
   // One command. Commands that change the drive are taken only when `working` (they came on the
-  // working handle of the disk); others answer a transport refusal, having sent nothing.
+  // working handle of the disk); otherwise they are refused as not carried (NotSupported with
+  // ERROR_ACCESS_DENIED), nothing done.
   AtaReply Ata(const AtaCommand& command, std::span<uint8_t> data, bool working);
   NvmeReply Nvme(const NvmeAdminCommand& command, std::span<uint8_t> data, bool working);
 

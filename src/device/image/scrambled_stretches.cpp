@@ -58,7 +58,12 @@ void ScrambledStretches::Overlay(int64_t offset, uint8_t* bytes, int64_t count) 
   for (; it != m_stretches.end() && it->first < end; ++it) {
     const int64_t from = std::max(offset, it->first);
     const int64_t to = std::min(end, it->second);
-    for (int64_t at = from; at < to; ++at) bytes[at - offset] = ScrambledByte(m_key, at);
+    // One mixed word serves its eight bytes.
+    for (int64_t at = from; at < to;) {
+      const uint64_t word = Mix(m_key ^ Mix(static_cast<uint64_t>(at) / 8));
+      const int64_t wordEnd = std::min(to, (at / 8 + 1) * 8);
+      for (; at < wordEnd; ++at) bytes[at - offset] = static_cast<uint8_t>(word >> (8 * (at % 8)));
+    }
   }
 }
 
