@@ -457,6 +457,31 @@ TEST(SimulatedDrive, FailingSetMaxAndTheDcoLeaveTheSize) {
   EXPECT_EQ(DcoMaxSectors(dco), kSectors) << "the overlay hides nothing";
 }
 
+// The enhanced erase reaches the hidden area; the normal one only the sectors the disk shows.
+class SecurityEraseOfAHiddenArea : public testing::TestWithParam<bool> {};
+
+TEST_P(SecurityEraseOfAHiddenArea, ReachesItOnlyWhenEnhanced) {
+  const bool enhanced = GetParam();
+  SimDisk disk("\"accessible_sectors\": " + std::to_string(kSectors - 2048), SecurityHdd());
+  {
+    std::fstream image(disk.path, std::ios::binary | std::ios::in | std::ios::out);
+    image.seekp(kImageBytes - 4096);
+    image.write(reinterpret_cast<const char*>(kOld.data()), 4096);
+  }
+  ASSERT_TRUE(disk.Put(0, kOld));
+  ASSERT_EQ(SecurityErase(disk, enhanced).back().outcome, CommandOutcome::Success);
+  EXPECT_EQ(Describe(disk.Get(0, 4096)), "zeros");
+  disk.Ata(AtaReadNativeMaxExt());
+  ASSERT_EQ(disk.Ata(AtaSetMaxAddressExt(kSectors - 1)).outcome, CommandOutcome::Success);
+  disk.io->RereadCapacity(disk.working);
+  EXPECT_EQ(Describe(disk.Get(kImageBytes - 4096, 4096)), enhanced ? "zeros" : "unchanged");
+}
+
+INSTANTIATE_TEST_SUITE_P(SimulatedDrive, SecurityEraseOfAHiddenArea, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Enhanced" : "Normal";
+                         });
+
 struct NvmeCase {
   const char* name;
   const char* json;

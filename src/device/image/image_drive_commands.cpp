@@ -757,34 +757,35 @@ bool SimulatedDrive::EraseMedium(SanitizeAction action, uint32_t pattern, int64_
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   const bool fill = action == SanitizeAction::Overwrite && pattern != 0;
-  // Zeros as a hole, as the backend's own writes of zeros, so that a demo disk stays sparse.
+  int64_t toWrite = fill ? endBytes : 0;
+  // Zeros as a hole, as the backend's own writes of zeros, so that a demo disk stays sparse;
+  // where the file system cannot punch one, the zeros are written.
   if (ok && !fill && endBytes > 0 &&
       ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, endBytes) != 0) {
     ok = errno == EOPNOTSUPP || errno == ENOSYS;
-    if (ok) pattern = 0;
-  } else if (ok && !fill) {
-    endBytes = 0;  // punched
+    toWrite = endBytes;
   }
-  if (ok && endBytes > 0) {
+  if (ok && toWrite > 0) {
     std::vector<uint8_t> chunk(static_cast<size_t>(kFillChunk));
-    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint8_t>(pattern >> (8 * (i % 4)));
-    for (int64_t at = 0; ok && at < endBytes;) {
-      const auto n = static_cast<size_t>(std::min<int64_t>(kFillChunk, endBytes - at));
+    for (size_t i = 0; i < chunk.size(); ++i) {
+      chunk[i] = fill ? static_cast<uint8_t>(pattern >> (8 * (i % 4))) : 0;
+    }
+    for (int64_t at = 0; ok && at < toWrite;) {
+      const auto n = static_cast<size_t>(std::min<int64_t>(kFillChunk, toWrite - at));
       const ssize_t written = ::pwrite(fd, chunk.data(), n, at);
       if (written < 0 && errno == EINTR) continue;
       ok = written > 0;
-      at += written;
+      if (ok) at += written;
     }
   }
   ok = ::close(fd) == 0 && ok;
   if (!ok) return false;
-  const int64_t end = m_nativeSectors * m_drive.sectorSize;
   if (action == SanitizeAction::CryptoErase) {
     std::random_device random;
     const uint64_t key = (static_cast<uint64_t>(random()) << 32) ^ random();
-    m_scrambled.ScrambleAll(key, end);
+    m_scrambled.ScrambleAll(key, endBytes);
   } else {
-    m_scrambled.Written(0, end);
+    m_scrambled.Written(0, endBytes);
   }
   m_dirty = true;
   return true;
