@@ -292,6 +292,22 @@ TEST(SimulatedDrive, IdentifyFollowsTheSecurityState) {
   EXPECT_FALSE(security().enabled);
 }
 
+// Two backends on one disk set (the disks' threads of one run each have their own): what one
+// does to the drive, the other finds there at its next command.
+TEST(SimulatedDrive, BackendsOfOneSetSeeTheSameDrive) {
+  SimDisk disk(R"("sanitize_seconds": 10)", SanitizeSsd());
+  const std::unique_ptr<DeviceIo> other = CreateImageDeviceIo(disk.folder.Path(), nullptr, disk.clock);
+  const Handle h = other->Open(disk.path, OpenMode::Identification);
+  std::vector<uint8_t> sector(512);
+  ASSERT_EQ(other->ReadAt(h, 0, sector.data(), 512), 512);
+  ASSERT_EQ(disk.Ata(AtaSanitize(SanitizeAction::BlockErase)).outcome, CommandOutcome::Success);
+  EXPECT_EQ(other->ReadAt(h, 0, sector.data(), 512), -1);
+  EXPECT_EQ(other->LastError(), win::ERROR_NOT_READY);
+  EXPECT_EQ(DecodeAtaSanitizeStatus(other->SendAtaCommand(h, AtaSanitizeStatus(), {})).state,
+            SanitizeState::InProgress);
+  other->Close(h);
+}
+
 TEST(SimulatedDrive, LockedDriveRefusesTheMediumAndTheErase) {
   SimDisk disk("", WithWord(SecurityHdd(), 128, 0x0006));
   EXPECT_TRUE(DecodeAtaEraseFeatures(disk.Identify()).security.locked);

@@ -208,13 +208,14 @@ SimulatedDrive::SimulatedDrive(const ImageDrive& drive, int64_t imageBytes, Cloc
     m_security.levelMaximum = security.levelMaximum;
     if (security.countExpired) m_security.attemptsLeft = 0;
   }
-  Load();
+  Refresh();
 }
 
 // ---- ATA ----
 
 AtaReply SimulatedDrive::Ata(const AtaCommand& command, std::span<uint8_t> data, bool working) {
   if (!m_drive.identify) return {};
+  Refresh();
   Advance();
   const bool afterErasePrepare = std::exchange(m_afterErasePrepare, false);
   const bool afterReadNativeMax = std::exchange(m_afterReadNativeMax, false);
@@ -485,6 +486,7 @@ AtaReply SimulatedDrive::DcoCommand(const AtaCommand& command, std::span<uint8_t
 
 std::optional<Sector> SimulatedDrive::Identify() {
   if (!m_drive.identify) return std::nullopt;
+  Refresh();
   Advance();
   Sector s = *m_drive.identify;
   if (m_maxShown) {
@@ -516,6 +518,7 @@ void SimulatedDrive::OtherCommand() {
 NvmeReply SimulatedDrive::Nvme(const NvmeAdminCommand& command, std::span<uint8_t> data,
                                bool working) {
   if (!m_drive.nvmeController) return {};
+  Refresh();
   Advance();
   if ((command.direction == NvmeDataDirection::None && command.dataLength != 0) ||
       data.size() < command.dataLength) {
@@ -798,12 +801,14 @@ void SimulatedDrive::SetMax(int64_t sectors) {
   m_dirty = true;
 }
 
-std::optional<int64_t> SimulatedDrive::SystemBytes() const {
+std::optional<int64_t> SimulatedDrive::SystemBytes() {
+  Refresh();
   if (!m_systemSectors) return std::nullopt;
   return *m_systemSectors * m_drive.sectorSize;
 }
 
 int64_t SimulatedDrive::RereadCapacity() {
+  Refresh();
   if (m_systemSectors != m_maxSectors) {
     m_systemSectors = m_maxSectors;
     m_dirty = true;
@@ -813,6 +818,7 @@ int64_t SimulatedDrive::RereadCapacity() {
 }
 
 uint32_t SimulatedDrive::MediaRefusal() {
+  Refresh();
   Advance();
   Save();
   if (m_sanitize.phase == Phase::Running) return win::ERROR_NOT_READY;
@@ -872,14 +878,28 @@ void SimulatedDrive::Save() {
       {"scrambled", {{"key", m_scrambled.key()}, {"stretches", stretches}}},
   };
   // A folder that cannot be written keeps the state for this run only.
-  (void)WriteFileAtomically(DriveStatePath(m_drive.path), state.dump(1) + "\n", std::nullopt,
-                            FolderLinks::Follow);
+  const std::string path = DriveStatePath(m_drive.path);
+  if (WriteFileAtomically(path, state.dump(1) + "\n", std::nullopt, FolderLinks::Follow).empty()) {
+    m_seen = StampOf(path);
+  }
+}
+
+SimulatedDrive::FileStamp SimulatedDrive::StampOf(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return {};
+  return FileStamp{true, static_cast<uint64_t>(st.st_ino), st.st_size,
+                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+void SimulatedDrive::Refresh() {
+  const FileStamp now = StampOf(DriveStatePath(m_drive.path));
+  if (now == m_seen) return;
+  m_seen = now;
+  if (now.exists) Load();
 }
 
 void SimulatedDrive::Load() {
   const std::string path = DriveStatePath(m_drive.path);
-  std::error_code ec;
-  if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) return;
   const SmallFileRead read = ReadBoundedFile(path, 1 << 20, false);
   if (!read.ok) {
     m_stateProblem = path + ": cannot read the file: " + read.problem;

@@ -43,7 +43,7 @@ class SimulatedDrive {
 
   // The disk's size in bytes as the system sees it; nothing when that is the image's size (the
   // drive has no hidden area and its max address was never changed).
-  std::optional<int64_t> SystemBytes() const;
+  std::optional<int64_t> SystemBytes();
   // The system reads the drive's size again: from now on it sees the current max address.
   int64_t RereadCapacity();
 
@@ -106,6 +106,9 @@ class SimulatedDrive {
   // written.
   bool EraseMedium(SanitizeAction action, uint32_t pattern, int64_t endBytes);
   void SetMax(int64_t sectors);
+  // Reads the state file again when another backend (another run, another disk's thread)
+  // wrote it since this one last read or wrote it.
+  void Refresh();
   void Load();
 
   const ImageDrive& m_drive;
@@ -122,6 +125,15 @@ class SimulatedDrive {
   ScrambledStretches m_scrambled;
   bool m_dirty = false;
   std::string m_stateProblem;
+  struct FileStamp {
+    bool exists = false;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+  static FileStamp StampOf(const std::string& path);
+  FileStamp m_seen;  // the state file as last read or written
 };
 
 }  // namespace fw::image
