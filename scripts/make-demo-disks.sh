@@ -17,6 +17,7 @@ while read -r name bytes drive; do
       cp "$fixtures/drives/$drive.$kind" "$dir/$name.$kind"
     fi
   done
-  rm -f "$dir/$name.img"
+  # A drive made anew forgets what an earlier run of the program left in it.
+  rm -f "$dir/$name.img" "$dir/$name.state"
   truncate -s "$bytes" "$dir/$name.img"
 done <"$fixtures/demo/images.txt"

@@ -135,9 +135,9 @@ class SimulatedDisksTest : public QObject {
 
     QVERIFY(!ending.Ended());
     QVERIFY(script.Done() && script.unexpected.empty());
-    QCOMPARE(listed, 8);
+    QCOMPARE(listed, 10);
     QCOMPARE(script.boxes.at(0).title, QString("無法存取此裝置                  "));
-    QCOMPARE(program.choose.StatusText(), QString("找到磁碟:        8"));
+    QCOMPARE(program.choose.StatusText(), QString("找到磁碟:        10"));
     QCOMPARE(ChosenIndex, int64_t{1});
     QVERIFY(program.DiskName().startsWith("[0]"));
     QVERIFY(program.DiskName().contains("WDC WD5000AAKS-00TMA0"));
@@ -216,7 +216,7 @@ class SimulatedDisksTest : public QObject {
     const QStringList log = Messages(program.Log("Log_BenchMark")).mid(kWarningLines);
     QCOMPARE(log.value(4), QString("裝置容量:            131,072 磁區     "));
     QCOMPARE(log.value(log.size() - 3), QString("低階格式化完成。                     "));
-    QFile image(m_demo.path() + "/7-quick-wipe.img");
+    QFile image(m_demo.path() + "/9-quick-wipe.img");
     QVERIFY(image.open(QIODevice::ReadOnly));
     QCOMPARE(image.readAll(), QByteArray(64 << 20, '\0'));
   }

@@ -88,6 +88,8 @@ TEST_F(Cli, ListRawGivesEveryDemoDiskWithTheSixCellsOfTheSelectionList) {
       "SAS\tEXAMPLE 4KN DISK 1000\t0102\tEX4K0001\t244190646\t1000.2 GB",
       "SD\tSD CARD 16M\t1.0\tC0FFEE16\t32768\t16.77 MB",
       "NVMe\tEXAMPLE NVMe SSD 1TB\t1.2.3\tEX21N0A0123456\t1953525168\t1000.2 GB",
+      "SATA\tATA INTEL SSDSA2CW120G3\t4PC10302\tCVPR109301UZ120LGN\t234441648\t120.03 GB",
+      "SATA\tATA SAMSUNG HD501LJ\tCR100-12\tS0MUJ1NQ110060\t974676016\t499.03 GB",
       "USB\tDEMO QUICK WIPE STICK\t1.00\tQW000064\t131072\t67.1 MB",
   };
   EXPECT_EQ(run.out, expected);
@@ -105,25 +107,30 @@ TEST_F(Cli, ListShowsTheNumberAndPathOfEveryDiskUnderAHeader) {
   };
   const std::string d = s_disks;
   const std::vector<std::string> expected{
-      row("DISK", "PATH", "BUS   MODEL                      FIRMWARE  SERIAL            SECTORS"
+      row("DISK", "PATH", "BUS   MODEL                      FIRMWARE  SERIAL              SECTORS"
                           "     CAPACITY"),
       row("0", d + "/0-sata-hdd.img", "SATA  ATA WDC WD5000AAKS-00TMA0  12.01C01  "
-                                      "WD-WCAPW0493929   976773168   500.1 GB"),
+                                      "WD-WCAPW0493929     976773168   500.1 GB"),
       row("1", d + "/1-pata-slave.img", "ATA   ATA ST320410A              3.39      "
-                                        "5FB3QF34          39100223    20.01 GB"),
+                                        "5FB3QF34            39100223    20.01 GB"),
       row("2", d + "/2-ata-identify-fails.img", "ATA   ATA Maxtor 96147H8         BAC51KJ0  "
-                                                "N80BR8EC          120060864   61.47 GB"),
+                                                "N80BR8EC            120060864   61.47 GB"),
       row("3", d + "/3-usb-stick.img", "USB   Generic Flash Disk         8.07      "
-                                       "0000000000001A2B  15633408    8004.3 MB"),
+                                       "0000000000001A2B    15633408    8004.3 MB"),
       row("4", d + "/4-4k-sector.img", "SAS   EXAMPLE 4KN DISK 1000      0102      "
-                                       "EX4K0001          244190646   1000.2 GB"),
+                                       "EX4K0001            244190646   1000.2 GB"),
       row("5", d + "/5-small-card.img", "SD    SD CARD 16M                1.0       "
-                                        "C0FFEE16          32768       16.77 MB"),
+                                        "C0FFEE16            32768       16.77 MB"),
       row("6", d + "/6-nvme-ssd.img", "NVMe  EXAMPLE NVMe SSD 1TB       1.2.3     "
-                                      "EX21N0A0123456    1953525168  1000.2 GB"),
-      row("7", d + "/7-quick-wipe.img", "USB   DEMO QUICK WIPE STICK      1.00      "
-                                        "QW000064          131072      67.1 MB"),
+                                      "EX21N0A0123456      1953525168  1000.2 GB"),
+      row("7", d + "/7-sata-ssd.img", "SATA  ATA INTEL SSDSA2CW120G3    4PC10302  "
+                                      "CVPR109301UZ120LGN  234441648   120.03 GB"),
+      row("8", d + "/8-hdd-hpa.img", "SATA  ATA SAMSUNG HD501LJ        CR100-12  "
+                                     "S0MUJ1NQ110060      974676016   499.03 GB"),
+      row("9", d + "/9-quick-wipe.img", "USB   DEMO QUICK WIPE STICK      1.00      "
+                                        "QW000064            131072      67.1 MB"),
   };
+
   EXPECT_EQ(run.out, expected);
   // The number shown is the one `details` takes: its caption carries the same number.
   const CliRun details = RunCli({"details", "4"});
@@ -269,7 +276,7 @@ TEST_F(Cli, BadUsageNoSuchDiskAndTooSmallDisksExitWithTwo) {
       {"details"},
       {"details", "0", "1"},
       {"smart", "--yes"},
-      {"details", "8"},
+      {"details", "10"},
       {"smart", "/dev/null"},
       // Under 65535 sectors: refused as the selection window refuses it.
       {"details", "5"},

@@ -22,6 +22,9 @@
 #include "device/disk_contents.hpp"
 #include "device/image/image_contents.hpp"
 #include "device/image/image_drive.hpp"
+#include "device/image/image_drive_commands.hpp"
+#include "core/clock.hpp"
+#include "core/terminal_safe.hpp"
 #include "device/linux/descriptors.hpp"
 #include "device/linux/errno_map.hpp"
 #include "device/nvme_protocol.hpp"
@@ -40,10 +43,13 @@ constexpr int64_t kZeroChunk = 1 << 20;
 
 class ImageDeviceIo final : public DeviceIo {
  public:
-  explicit ImageDeviceIo(std::vector<ImageDrive> drives)
-      : m_drives(std::move(drives)), m_state(m_drives.size()) {
+  ImageDeviceIo(std::vector<ImageDrive> drives, std::shared_ptr<Clock> clock)
+      : m_drives(std::move(drives)), m_state(m_drives.size()), m_clock(std::move(clock)) {
     for (size_t d = 0; d < m_drives.size(); ++d) {
       m_state[d].mounted.assign(m_drives[d].mounts.size(), true);
+      struct stat st {};
+      const int64_t bytes = ::stat(m_drives[d].path.c_str(), &st) == 0 ? st.st_size : 0;
+      m_state[d].firmware = std::make_unique<image::SimulatedDrive>(m_drives[d], bytes, *m_clock);
     }
   }
 
@@ -51,6 +57,16 @@ class ImageDeviceIo final : public DeviceIo {
     for (const auto& [handle, open] : m_handles) {
       if (open.fd >= 0) ::close(open.fd);
     }
+    for (DriveState& state : m_state) state.firmware->Save();
+  }
+
+  // What the drives' state files held that could not be used.
+  std::vector<std::string> StateProblems() const {
+    std::vector<std::string> problems;
+    for (const DriveState& state : m_state) {
+      if (!state.firmware->StateProblem().empty()) problems.push_back(state.firmware->StateProblem());
+    }
+    return problems;
   }
 
   ImageDeviceIo(const ImageDeviceIo&) = delete;
@@ -93,7 +109,7 @@ class ImageDeviceIo final : public DeviceIo {
     if (open == nullptr) return FailCount(win::ERROR_INVALID_HANDLE);
     // A disk does not grow: positions past its end are refused, as a block device does.
     int64_t size = 0;
-    if (!FileSize(*open, size)) return -1;
+    if (!DiskSize(*open, size)) return -1;
     if (offset < 0 || offset > size) return FailCount(win::ERROR_INVALID_PARAMETER);
     open->position = offset;
     Succeed();
@@ -121,9 +137,12 @@ class ImageDeviceIo final : public DeviceIo {
     for (const image::ImageWriteError& error : drive.writeErrors) {
       if (error.offset >= begin && error.offset < end) return FailCount(error.code);
     }
+    if (const uint32_t refusal = state.firmware->MediaRefusal(); refusal != 0) {
+      return FailCount(refusal);
+    }
 
     int64_t size = 0;
-    if (!FileSize(*open, size)) return -1;
+    if (!DiskSize(*open, size)) return -1;
     const int64_t room = std::max<int64_t>(0, size - begin);
     const int64_t wanted = std::min(count, room);
     if (count > 0 && wanted == 0) return FailCount(win::ERROR_DISK_FULL);
@@ -148,6 +167,7 @@ class ImageDeviceIo final : public DeviceIo {
       }
       written += n;
     }
+    state.firmware->Written(begin, begin + written);
     open->position = begin + written;
     // Past the end of the disk only the part that fits is written, as on a block device.
     if (written < count) {
@@ -162,7 +182,15 @@ class ImageDeviceIo final : public DeviceIo {
     OpenHandle* open = DriveHandle(handle);
     if (open == nullptr || buffer == nullptr) return FailCount(win::ERROR_INVALID_HANDLE);
     if (offset < 0 || count < 0) return FailCount(win::ERROR_INVALID_PARAMETER);
-    if (m_state[open->drive].unplugged) return FailCount(win::ERROR_DEV_NOT_EXIST);
+    DriveState& state = m_state[open->drive];
+    if (state.unplugged) return FailCount(win::ERROR_DEV_NOT_EXIST);
+    if (const uint32_t refusal = state.firmware->MediaRefusal(); refusal != 0) {
+      return FailCount(refusal);
+    }
+    // The end of the disk is where the system sees it, not the image's end.
+    int64_t size = 0;
+    if (!DiskSize(*open, size)) return -1;
+    count = std::min(count, std::max<int64_t>(0, size - offset));
     auto* bytes = static_cast<uint8_t*>(buffer);
     int64_t done = 0;
     while (done < count) {
@@ -176,6 +204,7 @@ class ImageDeviceIo final : public DeviceIo {
       }
       done += n;
     }
+    state.firmware->Overlay(offset, bytes, done);
     Succeed();
     return done;
   }
@@ -185,6 +214,7 @@ class ImageDeviceIo final : public DeviceIo {
     if (open == nullptr) return Fail(win::ERROR_INVALID_HANDLE);
     if (m_state[open->drive].unplugged) return Fail(win::ERROR_DEV_NOT_EXIST);
     if (open->fd >= 0 && ::fdatasync(open->fd) != 0) return FailErrno(errno, ErrnoSite::Other);
+    m_state[open->drive].firmware->Save();
     return Succeed();
   }
 
@@ -194,10 +224,40 @@ class ImageDeviceIo final : public DeviceIo {
     const OpenHandle& open = it->second;
     if (open.fd >= 0) ::close(open.fd);  // also drops the working open's lock
     if (!open.volume && open.mode == OpenMode::Claim) m_state[open.drive].claimed = false;
+    if (!open.volume) m_state[open.drive].firmware->Save();
     m_handles.erase(it);
   }
 
   uint32_t LastError() const override { return m_lastError; }
+
+  // The drive's own commands, answered by its simulated firmware from its identify data.
+  AtaReply SendAtaCommand(Handle handle, const AtaCommand& command,
+                          std::span<uint8_t> data) override {
+    OpenHandle* open = DriveHandle(handle);
+    if (open == nullptr) return SendFailure<AtaReply>(CommandOutcome::TransportError,
+                                                      win::ERROR_INVALID_HANDLE);
+    if (m_state[open->drive].unplugged) {
+      return SendFailure<AtaReply>(CommandOutcome::NoDevice, win::ERROR_DEV_NOT_EXIST);
+    }
+    return Answered(m_state[open->drive].firmware->Ata(command, data, open->mode == OpenMode::Working));
+  }
+
+  NvmeReply SendNvmeAdminCommand(Handle handle, const NvmeAdminCommand& command,
+                                 std::span<uint8_t> data) override {
+    OpenHandle* open = DriveHandle(handle);
+    if (open == nullptr) return SendFailure<NvmeReply>(CommandOutcome::TransportError,
+                                                       win::ERROR_INVALID_HANDLE);
+    if (m_state[open->drive].unplugged) {
+      return SendFailure<NvmeReply>(CommandOutcome::NoDevice, win::ERROR_DEV_NOT_EXIST);
+    }
+    return Answered(m_state[open->drive].firmware->Nvme(command, data, open->mode == OpenMode::Working));
+  }
+
+  std::optional<int64_t> RereadCapacity(Handle handle) override {
+    OpenHandle* open = DriveHandle(handle);
+    if (open == nullptr || m_state[open->drive].unplugged) return std::nullopt;
+    return m_state[open->drive].firmware->RereadCapacity();
+  }
 
   std::unique_ptr<DiskTakeover> BeginTakeover(const std::string& drivePath) override;
 
@@ -232,7 +292,7 @@ class ImageDeviceIo final : public DeviceIo {
   std::optional<int64_t> ClaimedSize(const TakeoverState& takeover) {
     OpenHandle* claim = DriveHandle(takeover.claim);
     int64_t size = 0;
-    if (claim == nullptr || claim->fd < 0 || !FileSize(*claim, size)) return std::nullopt;
+    if (claim == nullptr || claim->fd < 0 || !DiskSize(*claim, size)) return std::nullopt;
     return size;
   }
 
@@ -293,6 +353,7 @@ class ImageDeviceIo final : public DeviceIo {
     std::vector<bool> mounted;  // per simulated mount: unmounted for good once locked
     bool claimed = false;
     bool unplugged = false;
+    std::unique_ptr<image::SimulatedDrive> firmware;
   };
 
   struct OpenHandle {
@@ -467,6 +528,37 @@ class ImageDeviceIo final : public DeviceIo {
     return true;
   }
 
+  // The disk's size as the system sees it: the image's, unless the drive hides part of it.
+  bool DiskSize(const OpenHandle& open, int64_t& size) {
+    if (const std::optional<int64_t> shown = m_state[open.drive].firmware->SystemBytes()) {
+      size = *shown;
+      return true;
+    }
+    return FileSize(open, size);
+  }
+
+  template <class Reply>
+  Reply SendFailure(CommandOutcome outcome, uint32_t code) {
+    Reply reply;
+    reply.outcome = outcome;
+    reply.code = code;
+    return Answered(reply);
+  }
+
+  // The last error names what became of a drive command, as on the Linux backend: the drive's
+  // own refusal is an I/O error there.
+  template <class Reply>
+  Reply Answered(const Reply& reply) {
+    if (reply.outcome == CommandOutcome::Success) {
+      Succeed();
+    } else if (reply.outcome == CommandOutcome::DeviceError) {
+      Fail(win::ERROR_IO_DEVICE);
+    } else {
+      Fail(reply.code != 0 ? reply.code : win::ERROR_INVALID_FUNCTION);
+    }
+    return reply;
+  }
+
   bool DriveControl(const OpenHandle& open, uint32_t code, const void* in, uint32_t inSize,
                     const Reply& reply) {
     const ImageDrive& drive = m_drives[open.drive];
@@ -474,14 +566,14 @@ class ImageDeviceIo final : public DeviceIo {
       case ioctl::IOCTL_DISK_GET_DRIVE_GEOMETRY: {
         if (drive.fail.geometry != 0) return Fail(drive.fail.geometry);
         int64_t size = 0;
-        if (open.fd >= 0 && !FileSize(open, size)) return false;
+        if (open.fd >= 0 && !DiskSize(open, size)) return false;
         return Answer(reply, linuxio::BuildGeometry(static_cast<uint64_t>(size), drive.sectorSize,
                                                     0, 0, drive.removable));
       }
       case ioctl::IOCTL_DISK_GET_LENGTH_INFO: {
         if (drive.fail.length != 0) return Fail(drive.fail.length);
         int64_t size = 0;
-        if (open.fd >= 0 && !FileSize(open, size)) return false;
+        if (open.fd >= 0 && !DiskSize(open, size)) return false;
         return Answer(reply, win::GET_LENGTH_INFORMATION{size});
       }
       case ioctl::IOCTL_STORAGE_QUERY_PROPERTY:
@@ -495,7 +587,7 @@ class ImageDeviceIo final : public DeviceIo {
       }
       case ioctl::SMART_SEND_DRIVE_COMMAND:
       case ioctl::SMART_RCV_DRIVE_DATA:
-        return AtaCommand(drive, in, inSize, reply);
+        return AtaCommand(open.drive, in, inSize, reply);
       case ioctl::IOCTL_STORAGE_GET_DEVICE_NUMBER:
         return Answer(reply, win::STORAGE_DEVICE_NUMBER{win::FILE_DEVICE_DISK,
                                                         static_cast<uint32_t>(open.drive), 0});
@@ -561,17 +653,22 @@ class ImageDeviceIo final : public DeviceIo {
 
   // IDENTIFY DEVICE and the SMART subcommands ENABLE, DISABLE, READ DATA and READ THRESHOLDS,
   // answered from the drive's sectors; a drive without the sector takes no such command.
-  bool AtaCommand(const ImageDrive& drive, const void* in, uint32_t inSize, const Reply& reply) {
+  bool AtaCommand(size_t d, const void* in, uint32_t inSize, const Reply& reply) {
     if (in == nullptr || inSize < offsetof(win::SENDCMDINPARAMS, bBuffer)) {
       return Fail(win::ERROR_INVALID_PARAMETER);
     }
+    const ImageDrive& drive = m_drives[d];
+    image::SimulatedDrive& firmware = *m_state[d].firmware;
     const auto params = win::LoadLayout<win::SENDCMDINPARAMS>(in, inSize);
     const win::IDEREGS& regs = params.irDriveRegs;
     const Sector* sector = nullptr;
     uint32_t fault = 0;
     bool dataIn = false;
+    // IDENTIFY as the drive answers it now (its security state and max address).
+    const std::optional<Sector> identify = firmware.Identify();
+    firmware.OtherCommand();
     if (regs.bCommandReg == win::ID_CMD) {
-      sector = drive.identify ? &*drive.identify : nullptr;
+      sector = identify ? &*identify : nullptr;
       fault = drive.fail.identify;
       dataIn = true;
     } else if (regs.bCommandReg == win::SMART_CMD && regs.bCylLowReg == win::SMART_CYL_LOW &&
@@ -695,6 +792,7 @@ class ImageDeviceIo final : public DeviceIo {
   Handle m_next = 1;
   uint32_t m_lastError = 0;
   std::shared_ptr<TakeoverState> m_active;  // the format attempt under way, if any
+  std::shared_ptr<Clock> m_clock;            // a sanitize's progress
 };
 
 // The caller's object over the backend's state for the drive; gone without an ending, it
@@ -732,14 +830,18 @@ std::unique_ptr<DiskTakeover> ImageDeviceIo::BeginTakeover(const std::string& dr
 
 }  // namespace
 
-std::unique_ptr<DeviceIo> CreateImageDeviceIo(const std::string& folder, std::string* errors) {
+std::unique_ptr<DeviceIo> CreateImageDeviceIo(const std::string& folder, std::string* errors,
+                                              std::shared_ptr<Clock> clock) {
   std::vector<std::string> problems;
   std::vector<ImageDrive> drives = image::ScanImageFolder(folder, problems);
+  if (!clock) clock = std::make_shared<SteadyClock>();
+  auto io = std::make_unique<ImageDeviceIo>(std::move(drives), std::move(clock));
+  for (const std::string& line : io->StateProblems()) problems.push_back(TerminalSafe(line));
   if (errors != nullptr) {
     errors->clear();
     for (const std::string& line : problems) *errors += line + "\n";
   }
-  return std::make_unique<ImageDeviceIo>(std::move(drives));
+  return io;
 }
 
 }  // namespace fw

@@ -147,13 +147,13 @@ class MetadataReader {
     return DataFile(value, key, out, "a sector file");
   }
 
- private:
   static std::string Found(const json& value) {
     std::string text = value.dump();
     if (text.size() > 40) text = text.substr(0, 37) + "...";
     return std::string(value.type_name()) + " " + text;
   }
 
+ private:
   std::string m_jsonPath;
   std::string* m_error;
 };
@@ -169,6 +169,10 @@ bool ReadFaults(MetadataReader& r, const json& object, ImageFaults& fail) {
       {"nvme_identify_controller", &fail.nvmeIdentifyController},
       {"nvme_identify_namespace", &fail.nvmeIdentifyNamespace},
       {"nvme_smart_log", &fail.nvmeSmartLog},
+      {"sanitize", &fail.sanitize},
+      {"security_erase", &fail.securityErase},
+      {"format_nvm", &fail.formatNvm},
+      {"set_max", &fail.setMax},
   };
   for (const auto& item : object.items()) {
     const auto key = keys.find(item.key());
@@ -256,7 +260,8 @@ bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
                         "max_transfer", "removable", "slave", "identify", "smart", "thresholds",
                         "nvme_identify_controller", "nvme_identify_namespace", "nvme_smart_log",
                         "fail",
-                        "write_errors", "lost_writes", "unplug_at", "mounts"})) {
+                        "write_errors", "lost_writes", "unplug_at", "mounts", "accessible_sectors",
+                        "sanitize_seconds", "nvme_namespaces"})) {
     return false;
   }
   const auto has = [&root](const char* key) { return root.contains(key); };
@@ -306,6 +311,45 @@ bool ReadDrive(MetadataReader& r, const json& root, ImageDrive& drive) {
     drive.unplugAt = at;
   }
   if (has("mounts") && !ReadMounts(r, root["mounts"], drive.mounts)) return false;
+  if (has("accessible_sectors")) {
+    int64_t sectors = 0;
+    if (!r.Integer(root["accessible_sectors"], "accessible_sectors", sectors)) return false;
+    if (sectors <= 0) return r.Fail("accessible_sectors", "a disk shows at least one sector");
+    drive.accessibleSectors = sectors;
+  }
+  if (has("sanitize_seconds")) {
+    const json& seconds = root["sanitize_seconds"];
+    // A day is far more than any test waits and keeps the sum with a clock reading exact.
+    if (!seconds.is_number() || seconds.get<double>() < 0 || seconds.get<double>() > 86400) {
+      return r.Fail("sanitize_seconds",
+                    "expected a number of seconds from 0 to 86400, found " + r.Found(seconds));
+    }
+    drive.sanitizeSeconds = seconds.get<double>();
+  }
+  if (has("nvme_namespaces")) {
+    if (!r.Integer(root["nvme_namespaces"], "nvme_namespaces", drive.nvmeNamespaces)) return false;
+    // An Identify list holds 1,024 namespace IDs.
+    if (drive.nvmeNamespaces < 1 || drive.nvmeNamespaces > 1024) {
+      return r.Fail("nvme_namespaces", "expected a whole number from 1 to 1024, found " +
+                                           std::to_string(drive.nvmeNamespaces));
+    }
+  }
+  return true;
+}
+
+// The image must hold the sectors the drive shows.
+bool CheckImageSize(MetadataReader& r, const std::string& imagePath, const ImageDrive& drive) {
+  if (!drive.accessibleSectors || drive.sectorSize == 0) return true;
+  std::error_code ec;
+  const auto bytes = fs::file_size(imagePath, ec);
+  if (ec) return true;  // the image itself is checked where it is opened
+  const int64_t sectors = static_cast<int64_t>(bytes / drive.sectorSize);
+  if (*drive.accessibleSectors > sectors) {
+    return r.Fail("accessible_sectors",
+                  std::to_string(*drive.accessibleSectors) + " sectors, but " + imagePath +
+                      " holds only " + std::to_string(sectors) + " of " +
+                      std::to_string(drive.sectorSize) + " bytes");
+  }
   return true;
 }
 
@@ -347,13 +391,22 @@ std::optional<ImageDrive> ParseImageDrive(const std::string& imagePath, const st
     }
     ImageDrive drive;
     drive.path = imagePath;
-    if (!ReadDrive(reader, root, drive)) return std::nullopt;
+    if (!ReadDrive(reader, root, drive) || !CheckImageSize(reader, imagePath, drive)) {
+      return std::nullopt;
+    }
     return drive;
   } catch (const std::exception& e) {
     // Whatever else goes wrong with one drive's metadata leaves that drive out, not the scan.
     reader.FailWhole(std::string("cannot be read: ") + e.what());
     return std::nullopt;
   }
+}
+
+std::string DriveStatePath(const std::string& imagePath) {
+  constexpr std::string_view suffix = ".img";
+  const std::string stem =
+      imagePath.ends_with(suffix) ? imagePath.substr(0, imagePath.size() - suffix.size()) : imagePath;
+  return stem + ".state";
 }
 
 std::vector<ImageDrive> ScanImageFolder(const std::string& folder,

@@ -25,6 +25,13 @@ struct ImageFaults {
   uint32_t nvmeIdentifyController = 0;
   uint32_t nvmeIdentifyNamespace = 0;
   uint32_t nvmeSmartLog = 0;
+  // The drive's own erase and hidden-area commands: any value but 0 makes the drive report the
+  // command as failed (a sanitize runs its time and then says it failed; the others end with
+  // an error at once) and leaves the medium as it was.
+  uint32_t sanitize = 0;
+  uint32_t securityErase = 0;
+  uint32_t formatNvm = 0;
+  uint32_t setMax = 0;
 };
 
 struct ImageWriteError {
@@ -69,7 +76,19 @@ struct ImageDrive {
   std::vector<ImageLostWrite> lostWrites;
   std::optional<int64_t> unplugAt;
   std::vector<ImageMount> mounts;
+  // A hidden area: the image holds the whole native medium, the drive shows this many sectors
+  // until its max address is set higher (absent: the whole image).
+  std::optional<int64_t> accessibleSectors;
+  // How long the drive's sanitize runs (0: it is done by the next status read).
+  double sanitizeSeconds = 0;
+  // The active namespaces of an NVMe controller; the image is the first of them.
+  uint32_t nvmeNamespaces = 1;
 };
+
+// Where the drive keeps what it remembers between runs of the program (its password, max
+// address, a sanitize under way, what a crypto erase left unreadable): NAME.state beside
+// NAME.img.
+std::string DriveStatePath(const std::string& imagePath);
 
 // The drive described by the metadata text `json` of `jsonPath` for the image `imagePath`;
 // sector files are looked up beside `jsonPath`. On bad metadata (more than 1 MiB of it, or
