@@ -75,11 +75,13 @@ class StopSignals {
 
 // The window's question, asked on the terminal after the facts that tell this disk from the
 // others; true only for the answer "yes".
-bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen, bool quick, bool verify) {
+bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen, bool quick, bool verify,
+                       EraseMethod method) {
   const TDeviceTable& row = DeviceTable[chosen.row];
   std::cerr << FormatConfirmTitle() << '\n'
             << FormatConfirmInstruction() << '\n'
             << FormatConfirmContent(TerminalSafe(chosen.caption)) << "\n\n";
+  if (method != EraseMethod::Zero) std::cerr << FormatConfirmMethodNote(method) << "\n\n";
   if (quick) std::cerr << FormatConfirmQuickNote() << "\n\n";
   if (verify) std::cerr << FormatConfirmVerifyNote() << "\n\n";
   for (const std::string& line :
@@ -118,7 +120,9 @@ bool ReportOnDisk(DeviceIo& io, const TDeviceTable& disk, const std::string& pat
 // Data found by the verify pass outranks every other ending of a completed write pass: the disk
 // is not erased, whatever else happened.
 int ExitStatus(const FormatAttemptResult& result) {
+  if (result.refusal != EraseRefusal::None) return kExitMethodRefused;
   if (!result.locked) return kExitLockFailed;
+  if (result.purgeFailed) return kExitPurgeFailed;
   const VerifyResult& verify = result.run.verify;
   switch (result.run.outcome) {
     case ZeroFillOutcome::Completed:
@@ -152,7 +156,8 @@ int RunFormat(DeviceIo& io, const Options& options) {
         return options.report && ReportOnDisk(io, row, *options.report);
       });
   if (!chosen) return status;
-  if (!options.yes && !ConfirmOnTerminal(io, *chosen, options.quick, options.verify)) {
+  if (!options.yes &&
+      !ConfirmOnTerminal(io, *chosen, options.quick, options.verify, options.method)) {
     io.Close(chosen->handle);
     return kExitCancelled;
   }
@@ -168,7 +173,8 @@ int RunFormat(DeviceIo& io, const Options& options) {
   });
   const FormatAttemptResult result =
       RunFormatAttempt(io, chosen->handle, DeviceTable, chosen->row, chosen->caption,
-                       options.quick, view, clock, options.verify);
+                       options.quick, view, clock, options.verify, options.method,
+                       options.openHiddenArea);
   view.Finish();
   SetFormatLogSink(
       [](const std::string& line) { std::cout << TerminalSafe(line) << '\n' << std::flush; });
