@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "core/device_types.hpp"
 #include "device/erase_method.hpp"
 #include "device/nvme_layouts.hpp"
 
@@ -45,6 +46,7 @@ struct AtaEraseFeatures {
   bool dcoSupported = false;  // word 83 bit 11
   bool lba48 = false;
   bool nonRotating = false;   // word 217 = 1
+  bool rotating = false;      // word 217 gives a speed (0401h-FFFEh); neither: not reported
   int64_t accessibleSectors = 0;  // words 100-103 (or 60-61)
 
   bool operator==(const AtaEraseFeatures&) const = default;
@@ -82,14 +84,28 @@ struct DriveEraseFacts {
   std::optional<AtaEraseFeatures> ata;
   std::optional<NvmeEraseFeatures> nvme;
   bool sanitizeInProgress = false;
+  bool sanitizeFrozen = false;  // SANITIZE STATUS EXT: SANITIZE FROZEN (a freeze lock until reset)
   std::optional<HiddenArea> hidden;  // nothing: could not be told
 
   bool operator==(const DriveEraseFacts&) const = default;
 };
 
 AtaEraseFeatures DecodeAtaEraseFeatures(const IdentifySector& identify);
+// A "more than" estimate gives its bound; nothing when the word reports none.
+std::optional<uint32_t> EraseTimeMinutes(uint16_t word);
 NvmeEraseFeatures DecodeNvmeEraseFeatures(const nvme::IdentifyPage& controller,
                                           uint32_t namespaceCount);
+
+// NVMe by its bus; an ATA drive by word 217 (an old drive that reports no rotation stays
+// Unknown: SSDs of its time did not say so either); a removable USB disk that takes no ATA
+// command is a flash stick.
+MediaType MediaTypeOf(const TIdentifyDeviceData& device, const std::optional<AtaEraseFeatures>& ata);
+
+// The NIST SP 800-88 category a run of `method` earns on `media`: Purge for a sanitize crypto
+// erase anywhere, a block erase of flash, an overwrite sanitize of a hard disk or an NVMe disk,
+// a format of an NVMe disk, an enhanced security erase of a hard disk; Clear for the other
+// methods (an Unknown medium earns only what both kinds would).
+EraseCategory EraseCategoryOn(MediaType media, EraseMethod method);
 
 // Every method of kEraseMethods, in that order, with whether it is open and its category on
 // this disk (a security erase of flash is Clear; an enhanced one of a hard disk is Purge).

@@ -39,7 +39,7 @@ AtaCommand AtaSecurityErasePrepare();
 AtaCommand AtaSecurityEraseUnit(uint32_t timeoutSeconds);
 AtaCommand AtaSecurityDisablePassword();
 // The data sector: identifier user, `enhanced` (ERASE UNIT), level high, the password in
-// words 1-16 (blank-padded to 32 bytes).
+// words 1-16 (zero-padded to 32 bytes, as hdparm pads it).
 std::array<uint8_t, 512> SecuritySector(const std::string& password, bool enhanced = false);
 // What ERASE UNIT may take: the drive's estimate x 2 + 60 minutes, at least 1 s per 30 MB +
 // 30 minutes when it gives none.
