@@ -1,5 +1,6 @@
 #include "cli/list_json.hpp"
 
+#include "cli/erase_json.hpp"
 #include "cli/json_text.hpp"
 #include "core/text.hpp"
 #include "device/erase_facts.hpp"
@@ -16,24 +17,6 @@ json PartitionJson(const PartitionContents& p) {
   return {{"number", p.number},          {"path", TextOrNull(p.path)},
           {"bytes", p.bytes},            {"fs_type", TextOrNull(p.fsType)},
           {"label", TextOrNull(p.label)}, {"mount_points", p.mountPoints}};
-}
-
-json EraseMethodsJson(const DriveEraseFacts& facts) {
-  json methods = json::array();
-  for (const EraseMethodState& s : EraseMethodStates(facts)) {
-    methods.push_back({{"method", EraseMethodWord(s.method)},
-                       {"available", s.available()},
-                       {"reason", s.available() ? json(nullptr) : json(EraseRefusalWord(s.refusal))},
-                       {"category", EraseCategoryWord(s.category)}});
-  }
-  return methods;
-}
-
-// 0 when none, null when it cannot be told; an NVMe namespace has no host protected area.
-json HiddenSectorsJson(const DriveEraseFacts& facts) {
-  if (facts.hidden) return facts.hidden->hiddenSectors();
-  if (facts.media == MediaType::Nvme) return 0;
-  return nullptr;
 }
 
 // Read-only commands on a handle of its own: the list changes no drive.
@@ -53,7 +36,7 @@ json RowJson(const TDeviceTable& row, const DiskContents& contents, const DriveE
   const TIdentifyDeviceData& id = row.IdentifyData;
   json partitions = json::array();
   for (const PartitionContents& p : contents.partitions) partitions.push_back(PartitionJson(p));
-  return {{"drive", row.DeviceNumber},
+  json entry = {{"drive", row.DeviceNumber},
           {"path", row.DevicePath},
           {"by_id", contents.byIdLinks},
           {"model", Trim(id.Model)},
@@ -71,10 +54,9 @@ json RowJson(const TDeviceTable& row, const DiskContents& contents, const DriveE
           {"label", TextOrNull(contents.label)},
           {"partitions", partitions},
           {"mount_points", contents.AllMountPoints()},
-          {"system_disk", contents.carriesSystem},
-          {"erase_methods", EraseMethodsJson(erase)},
-          {"native_sectors", erase.hidden ? json(erase.hidden->nativeSectors) : json(nullptr)},
-          {"hidden_sectors", HiddenSectorsJson(erase)}};
+          {"system_disk", contents.carriesSystem}};
+  AddEraseFacts(entry, erase);
+  return entry;
 }
 
 }  // namespace
