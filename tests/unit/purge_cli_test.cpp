@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/command_line.hpp"
 #include "device/purge_commands.hpp"
 #include "loop_device.hpp"
@@ -214,9 +216,11 @@ INSTANTIATE_TEST_SUITE_P(
                          "連接裝置的介面 (例如 USB 轉接器) 不會把這個指令傳給裝置。"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PurgeOnSimulatedDisks, ASanitizeShowsTheDrivesProgressAndReadsBackZeros) {
+TEST_F(PurgeOnSimulatedDisks, ASanitizeShowsTheDrivesProgressReadsBackZerosAndIsReported) {
   const SimulatedDrive disk("\"bus_type\": 11, \"sanitize_seconds\": 3", Identify(kSanitizeSsd));
-  const test::CommandResult run = disk.Cli("format --yes --progress --method sanitize-block", true);
+  const std::string report = disk.Image() + ".report.json";
+  const test::CommandResult run =
+      disk.Cli("format --yes --progress --method sanitize-block --report " + report, true);
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_TRUE(HasLine(run.output, "正在傳送指令:        SANITIZE BLOCK ERASE EXT")) << run.output;
   EXPECT_TRUE(HasLine(run.output, "裝置已完成抹除。")) << run.output;
@@ -231,6 +235,16 @@ TEST_F(PurgeOnSimulatedDisks, ASanitizeShowsTheDrivesProgressAndReadsBackZeros) 
   }
   EXPECT_GT(between, 0) << run.output;
   EXPECT_EQ(disk.BytesOtherThan(0x00), 0);
+
+  std::ifstream in(report);
+  const nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+  ASSERT_TRUE(doc.is_object()) << report;
+  EXPECT_EQ(doc["outcome"], "completed");
+  EXPECT_EQ(doc["verify"]["result"], "passed");
+  const auto& log = doc["log"];
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const nlohmann::json& line) {
+    return line.get<std::string>().ends_with("   裝置已完成抹除。");
+  }));
 }
 
 struct SimulatedErase {

@@ -334,14 +334,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    "NVMe Sanitize, block erase"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PurgeAttempt, TheAtaSanitizeIsSentAsBuiltAndOnlyStatusReadsFollow) {
-  AnswerAtaSanitize({100});
-  Run(SataSsd(true), EraseMethod::Purge);  // crypto first: the strongest
-  ASSERT_GE(io.sent.size(), 2u);
-  EXPECT_EQ(*io.sent[0].ata, AtaSanitize(SanitizeAction::CryptoErase));
-  for (size_t i = 1; i < io.sent.size(); ++i) EXPECT_EQ(*io.sent[i].ata, AtaSanitizeStatus());
-}
-
 // --- What the disk reads back as after the erase ------------------------------------------
 
 struct ReadBackCase {
