@@ -27,7 +27,9 @@ std::string PadTo(const std::string& text, size_t columns) {
 }  // namespace
 
 int AttemptExitStatus(const FormatAttemptResult& result) {
+  if (result.refusal != EraseRefusal::None) return kExitMethodRefused;
   if (!result.locked) return kExitLockFailed;
+  if (result.purgeFailed) return kExitPurgeFailed;
   const VerifyResult& verify = result.run.verify;
   switch (result.run.outcome) {
     case ZeroFillOutcome::Completed:

@@ -29,6 +29,9 @@ enum OptionCode : int {
   kReportDir,
   kKeepGoing,
   kNoJournal,
+  kMethod,
+  kOpenHiddenArea,
+  kPassword,
 };
 
 constexpr option kHelpOption{"help", no_argument, nullptr, kHelp};
@@ -74,12 +77,25 @@ const std::vector<CommandSpec>& Commands() {
        {{"json", no_argument, nullptr, kJson}},
        RunSmart},
       {"format",
-       "[--quick] [--verify] [--report FILE | --report-dir DIR]\n"
-       "         [--keep-going] [--no-journal] [--yes] [--progress] DISK...",
-       "Erase each DISK by writing zeros over it, and print the format log. Several disks are\n"
-       "      erased at the same time, each with its own log, verify pass and report.",
+       "[--method METHOD] [--quick] [--open-hidden-area] [--verify]\n"
+       "         [--report FILE | --report-dir DIR] [--keep-going] [--no-journal] [--yes]\n"
+       "         [--progress] DISK...",
+       "Erase each DISK by writing zeros over it, or by the drive's own erase, and print the\n"
+       "      format log. Several disks are erased at the same time, each with its own log,\n"
+       "      verify pass and report.",
+       "      --method METHOD\n"
+       "                   zero (the default: write zeros), sanitize-block, sanitize-crypto,\n"
+       "                   sanitize-overwrite, format-nvm, format-nvm-crypto, secure-erase,\n"
+       "                   secure-erase-enhanced, or purge (the strongest Purge method the disk\n"
+       "                   offers); 'list --json' shows which ones DISK offers. The drive's own\n"
+       "                   erase cannot be stopped once sent, and is always verified\n"
        "      --quick      write only the first 10,240,000 bytes and the last MiB: the partition\n"
        "                   tables go, the rest of the data stays readable with recovery tools\n"
+       "                   (zero only)\n"
+       "      --open-hidden-area\n"
+       "                   also write the sectors the disk hides (a Host Protected Area or an\n"
+       "                   Accessible Max Address limit): its max address is set to the native\n"
+       "                   size first (zero only, not with --quick)\n"
        "      --verify     read every written byte back and check that it is zero\n"
        "      --report FILE\n"
        "                   when the attempt ends, write its erasure report (JSON) to FILE\n"
@@ -102,9 +118,19 @@ const std::vector<CommandSpec>& Commands() {
         {"progress", no_argument, nullptr, kProgress},
         {"report-dir", required_argument, nullptr, kReportDir},
         {"keep-going", no_argument, nullptr, kKeepGoing},
-        {"no-journal", no_argument, nullptr, kNoJournal}},
+        {"no-journal", no_argument, nullptr, kNoJournal},
+        {"method", required_argument, nullptr, kMethod},
+        {"open-hidden-area", no_argument, nullptr, kOpenHiddenArea}},
        RunFormat,
        true},
+      {"unlock", "--password PASSWORD DISK",
+       "Remove the user password a failed secure erase left set on DISK (SECURITY DISABLE\n"
+       "      PASSWORD; a locked drive is unlocked with it first).",
+       "      --password PASSWORD\n"
+       "                   the temporary password the format log and the erasure report name\n",
+       true,
+       {{"password", required_argument, nullptr, kPassword}},
+       RunUnlock},
   };
   return commands;
 }
@@ -124,7 +150,9 @@ void PrintHelp() {
             << "Exit status: 0 done; 1 any other failure; 2 bad usage or no such disk; 3 the\n"
             << "volumes could not be locked; 4 cancelled; 5 aborted, the device is gone;\n"
             << "6 completed with blocks that failed; 7 the verify pass found data that is not\n"
-            << "zero or could not read it back; details and smart: 1 the drive could not be read,\n"
+            << "zero or could not read it back; 8 the erase method cannot be used on this disk\n"
+            << "(nothing was sent); 9 the drive reported its own erase as failed; details and\n"
+            << "smart: 1 the drive could not be read,\n"
             << "10 its health is failing, 11 it counts reallocated, pending or uncorrectable\n"
             << "sectors. format over several disks: the most severe of the disks' statuses, in\n"
             << "the order 7, 9, 5, 6, 1, 3, 8, 4, 0. See ferrowipe-cli(1).\n";
@@ -224,6 +252,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
   options.push_back(kHelpOption);
   options.push_back(kDebugOption);
   bool help = false;
+  std::string badMethod;
   Options& parsed = line.options;
   const bool commandKnown = ScanOptions(commandArgs, "h", options, [&](int code) {
     switch (code) {
@@ -239,10 +268,35 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       case kReportDir: parsed.reportDir = optarg; break;
       case kKeepGoing: parsed.keepGoing = true; break;
       case kNoJournal: parsed.noJournal = true; break;
+      case kMethod:
+        if (const std::optional<EraseMethod> method = ParseEraseMethod(optarg)) {
+          parsed.method = *method;
+        } else {
+          badMethod = optarg;
+        }
+        break;
+      case kOpenHiddenArea: parsed.openHiddenArea = true; break;
+      case kPassword: parsed.password = optarg; break;
       default: break;
     }
     return true;
   });
+  if (commandKnown && !help) {
+    std::string problem;
+    if (!badMethod.empty()) {
+      problem = "unknown method '" + badMethod + "'";
+    } else if (parsed.quick && parsed.method != EraseMethod::Zero) {
+      problem = "--quick can only be used with --method zero";
+    } else if (parsed.openHiddenArea && (parsed.quick || parsed.method != EraseMethod::Zero)) {
+      problem = "--open-hidden-area can only be used with --method zero, without --quick";
+    } else if (command->run == RunUnlock && (!parsed.password || parsed.password->empty())) {
+      problem = "unlock needs --password";
+    }
+    if (!problem.empty()) {
+      line.exitStatus = UsageError(who, problem);
+      return line;
+    }
+  }
   if (!commandKnown) {
     line.exitStatus = UsageError(who, "");
     return line;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/device_io.hpp"
+#include "device/erase_method.hpp"
 
 namespace fw::cli {
 
@@ -18,6 +19,8 @@ inline constexpr int kExitCancelled = 4;
 inline constexpr int kExitAborted = 5;
 inline constexpr int kExitFailedBlocks = 6;
 inline constexpr int kExitVerifyFailed = 7;  // the verify pass found data or read errors
+inline constexpr int kExitMethodRefused = 8;  // the erase method cannot be used on this disk
+inline constexpr int kExitPurgeFailed = 9;    // the drive reported its own erase as failed
 // details and smart: the drive's health, as the S.M.A.R.T. verdict has it.
 inline constexpr int kExitHealthFailing = 10;
 inline constexpr int kExitHealthWarning = 11;
@@ -38,11 +41,15 @@ struct Options {
   std::optional<std::string> reportDir;
   bool keepGoing = false;
   bool noJournal = false;
+  EraseMethod method = EraseMethod::Zero;  // format --method METHOD
+  bool openHiddenArea = false;             // format --open-hidden-area
+  std::optional<std::string> password;     // unlock --password PASSWORD
 };
 
 int RunList(DeviceIo& io, const Options& options);
 int RunDetails(DeviceIo& io, const Options& options);
 int RunSmart(DeviceIo& io, const Options& options);
 int RunFormat(DeviceIo& io, const Options& options);
+int RunUnlock(DeviceIo& io, const Options& options);
 
 }  // namespace fw::cli

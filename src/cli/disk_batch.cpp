@@ -117,6 +117,9 @@ bool Confirm(const std::vector<const PlannedDisk*>& disks, const Options& option
   for (const std::string& line : DiskTable(disks)) std::cerr << line << '\n';
   std::cerr << '\n';
   if (options.yes) return true;
+  if (options.method != EraseMethod::Zero) {
+    std::cerr << FormatConfirmMethodNote(options.method) << "\n\n";
+  }
   if (options.quick) std::cerr << FormatConfirmQuickNote() << "\n\n";
   if (options.verify) std::cerr << FormatConfirmVerifyNote() << "\n\n";
   std::cerr << "Type yes to erase these " << disks.size() << " disks: " << std::flush;
@@ -229,7 +232,8 @@ void RunOneDisk(DiskRun& run, const Options& options, const RecordPlaces& places
     run.ending.exitStatus = kExitFailure;
   } else {
     result = RunFormatAttempt(*io, handle, disk.table, kRow, disk.caption, options.quick,
-                              run.session, *run.view, clock, options.verify);
+                              run.session, *run.view, clock, options.verify, options.method,
+                              options.openHiddenArea);
     run.view->Finish();
     io->Close(handle);
     run.ending.exitStatus = AttemptExitStatus(result);

@@ -35,11 +35,13 @@ namespace {
 
 // The window's question, asked on the terminal after the facts that tell this disk from the
 // others; true only for the answer "yes".
-bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen, bool quick, bool verify) {
+bool ConfirmOnTerminal(DeviceIo& io, const ChosenDisk& chosen, bool quick, bool verify,
+                       EraseMethod method) {
   const TDeviceTable& row = DeviceTable[chosen.row];
   std::cerr << FormatConfirmTitle() << '\n'
             << FormatConfirmInstruction() << '\n'
             << FormatConfirmContent(TerminalSafe(chosen.caption)) << "\n\n";
+  if (method != EraseMethod::Zero) std::cerr << FormatConfirmMethodNote(method) << "\n\n";
   if (quick) std::cerr << FormatConfirmQuickNote() << "\n\n";
   if (verify) std::cerr << FormatConfirmVerifyNote() << "\n\n";
   for (const std::string& line :
@@ -106,7 +108,8 @@ int RunFormat(DeviceIo& io, const Options& options) {
                (options.reportDir && ReportOnDisk(io, row, "--report-dir", *options.reportDir));
       });
   if (!chosen) return status;
-  if (!options.yes && !ConfirmOnTerminal(io, *chosen, options.quick, options.verify)) {
+  if (!options.yes &&
+      !ConfirmOnTerminal(io, *chosen, options.quick, options.verify, options.method)) {
     io.Close(chosen->handle);
     return kExitCancelled;
   }
@@ -123,7 +126,8 @@ int RunFormat(DeviceIo& io, const Options& options) {
   });
   const FormatAttemptResult result =
       RunFormatAttempt(io, chosen->handle, DeviceTable, chosen->row, chosen->caption,
-                       options.quick, session, view, clock, options.verify);
+                       options.quick, session, view, clock, options.verify, options.method,
+                       options.openHiddenArea);
   view.Finish();
   io.Close(chosen->handle);
   status = AttemptExitStatus(result);

@@ -1,7 +1,9 @@
 #include "cli/list_json.hpp"
 
+#include "cli/erase_json.hpp"
 #include "cli/json_text.hpp"
 #include "core/text.hpp"
+#include "device/erase_facts.hpp"
 #include "report/text_format.hpp"
 #include "select/device_table.hpp"
 
@@ -17,11 +19,24 @@ json PartitionJson(const PartitionContents& p) {
           {"label", TextOrNull(p.label)}, {"mount_points", p.mountPoints}};
 }
 
-json RowJson(const TDeviceTable& row, const DiskContents& contents) {
+// Read-only commands on a handle of its own: the list changes no drive.
+DriveEraseFacts ReadFacts(DeviceIo& io, const TDeviceTable& row) {
+  const Handle handle = io.Open(row.DevicePath, OpenMode::Identification);
+  if (handle == kInvalidHandle) {
+    DriveEraseFacts facts;
+    facts.media = MediaTypeOf(row.IdentifyData, std::nullopt);
+    return facts;
+  }
+  DriveEraseFacts facts = ReadDriveEraseFacts(io, handle, row.IdentifyData);
+  io.Close(handle);
+  return facts;
+}
+
+json RowJson(const TDeviceTable& row, const DiskContents& contents, const DriveEraseFacts& erase) {
   const TIdentifyDeviceData& id = row.IdentifyData;
   json partitions = json::array();
   for (const PartitionContents& p : contents.partitions) partitions.push_back(PartitionJson(p));
-  return {{"drive", row.DeviceNumber},
+  json entry = {{"drive", row.DeviceNumber},
           {"path", row.DevicePath},
           {"by_id", contents.byIdLinks},
           {"model", Trim(id.Model)},
@@ -40,6 +55,8 @@ json RowJson(const TDeviceTable& row, const DiskContents& contents) {
           {"partitions", partitions},
           {"mount_points", contents.AllMountPoints()},
           {"system_disk", contents.carriesSystem}};
+  AddEraseFacts(entry, erase);
+  return entry;
 }
 
 }  // namespace
@@ -47,7 +64,8 @@ json RowJson(const TDeviceTable& row, const DiskContents& contents) {
 std::string ListJson(DeviceIo& io) {
   json rows = json::array();
   for (int64_t row = 1; row <= DeviceCount; ++row) {
-    rows.push_back(RowJson(DeviceTable[row], io.DescribeDisk(DeviceTable[row].DevicePath)));
+    const TDeviceTable& disk = DeviceTable[row];
+    rows.push_back(RowJson(disk, io.DescribeDisk(disk.DevicePath), ReadFacts(io, disk)));
   }
   return JsonText(rows);
 }

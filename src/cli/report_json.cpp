@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/erase_json.hpp"
 #include "cli/json_text.hpp"
 #include "core/text.hpp"
 #include "core/device_types.hpp"
@@ -142,6 +143,9 @@ std::string DetailsJson(const TDeviceTable& row, const DetailsReading& reading) 
   Json doc = Head(row, reading.Read());
   if (reading.kind == DetailsReading::Kind::Ata) AddAta(doc, reading.ata);
   if (reading.kind == DetailsReading::Kind::Nvme) AddNvme(doc, *reading.nvme);
+  const std::optional<DriveEraseFacts>& erase =
+      reading.kind == DetailsReading::Kind::Nvme ? reading.nvme->erase : reading.erase;
+  if (erase) AddEraseFacts(doc, *erase);
   return JsonText(doc);
 }
 

@@ -3,6 +3,7 @@
 // test can hand the engine a clock that it moves by hand.
 #include <chrono>
 #include <cstdint>
+#include <thread>
 
 namespace fw {
 
@@ -10,6 +11,9 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual int64_t NowMs() = 0;
+  // Waits `ms` milliseconds between two polls of a drive that erases itself; a test's clock
+  // moves its own time instead.
+  virtual void SleepMs(int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 };
 
 class SteadyClock final : public Clock {

@@ -18,6 +18,7 @@ constexpr uint8_t kSecuritySetPassword = 0xF1;
 constexpr uint8_t kSecurityErasePrepare = 0xF3;
 constexpr uint8_t kSecurityEraseUnit = 0xF4;
 constexpr uint8_t kSecurityDisablePassword = 0xF6;
+constexpr uint8_t kSecurityUnlock = 0xF2;
 
 // SANITIZE DEVICE subcommands (FEATURE) and the keys the drive checks in the LBA field, so that
 // a stray command with the right code alone cannot start an erase.
@@ -197,6 +198,10 @@ AtaCommand AtaSecurityErasePrepare() {
 
 AtaCommand AtaSecurityEraseUnit(uint32_t timeoutSeconds) {
   return OneSector28(kSecurityEraseUnit, 0, AtaProtocol::PioDataOut, timeoutSeconds);
+}
+
+AtaCommand AtaSecurityUnlock() {
+  return OneSector28(kSecurityUnlock, 0, AtaProtocol::PioDataOut, kShortCommandSeconds);
 }
 
 AtaCommand AtaSecurityDisablePassword() {

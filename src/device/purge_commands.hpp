@@ -38,6 +38,8 @@ AtaCommand AtaSecuritySetPassword();
 AtaCommand AtaSecurityErasePrepare();
 AtaCommand AtaSecurityEraseUnit(uint32_t timeoutSeconds);
 AtaCommand AtaSecurityDisablePassword();
+// SECURITY UNLOCK (F2h): a drive locked since its last power-on takes the user password first.
+AtaCommand AtaSecurityUnlock();
 // The data sector: identifier user, `enhanced` (ERASE UNIT), level high, the password in
 // words 1-16 (zero-padded to 32 bytes, as hdparm pads it).
 std::array<uint8_t, 512> SecuritySector(const std::string& password, bool enhanced = false);

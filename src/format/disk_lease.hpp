@@ -41,6 +41,10 @@ class DiskLease {
   // True while the claimed disk still has the size it was taken with.
   bool SizeHeld();
 
+  // The run itself gave the disk a new size (its hidden area opened): from now on the disk
+  // must keep that one.
+  void SizeChangedByRun(int64_t bytes) { m_scannedBytes = bytes - bytes % m_sectorBytes; }
+
   // Ends the lease: every kept handle closed, in the order they were taken; then released when
   // the run wrote anything, restored otherwise. A release that leaves the kernel with the old
   // partitions, or that could not read the table again, says so in one line. Once only.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/clock.hpp"
@@ -45,13 +46,32 @@ struct FormatAttemptResult {
   bool hiddenAreaOpened = false;
 };
 
-// verify: read every written byte back after a completed write pass. The attempt's lines go
-// to the session's format log (and into the result); its stop request stops the run.
+// verify: read every written byte back after a completed write pass (a drive's own erase is
+// always checked). The attempt's lines go to the session's format log (and into the result);
+// its stop request stops the run. method: the zero-fill, or the drive's own erase when the
+// disk offers it (a method it does not offer is refused before anything is sent). openHiddenArea: a zero-fill
+// also writes the sectors the disk hides, opened for the run. The drive's facts are read
+// here, with read-only commands, when the choice needs them or the disk's bus carries them.
 FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
                                      const TDeviceTableRows& table, int64_t chosenIndex,
                                      const std::string& chosenCaption, bool quickWipe,
                                      FormatSession& session, FormatView& view, Clock& clock,
-                                     bool verify = false);
+                                     bool verify = false,
+                                     EraseMethod method = EraseMethod::Zero,
+                                     bool openHiddenArea = false);
+
+// The same attempt with the drive's facts already read (nothing: they could not be, or were
+// not needed).
+FormatAttemptResult RunFormatAttemptWithFacts(DeviceIo& io, Handle deviceHandle,
+                                              const TDeviceTableRows& table, int64_t chosenIndex,
+                                              const std::string& chosenCaption, bool quickWipe,
+                                              FormatSession& session, FormatView& view,
+                                              Clock& clock, bool verify,
+                                              EraseMethod method, bool openHiddenArea,
+                                              const std::optional<DriveEraseFacts>& facts);
+
+// The log line that says why a method is closed on a disk.
+std::string_view EraseRefusalLine(EraseRefusal refusal);
 
 // The confirmation question's texts (asked by the front end before RunFormatAttempt).
 std::string FormatConfirmTitle();
@@ -61,5 +81,8 @@ std::string FormatConfirmContent(const std::string& chosenCaption);
 std::string FormatConfirmVerifyNote();
 // The sentence the question adds for a quick wipe: what it leaves behind.
 std::string FormatConfirmQuickNote();
+// The sentence the question adds for the drive's own erase: the method, and for a sanitize
+// that it cannot be stopped and goes on after a power loss.
+std::string FormatConfirmMethodNote(EraseMethod method);
 
 }  // namespace fw

@@ -25,6 +25,9 @@ class FormatView {
   virtual void SetFormatControlsEnabled(bool enabled) = 0;
   // true: Stop enabled and focused, progress bar normal; false: Stop disabled, bar paused.
   virtual void SetRunning(bool running) = 0;
+  // While running: false while the drive erases on its own, which nothing can stop (the bar
+  // keeps moving); true again for the check that follows, which Stop ends as usual.
+  virtual void SetStopEnabled(bool enabled) { (void)enabled; }
 };
 
 }  // namespace fw

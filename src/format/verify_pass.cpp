@@ -11,6 +11,7 @@
 #include "core/logs.hpp"
 #include "format/format_texts.hpp"
 #include "format/pass_lines.hpp"
+#include "format/purge_texts.hpp"
 #include "format/zero_fill.hpp"
 #include "report/text_format.hpp"
 
@@ -25,14 +26,15 @@ using namespace pass_lines;
 constexpr int64_t kVerifyBlockBytes = kZeroBufferBytes / 2;
 
 
-// Word-wise OR: the check must keep up with any disk. `count` is a multiple of 8 and `bytes`
-// 8-aligned (whole sectors of the page-aligned buffer).
-bool AllZero(const uint8_t* bytes, int64_t count) {
+// Word-wise OR of the differences: the check must keep up with any disk. `count` is a multiple
+// of 8 and `bytes` 8-aligned (whole sectors of the page-aligned buffer).
+bool AllEqual(const uint8_t* bytes, int64_t count, uint8_t expected) {
   const auto* words = reinterpret_cast<const uint64_t*>(bytes);
+  const uint64_t pattern = 0x0101010101010101ULL * expected;
   const int64_t n = count / 8;
   uint64_t any = 0;
-  for (int64_t i = 0; i < n; ++i) any |= words[i];
-  for (int64_t i = n * 8; i < count; ++i) any |= bytes[i];
+  for (int64_t i = 0; i < n; ++i) any |= words[i] ^ pattern;
+  for (int64_t i = n * 8; i < count; ++i) any |= bytes[i] ^ expected;
   return any == 0;
 }
 
@@ -174,10 +176,10 @@ class ReadAhead {
 class ZeroVerifier {
  public:
   ZeroVerifier(DeviceIo& io, Handle handle, int64_t sectorSize, FormatSession& session,
-               uint8_t* buffer, FormatView& view, Clock& clock)
+               uint8_t* buffer, FormatView& view, Clock& clock, uint8_t expected)
       : m_io(io), m_handle(handle), m_sectorSize(sectorSize), m_session(session),
-        m_buffer(buffer), m_view(view),
-        m_clock(clock), m_unit(sectorSize >= 8 && sectorSize % 8 == 0 ? sectorSize : 512) {}
+        m_buffer(buffer), m_view(view), m_clock(clock),
+        m_unit(sectorSize >= 8 && sectorSize % 8 == 0 ? sectorSize : 512), m_expected(expected) {}
 
   VerifyResult Run(const std::vector<WipeRegion>& regions) {
     m_session.AddFormatLogLine(text::kVerifying);
@@ -228,7 +230,11 @@ class ZeroVerifier {
       m_result.outcome = VerifyOutcome::Failed;
     } else {
       m_view.SetProgress(100);
-      m_session.AddFormatLogLine(std::string(text::kVerifyPassed) + checked);
+      m_session.AddFormatLogLine(m_expected == 0
+                                     ? std::string(text::kVerifyPassed) + checked
+                                     : std::string(text::kVerifyPassedPattern) +
+                                           ByteText(m_expected) +
+                                           std::string(text::kVerifyCheckedBytes) + checked);
       m_result.outcome = VerifyOutcome::Passed;
     }
     return std::move(m_result);
@@ -245,11 +251,11 @@ class ZeroVerifier {
       return;
     }
     m_result.bytesChecked += count;
-    if (AllZero(bytes, count)) return;
+    if (AllEqual(bytes, count, m_expected)) return;
     // Rare: find the stretches of whole sectors that are not zero.
     for (int64_t unit = 0; unit < count; unit += m_unit) {
       const int64_t length = std::min(m_unit, count - unit);
-      if (AllZero(bytes + unit, length)) continue;
+      if (AllEqual(bytes + unit, length, m_expected)) continue;
       if (m_dirtyEnd != at + unit) {
         AddProblem(at + unit, length, 0);
       } else if (VerifyProblem* last = ListedEndingAt(m_dirtyEnd)) {
@@ -271,7 +277,9 @@ class ZeroVerifier {
     if (static_cast<int64_t>(m_result.problems.size()) >= kListedVerifyProblems) return;
     m_result.problems.push_back(VerifyProblem{offset, length, code});
     if (code == 0) {
-      m_session.AddFormatLogLine(std::string(text::kVerifyNotZeroAt) + OffsetAndLba(offset, m_sectorSize));
+      m_session.AddFormatLogLine(
+          std::string(m_expected == 0 ? text::kVerifyNotZeroAt : text::kVerifyMixedAt) +
+          OffsetAndLba(offset, m_sectorSize));
     } else {
       m_session.AddFormatLogLine(std::string(text::kVerifyReadErrorAt) +
                        OffsetAndLba(offset, m_sectorSize) + ErrorCodeSuffix(code));
@@ -287,16 +295,29 @@ class ZeroVerifier {
   Clock& m_clock;
   int64_t m_unit;           // the check's step in the rare slow path: one sector
   int64_t m_dirtyEnd = -1;  // where the last stretch that is not zero ended
+  uint8_t m_expected;       // what every byte must be
   VerifyResult m_result;
 };
 
 }  // namespace
 
+std::string ByteText(uint8_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return std::string("0x") + kDigits[value >> 4] + kDigits[value & 15];
+}
+
 VerifyResult VerifyZeroRegions(DeviceIo& io, Handle handle, int64_t sectorSize,
                                FormatSession& session, uint8_t* buffer,
                                const std::vector<WipeRegion>& regions, FormatView& view,
                                Clock& clock) {
-  ZeroVerifier verifier(io, handle, sectorSize, session, buffer, view, clock);
+  return VerifyUniformRegions(io, handle, sectorSize, session, buffer, regions, view, clock, 0);
+}
+
+VerifyResult VerifyUniformRegions(DeviceIo& io, Handle handle, int64_t sectorSize,
+                                  FormatSession& session, uint8_t* buffer,
+                                  const std::vector<WipeRegion>& regions, FormatView& view,
+                                  Clock& clock, uint8_t expected) {
+  ZeroVerifier verifier(io, handle, sectorSize, session, buffer, view, clock, expected);
   return verifier.Run(regions);
 }
 

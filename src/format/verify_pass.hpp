@@ -2,6 +2,7 @@
 // The verify pass: reads back every region the write pass wrote, into the write pass's own
 // buffer, and names each stretch that is not zero or cannot be read.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/clock.hpp"
@@ -37,9 +38,19 @@ struct VerifyResult {
 // Reads `regions` back through `handle` into `buffer` (kZeroBufferBytes, page-aligned), with
 // progress and log lines in the session's format log; the session's stop request ends it as
 // cancelled.
-VerifyResult VerifyZeroRegions(DeviceIo& io, Handle handle, int64_t sectorSize, FormatSession& session,
-                               uint8_t* buffer, const std::vector<WipeRegion>& regions,
-                               FormatView& view,
+VerifyResult VerifyZeroRegions(DeviceIo& io, Handle handle, int64_t sectorSize,
+                               FormatSession& session, uint8_t* buffer,
+                               const std::vector<WipeRegion>& regions, FormatView& view,
                                Clock& clock);
+
+// The same read-back, checking that every byte is `expected`: a drive's own erase may leave
+// its erased state (FFh on some flash) rather than zeros. 0 checks and logs as the zero pass.
+// "0x00".."0xFF": how the log and the report name the byte a disk reads back as.
+std::string ByteText(uint8_t value);
+
+VerifyResult VerifyUniformRegions(DeviceIo& io, Handle handle, int64_t sectorSize,
+                                  FormatSession& session, uint8_t* buffer,
+                                  const std::vector<WipeRegion>& regions, FormatView& view,
+                                  Clock& clock, uint8_t expected);
 
 }  // namespace fw

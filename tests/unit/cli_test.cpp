@@ -260,7 +260,9 @@ TEST_F(Cli, BashCompletionOffersCommandsOptionsAndTheListedDisks) {
     return test::SplitLines(in);
   };
   using Lines = std::vector<std::string>;
-  EXPECT_EQ(complete("ferrowipe-cli ''"), (Lines{"list", "details", "smart", "format"}));
+  EXPECT_EQ(complete("ferrowipe-cli ''"),
+            (Lines{"list", "details", "smart", "format", "unlock"}));
+  EXPECT_EQ(complete("ferrowipe-cli format --method sanitize-c"), (Lines{"sanitize-crypto"}));
   EXPECT_EQ(complete("ferrowipe-cli smart --"), (Lines{"--debug", "--help", "--json"}));
   EXPECT_EQ(complete("ferrowipe-cli list --r"), (Lines{"--raw"}));
   EXPECT_EQ(complete("ferrowipe-cli details '" + s_disks + "/6'"),

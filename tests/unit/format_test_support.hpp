@@ -18,6 +18,7 @@ class ManualClock : public Clock {
  public:
   int64_t now = 1'000'000;
   int64_t NowMs() override { return now; }
+  void SleepMs(int64_t ms) override { now += ms; }
 };
 
 class RecordingView : public FormatView {

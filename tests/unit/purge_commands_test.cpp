@@ -68,6 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
                 P::PioDataOut, false, 7 * 3600},
         AtaCase{"SecurityDisablePassword", AtaSecurityDisablePassword(), 0xF6, 0, 1, 0, 0,
                 P::PioDataOut, false, 15},
+        AtaCase{"SecurityUnlock", AtaSecurityUnlock(), 0xF2, 0, 1, 0, 0, P::PioDataOut, false,
+                15},
         AtaCase{"ReadNativeMaxExt", AtaReadNativeMaxExt(), 0x27, 0, 0, 0, 0x40, P::NonData, true,
                 15},
         AtaCase{"SetMaxVolatile", AtaSetMaxAddressExt(0x1D1C5970AB), 0x37, 0, 0, 0x1D1C5970AB,
