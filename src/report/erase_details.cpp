@@ -14,6 +14,7 @@ constexpr std::string_view kErase = "抹除:      ";
 constexpr std::string_view kSupported = "支援";
 constexpr std::string_view kNotSupported = "不支援";
 constexpr std::string_view kNotReported = "未回報";
+constexpr std::string_view kMedia = "媒體類型:      ";
 constexpr std::string_view kNoPassthrough = "抹除命令無法經由此連接傳送到磁碟";
 constexpr std::string_view kSanitizeFeatureSet = " Sanitize 功能集";
 constexpr std::string_view kSanitizeCrypto = " Sanitize 加密抹除";
@@ -39,6 +40,18 @@ constexpr std::string_view kSecureEraseAll = "安全抹除套用至所有命名�
 constexpr std::string_view kStrongestPurge = "最強的 Purge 方法:      ";
 constexpr std::string_view kNone = "無";
 
+// The medium decides which methods are Purge there (NIST SP 800-88).
+std::string_view MediaText(MediaType media) {
+  switch (media) {
+    case MediaType::Hdd: return "硬碟 (HDD)";
+    case MediaType::Ssd: return "固態硬碟 (SSD)";
+    case MediaType::Nvme: return "NVMe 固態硬碟";
+    case MediaType::UsbFlash: return "USB 隨身碟";
+    case MediaType::Unknown: break;
+  }
+  return kNotReported;
+}
+
 std::string MinutesText(const std::optional<uint32_t>& minutes) {
   return minutes ? std::to_string(*minutes) + std::string(kMinutes) : std::string(kNotReported);
 }
@@ -54,6 +67,7 @@ std::vector<std::string> EraseDetailsLines(const DriveEraseFacts& facts) {
 
   add(kReportSeparator);
   add(kErase);
+  add(Join(kMedia, MediaText(facts.media)));
   if (!facts.passThrough) add(kNoPassthrough);
   if (facts.ata) {
     const AtaEraseFeatures& a = *facts.ata;

@@ -10,6 +10,8 @@
 #include "nvme_pages.hpp"
 #include "report/erase_details.hpp"
 
+#include "dco_sector.hpp"
+
 namespace fw {
 namespace {
 
@@ -63,15 +65,7 @@ IdentifySector Identify(uint16_t w59, uint16_t w82, uint16_t w83, uint16_t w119,
   return s;
 }
 
-std::array<uint8_t, 512> DcoSector(uint64_t maxLba) {
-  std::array<uint8_t, 512> s{};
-  for (size_t i = 0; i < 6; ++i) s[6 + i] = static_cast<uint8_t>(maxLba >> (8 * i));
-  s[510] = 0xA5;
-  uint8_t sum = 0;
-  for (size_t i = 0; i < 511; ++i) sum = static_cast<uint8_t>(sum + s[i]);
-  s[511] = static_cast<uint8_t>(-sum);
-  return s;
-}
+using test::DcoSector;
 
 // A drive that answers every read the way a SATA SSD with sanitize, an HPA of 1000 sectors
 // and a DCO that holds back 5000 more would.
@@ -198,6 +192,7 @@ TEST(EraseFacts, DetailsLines) {
   const std::vector<std::string> want = {
       " ",
       "抹除:      ",
+      "媒體類型:      固態硬碟 (SSD)",
       "支援 Sanitize 功能集",
       "支援 Sanitize 加密抹除",
       "支援 Sanitize 區塊抹除",
@@ -221,6 +216,7 @@ TEST(EraseFacts, DetailsLines) {
   const std::vector<std::string> nvmeWant = {
       " ",
       "抹除:      ",
+      "媒體類型:      NVMe 固態硬碟",
       "抹除命令無法經由此連接傳送到磁碟",
       "使用中的命名空間:      1",
       "不支援 Format 套用至所有命名空間",

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "dco_sector.hpp"
+
 namespace fw {
 namespace {
 
@@ -306,16 +308,7 @@ TEST(PurgeHiddenArea, NativeSectorsFromReply) {
   EXPECT_EQ(NativeSectorsFromReply(Reply(O::DeviceError, true, 0, 0x1000)), std::nullopt);
 }
 
-std::array<uint8_t, 512> DcoSector(uint64_t maxLba, bool signature = true) {
-  std::array<uint8_t, 512> s{};
-  s[0] = 0x02;  // revision
-  for (size_t i = 0; i < 6; ++i) s[6 + i] = static_cast<uint8_t>(maxLba >> (8 * i));
-  if (signature) s[510] = 0xA5;
-  uint8_t sum = 0;
-  for (size_t i = 0; i < 511; ++i) sum = static_cast<uint8_t>(sum + s[i]);
-  s[511] = static_cast<uint8_t>(-sum);
-  return s;
-}
+using test::DcoSector;
 
 TEST(PurgeHiddenArea, DcoMaximum) {
   EXPECT_EQ(DcoMaxSectors(DcoSector(976773167)), 976773168);
