@@ -117,7 +117,6 @@ void PutSanitizeLog(std::span<uint8_t> page, int percent) {
 class PurgeAttempt : public ::testing::Test {
  protected:
   void SetUp() override {
-    StopRequested = false;
     DebugMode = false;
     io.At(kDisk).size = kBytes;
     handle = io.Open(kDisk, OpenMode::Working);
@@ -127,11 +126,11 @@ class PurgeAttempt : public ::testing::Test {
     table[1].IdentifyData.SectorSize = 512;
     view.onPump = [this](int) { clock.now += 5; };
   }
-  void TearDown() override { StopRequested = false; }
 
   FormatAttemptResult Run(const std::optional<DriveEraseFacts>& facts, EraseMethod method,
                           bool openHiddenArea = false, bool quick = false) {
-    return RunFormatAttemptWithFacts(io, handle, table, 1, kCaption, quick, view, clock, false,
+    return RunFormatAttemptWithFacts(io, handle, table, 1, kCaption, quick, log.session, view, clock,
+                                     false,
                                      method, openHiddenArea, facts);
   }
   ::testing::AssertionResult Logged(const std::string& line) const {
@@ -283,7 +282,7 @@ TEST_P(PurgeProgress, FollowsTheDriveToItsEndAndIsCheckedByReadingEveryByte) {
   const auto pumped = view.onPump;
   view.onPump = [&](int pump) {
     pumped(pump);
-    if (erased && polls >= 2 && polls < 4) StopRequested = true;
+    if (erased && polls >= 2 && polls < 4) log.session.RequestStop();
   };
   const int64_t started = clock.now;
   const FormatAttemptResult result = Run(c.facts(), EraseMethod::SanitizeBlock);
@@ -310,7 +309,7 @@ TEST_P(PurgeProgress, FollowsTheDriveToItsEndAndIsCheckedByReadingEveryByte) {
   EXPECT_TRUE(Logged("抹除由裝置自行執行，無法停止 (停止按鈕已停用)；即使斷電，裝置也會在重新通電後繼續抹除。"));
   const std::vector<std::string> lines = log.messages();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "抹除由裝置自行執行，不能停止，仍在繼續..."), 1);
-  EXPECT_FALSE(StopRequested);
+  EXPECT_FALSE(log.session.StopRequested());
   EXPECT_TRUE(Logged("裝置已完成抹除。"));
   EXPECT_TRUE(Logged("驗證通過，全部為零。已檢查位元組: 67,108,864"));
   EXPECT_EQ(lines.back(), "記得建立新的分割區。                        ");
@@ -570,7 +569,8 @@ TEST_F(HiddenSectors, AQuickWipeSaysNothingOfIt) {
 TEST_F(HiddenSectors, OpenedForTheRunTheWholeNativeSizeIsWrittenAndVerified) {
   io.capacityAfterReread = kBytes;
   const FormatAttemptResult result =
-      RunFormatAttemptWithFacts(io, handle, table, 1, kCaption, false, view, clock, true,
+      RunFormatAttemptWithFacts(io, handle, table, 1, kCaption, false, log.session, view, clock,
+                                true,
                                 EraseMethod::Zero, true, HddWithHpa(kAccessible));
   EXPECT_EQ(io.AtaCommandsSent(), (std::vector<uint8_t>{0x27, 0x37}));
   EXPECT_EQ(*io.sent[1].ata, AtaSetMaxAddressExt(kSectors - 1, false));  // volatile
