@@ -26,6 +26,10 @@ enum OptionCode : int {
   kVerify,
   kReport,
   kRaw,
+  kOperator,
+  kOrganization,
+  kAssetTag,
+  kNotes,
 };
 
 constexpr option kHelpOption{"help", no_argument, nullptr, kHelp};
@@ -76,6 +80,9 @@ const std::vector<CommandSpec>& Commands() {
        "      --verify     read every written byte back and check that it is zero\n"
        "      --report FILE\n"
        "                   when the attempt ends, write its erasure report (JSON) to FILE\n"
+       "      --operator NAME, --organization NAME, --asset-tag NUMBER, --notes TEXT\n"
+       "                   the record fields of the report: who erased (name and title), for\n"
+       "                   which organization, the media's property or asset number, notes\n"
        "      --yes        erase without asking (without it, the question is asked on the\n"
        "                   terminal, and the command refuses when there is none)\n"
        "      --progress   when standard error is not a terminal, print a progress line there\n"
@@ -84,6 +91,10 @@ const std::vector<CommandSpec>& Commands() {
        {{"quick", no_argument, nullptr, kQuick},
         {"verify", no_argument, nullptr, kVerify},
         {"report", required_argument, nullptr, kReport},
+        {"operator", required_argument, nullptr, kOperator},
+        {"organization", required_argument, nullptr, kOrganization},
+        {"asset-tag", required_argument, nullptr, kAssetTag},
+        {"notes", required_argument, nullptr, kNotes},
         {"yes", no_argument, nullptr, kYes},
         {"progress", no_argument, nullptr, kProgress}},
        RunFormat},
@@ -217,6 +228,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       case kProgress: parsed.progress = true; break;
       case kVerify: parsed.verify = true; break;
       case kReport: parsed.report = optarg; break;
+      case kOperator: parsed.record.operatorName = optarg; break;
+      case kOrganization: parsed.record.organization = optarg; break;
+      case kAssetTag: parsed.record.assetTag = optarg; break;
+      case kNotes: parsed.record.notes = optarg; break;
       default: break;
     }
     return true;

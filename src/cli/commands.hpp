@@ -5,6 +5,7 @@
 #include <string>
 
 #include "device/device_io.hpp"
+#include "report/erasure_report.hpp"
 
 namespace fw::cli {
 
@@ -31,6 +32,7 @@ struct Options {
   bool progress = false;  // format --progress
   bool verify = false;    // format --verify
   std::optional<std::string> report;  // format --report FILE (given empty: bad usage)
+  RecordFields record;  // format --operator, --organization, --asset-tag, --notes
 };
 
 int RunList(DeviceIo& io, const Options& options);

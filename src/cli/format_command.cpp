@@ -181,8 +181,9 @@ int RunFormat(DeviceIo& io, const Options& options) {
   }
   if (options.report) {
     const TDeviceTable& row = DeviceTable[chosen->row];
-    const ErasureReport report =
+    ErasureReport report =
         MakeErasureReport(row, io.DescribeDisk(row.DevicePath), result, CurrentHostFacts());
+    report.record = options.record;
     if (const std::string problem = WriteReportFile(*options.report, ErasureReportJson(report), {},
                                                     FolderLinks::Follow);
         !problem.empty()) {
