@@ -33,7 +33,8 @@ std::string FormatConfirmQuickNote() { return std::string(text::kConfirmQuick); 
 FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
                                      const TDeviceTableRows& table, int64_t chosenIndex,
                                      const std::string& chosenCaption, bool quickWipe,
-                                     FormatView& view, Clock& clock, bool verify) {
+                                     FormatView& view, Clock& clock, bool verify,
+                                     EraseMethod /*method*/, bool /*openHiddenArea*/) {
   const TDeviceTable& chosen = table[chosenIndex];
   FormatAttemptResult result;
   result.quickWipe = quickWipe;

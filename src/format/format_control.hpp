@@ -48,7 +48,9 @@ struct FormatAttemptResult {
 FormatAttemptResult RunFormatAttempt(DeviceIo& io, Handle deviceHandle,
                                      const TDeviceTableRows& table, int64_t chosenIndex,
                                      const std::string& chosenCaption, bool quickWipe,
-                                     FormatView& view, Clock& clock, bool verify = false);
+                                     FormatView& view, Clock& clock, bool verify = false,
+                                     EraseMethod method = EraseMethod::Zero,
+                                     bool openHiddenArea = false);
 
 // The confirmation question's texts (asked by the front end before RunFormatAttempt).
 std::string FormatConfirmTitle();
