@@ -2,6 +2,7 @@
 
 #include "cli/json_text.hpp"
 #include "core/text.hpp"
+#include "device/erase_facts.hpp"
 #include "report/text_format.hpp"
 #include "select/device_table.hpp"
 
@@ -17,7 +18,38 @@ json PartitionJson(const PartitionContents& p) {
           {"label", TextOrNull(p.label)}, {"mount_points", p.mountPoints}};
 }
 
-json RowJson(const TDeviceTable& row, const DiskContents& contents) {
+json EraseMethodsJson(const DriveEraseFacts& facts) {
+  json methods = json::array();
+  for (const EraseMethodState& s : EraseMethodStates(facts)) {
+    methods.push_back({{"method", EraseMethodWord(s.method)},
+                       {"available", s.available()},
+                       {"reason", s.available() ? json(nullptr) : json(EraseRefusalWord(s.refusal))},
+                       {"category", EraseCategoryWord(s.category)}});
+  }
+  return methods;
+}
+
+// 0 when none, null when it cannot be told; an NVMe namespace has no host protected area.
+json HiddenSectorsJson(const DriveEraseFacts& facts) {
+  if (facts.hidden) return facts.hidden->hiddenSectors();
+  if (facts.media == MediaType::Nvme) return 0;
+  return nullptr;
+}
+
+// Read-only commands on a handle of its own: the list changes no drive.
+DriveEraseFacts ReadFacts(DeviceIo& io, const TDeviceTable& row) {
+  const Handle handle = io.Open(row.DevicePath, OpenMode::Identification);
+  if (handle == kInvalidHandle) {
+    DriveEraseFacts facts;
+    facts.media = MediaTypeOf(row.IdentifyData, std::nullopt);
+    return facts;
+  }
+  DriveEraseFacts facts = ReadDriveEraseFacts(io, handle, row.IdentifyData);
+  io.Close(handle);
+  return facts;
+}
+
+json RowJson(const TDeviceTable& row, const DiskContents& contents, const DriveEraseFacts& erase) {
   const TIdentifyDeviceData& id = row.IdentifyData;
   json partitions = json::array();
   for (const PartitionContents& p : contents.partitions) partitions.push_back(PartitionJson(p));
@@ -39,7 +71,10 @@ json RowJson(const TDeviceTable& row, const DiskContents& contents) {
           {"label", TextOrNull(contents.label)},
           {"partitions", partitions},
           {"mount_points", contents.AllMountPoints()},
-          {"system_disk", contents.carriesSystem}};
+          {"system_disk", contents.carriesSystem},
+          {"erase_methods", EraseMethodsJson(erase)},
+          {"native_sectors", erase.hidden ? json(erase.hidden->nativeSectors) : json(nullptr)},
+          {"hidden_sectors", HiddenSectorsJson(erase)}};
 }
 
 }  // namespace
@@ -47,7 +82,8 @@ json RowJson(const TDeviceTable& row, const DiskContents& contents) {
 std::string ListJson(DeviceIo& io) {
   json rows = json::array();
   for (int64_t row = 1; row <= DeviceCount; ++row) {
-    rows.push_back(RowJson(DeviceTable[row], io.DescribeDisk(DeviceTable[row].DevicePath)));
+    const TDeviceTable& disk = DeviceTable[row];
+    rows.push_back(RowJson(disk, io.DescribeDisk(disk.DevicePath), ReadFacts(io, disk)));
   }
   return JsonText(rows);
 }

@@ -5,6 +5,8 @@
 #include "core/logs.hpp"
 #include "core/product.hpp"
 #include "device/ata_transport.hpp"
+#include "device/erase_facts.hpp"
+#include "report/erase_details.hpp"
 #include "report/nvme_details.hpp"
 #include "report/report_header.hpp"
 #include "report/text_format.hpp"
@@ -149,12 +151,19 @@ DetailsReading ReadDetails(DeviceIo& io, Handle deviceHandle, const TIdentifyDev
   }
   reading.kind = DetailsReading::Kind::Ata;
   reading.ata = DecodeIdentifySector(sector);
+  reading.erase = ReadAtaEraseFacts(io, deviceHandle, device, sector);
   return reading;
 }
 
 std::vector<std::string> DetailsReadingLines(const DetailsReading& reading) {
   switch (reading.kind) {
-    case DetailsReading::Kind::Ata: return DeviceDetailsLines(reading.ata);
+    case DetailsReading::Kind::Ata: {
+      std::vector<std::string> lines = DeviceDetailsLines(reading.ata);
+      if (reading.erase) {
+        for (std::string& line : EraseDetailsLines(*reading.erase)) lines.push_back(std::move(line));
+      }
+      return lines;
+    }
     case DetailsReading::Kind::Nvme: {
       const NvmeControllerFacts& controller = reading.nvme->controller;
       std::vector<std::string> lines{Join(kModel, controller.model),

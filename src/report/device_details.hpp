@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/device_io.hpp"
+#include "device/erase_capabilities.hpp"
 #include "device/identify_decoder.hpp"
 #include "report/nvme_details.hpp"
 #include "select/device_table.hpp"
@@ -21,6 +22,7 @@ struct DetailsReading {
   Kind kind = Kind::Unavailable;
   T_IDE_PASSPORT ata;               // Ata
   std::optional<NvmeDetails> nvme;  // Nvme
+  std::optional<DriveEraseFacts> erase;  // Ata: what the drive offers for its own erase
 
   bool Read() const { return kind == Kind::Ata || kind == Kind::Nvme; }
 };

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <string_view>
 
+#include "device/erase_facts.hpp"
 #include "device/nvme_protocol.hpp"
+#include "report/erase_details.hpp"
 #include "report/report_header.hpp"
 #include "report/text_format.hpp"
 
@@ -91,6 +93,7 @@ std::optional<NvmeDetails> ReadNvmeDetails(DeviceIo& io, Handle handle) {
   if (!NvmeIdentifyController(io, handle, page)) return std::nullopt;
   NvmeDetails details;
   details.controller = DecodeNvmeIdentifyController(page);
+  details.erase = ReadNvmeEraseFacts(io, handle, page);
   if (NvmeIdentifyNamespace(io, handle, page)) details.space = DecodeNvmeIdentifyNamespace(page);
   return details;
 }
@@ -134,6 +137,9 @@ std::vector<std::string> NvmeDetailsLines(const NvmeDetails& details) {
   add(Join(kCriticalThreshold, ThresholdText(c.criticalTemperatureKelvin)));
   add(kReportSeparator);
   add(Join(kNamespaceCount, std::to_string(c.namespaceCount)));
+  if (details.erase) {
+    for (std::string& line : EraseDetailsLines(*details.erase)) lines.push_back(std::move(line));
+  }
   return lines;
 }
 

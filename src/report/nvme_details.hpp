@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/device_io.hpp"
+#include "device/erase_capabilities.hpp"
 #include "device/nvme_decoder.hpp"
 
 namespace fw {
@@ -13,6 +14,7 @@ namespace fw {
 struct NvmeDetails {
   NvmeControllerFacts controller;
   std::optional<NvmeNamespaceFacts> space;  // nullopt: Identify Namespace could not be read
+  std::optional<DriveEraseFacts> erase;     // what the controller offers for its own erase
 };
 
 // Both identify pages of the disk; nullopt when Identify Controller cannot be read.

@@ -202,7 +202,8 @@ TEST_F(NvmeReports, FailedRequestsGiveTheUnavailableLines) {
   const std::vector<std::string> lines = RunDetails();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "命名空間的詳細資料不可用。"), lines.end());
   EXPECT_EQ(std::find(lines.begin(), lines.end(), "支援的 LBA 格式:"), lines.end());
-  EXPECT_EQ(lines.back(), "命名空間數目:      1");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "命名空間數目:      1"), lines.end());
+  EXPECT_EQ(lines.back(), "最強的 Purge 方法:      無");
 }
 
 }  // namespace
