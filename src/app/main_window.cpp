@@ -36,6 +36,7 @@
 #include "core/logs.hpp"
 #include "core/messages.hpp"
 #include "core/product.hpp"
+#include "device/erase_facts.hpp"
 #include "format/erase_method_texts.hpp"
 #include "format/format_control.hpp"
 #include "format/zero_fill.hpp"
@@ -146,6 +147,7 @@ TFmMain::TFmMain(QWidget* parent)
       m_quickWipe(new QCheckBox(ToQ(kQuickWipe))),
       m_verify(new QCheckBox(ToQ(kVerify))),
       m_method(new QComboBox),
+      m_eraseFactsReader(ReadDriveEraseFacts),
       m_saveReport(new QPushButton(ToQ(kSaveReport))),
       m_stop(new QPushButton(ToQ(kStop))),
       m_runFormat(new QPushButton(ToQ(kRunFormat))),

@@ -50,8 +50,8 @@ class TFmMain : public QMainWindow, public FormatView {
   // The backend and the windows the start-up works with; set by the program entry before the
   // window is shown.
   void Attach(DeviceIo* io, TFmChoose* choose, TFmDebug* debug);
-  // How the method choice learns what the opened disk offers; without one, it offers the
-  // zero-fill alone.
+  // How the method choice learns what the opened disk offers (ReadDriveEraseFacts unless
+  // replaced; none: it offers the zero-fill alone).
   void SetEraseFactsReader(EraseFactsReader reader) { m_eraseFactsReader = std::move(reader); }
   // The command line whose first argument may be --debug (default: the application's).
   void SetArguments(const QStringList& arguments) { m_arguments = arguments; }
