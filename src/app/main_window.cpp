@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -261,7 +262,9 @@ QWidget* TFmMain::MakeFormatTab() {
   m_quickWipe->setObjectName("cbQuickWipe");
   m_verify->setObjectName("cbVerify");
   m_method->setObjectName("cbEraseMethod");
-  m_method->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  // Narrow in the row, its list as wide as its longest entry.
+  m_method->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  m_method->setMinimumContentsLength(14);
   auto* methodLabel = new QLabel(ToQ(kEraseMethod));
   methodLabel->setBuddy(m_method);
   FillMethodChoice();
@@ -281,10 +284,18 @@ QWidget* TFmMain::MakeFormatTab() {
   figures->addWidget(m_percent, 1);
   figures->addWidget(m_speed, 1);
   auto* controls = new QHBoxLayout;
-  controls->addWidget(m_quickWipe);
-  controls->addWidget(m_verify);
-  controls->addWidget(methodLabel);
-  controls->addWidget(m_method);
+  // The two check boxes one above the other, the method choice beside them.
+  auto* boxes = new QVBoxLayout;
+  boxes->setSpacing(2);
+  boxes->addWidget(m_quickWipe);
+  boxes->addWidget(m_verify);
+  auto* method = new QVBoxLayout;
+  method->setSpacing(2);
+  method->addWidget(methodLabel);
+  method->addWidget(m_method);
+  controls->addLayout(boxes);
+  controls->addSpacing(8);
+  controls->addLayout(method);
   controls->addStretch(1);
   controls->addWidget(m_saveReport);
   controls->addWidget(m_stop);
@@ -412,6 +423,7 @@ void TFmMain::FillMethodChoice() {
     }
   }
   m_method->setCurrentIndex(keptIndex);
+  m_method->view()->setMinimumWidth(m_method->view()->sizeHintForColumn(0) + 24);
   UpdateQuickWipeState();
 }
 

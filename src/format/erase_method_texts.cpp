@@ -87,11 +87,16 @@ std::string_view VerifyMethodText(std::string_view verifyMethod) {
 }
 
 std::string EraseMethodChoiceText(EraseMethod chosen, const EraseMethodState& state) {
-  const std::string category = " - " + std::string(EraseCategoryText(state.category));
-  if (chosen == EraseMethod::Purge && state.method != EraseMethod::Purge) {
-    return std::string(kPurgeStandsFor) + std::string(EraseMethodText(state.method)) + category;
+  if (chosen == EraseMethod::Purge) {
+    return state.method == EraseMethod::Purge
+               ? std::string(EraseMethodText(chosen))
+               : std::string(kPurgeStandsFor) + std::string(EraseMethodText(state.method));
   }
-  return std::string(EraseMethodText(chosen)) + category;
+  // The category's NIST name alone: the choice sits in one row with the tab's buttons.
+  const std::string_view category = state.category == EraseCategory::Purge   ? "Purge"
+                                    : state.category == EraseCategory::Clear ? "Clear"
+                                                                             : "none";
+  return std::string(EraseMethodText(chosen)) + " (" + std::string(category) + ")";
 }
 
 std::string FormatConfirmMethodNote(EraseMethod chosen, const EraseMethodState& state) {

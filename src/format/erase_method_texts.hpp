@@ -25,8 +25,9 @@ std::string_view MediaTypeText(MediaType media);
 // after"), for people; empty for a result that was not checked.
 std::string_view VerifyMethodText(std::string_view verifyMethod);
 
-// One entry of the method choice: the method and the category it earns on this disk, and for
-// `purge` what it stands for there ("Purge: Sanitize 加密抹除").
+// One entry of the method choice: the method and the category it earns on this disk
+// ("Sanitize 區塊抹除 (Purge)"), and for `purge` what it stands for there ("Purge: Sanitize
+// 加密抹除").
 std::string EraseMethodChoiceText(EraseMethod chosen, const EraseMethodState& state);
 
 // What the confirmation question adds for a method other than the zero-fill (empty for it,
