@@ -514,7 +514,7 @@ void TFmMain::StartLowLevelFormat() {
   const bool quickWipe = method == EraseMethod::Zero && m_quickWipe->isChecked();
   const bool verify = m_verify->isChecked();
   const std::string methodNote =
-      FormatConfirmMethodNote(method, EraseMethodOn(m_eraseFacts, method));
+      FormatConfirmEraseNote(method, EraseMethodOn(m_eraseFacts, method));
   m_busy = true;
   const TDeviceTable& chosen = DeviceTable[ChosenIndex];
   const std::string facts =
@@ -642,6 +642,8 @@ void TFmMain::btSaveReportClick() {
     QMessageBox::warning(this, ToQ(kSaveReportFailed), problem);
   }
 }
+
+void TFmMain::SetStopEnabled(bool enabled) { m_stop->setEnabled(enabled); }
 
 void TFmMain::SetRunning(bool running) {
   m_progressPaused = !running;

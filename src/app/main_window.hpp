@@ -88,6 +88,8 @@ class TFmMain : public QMainWindow, public FormatView {
   void PumpMessages() override;
   void SetFormatControlsEnabled(bool enabled) override;
   void SetRunning(bool running) override;
+  // The drive's own erase cannot be stopped: Stop stays disabled while the bar moves.
+  void SetStopEnabled(bool enabled);
 
   // The last attempt's erasure report, saved as a PDF certificate when `path` ends in .pdf,
   // else as JSON; empty on success, else why not. Nothing to save before an attempt.

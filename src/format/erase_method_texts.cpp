@@ -99,7 +99,7 @@ std::string EraseMethodChoiceText(EraseMethod chosen, const EraseMethodState& st
   return std::string(EraseMethodText(chosen)) + " (" + std::string(category) + ")";
 }
 
-std::string FormatConfirmMethodNote(EraseMethod chosen, const EraseMethodState& state) {
+std::string FormatConfirmEraseNote(EraseMethod chosen, const EraseMethodState& state) {
   if (chosen == EraseMethod::Zero) return {};
   std::string note = std::string(kMethodLabel) + std::string(EraseMethodText(state.method));
   if (chosen == EraseMethod::Purge) note += kStrongest;

@@ -34,6 +34,6 @@ std::string EraseMethodChoiceText(EraseMethod chosen, const EraseMethodState& st
 // whose question stays as it was): the method with its category, and that the drive's own
 // erase cannot be stopped (a sanitize even continues after a power loss). `state` is the
 // method on this disk, `purge` resolved.
-std::string FormatConfirmMethodNote(EraseMethod chosen, const EraseMethodState& state);
+std::string FormatConfirmEraseNote(EraseMethod chosen, const EraseMethodState& state);
 
 }  // namespace fw
