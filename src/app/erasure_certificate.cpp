@@ -15,6 +15,8 @@ namespace {
 // character the certificate uses, and QPdfWriter embeds it.
 constexpr auto kCertificateFamily = "AR PL UMing TW";
 constexpr int kResolution = 300;  // dots per inch of the page's coordinates
+// A sanitization record is signed by the person who did it: room for the signature and date.
+constexpr auto kSignature = "簽名: ______________________________        日期: ________________";
 
 QFont CertificateFont(int points, bool bold = false) {
   QFont font(kCertificateFamily);
@@ -63,7 +65,7 @@ QByteArray ErasureCertificatePdf(const ErasureReport& report) {
   painter.setFont(factFont);
   const int labelWidth = width * 32 / 100;
   const int gap = kResolution / 10;
-  const int footerRoom = kResolution * 2 / 3;
+  const int footerRoom = kResolution * 3 / 2;
   for (const auto& [label, value] : ErasureReportFacts(report)) {
     const QString text = value.empty() ? QStringLiteral("—") : Q(value);
     const QRect valueBox =
@@ -77,7 +79,9 @@ QByteArray ErasureCertificatePdf(const ErasureReport& report) {
     y += height + gap / 2;
   }
 
-  y = page.height() - footerRoom / 2;
+  y = page.height() - footerRoom + kResolution / 3;
+  paragraph(QString::fromUtf8(kSignature), CertificateFont(11), Qt::AlignLeft);
+  y = page.height() - kResolution / 3;
   painter.drawLine(0, y, width, y);
   y += gap / 2;
   paragraph(Q("本證明由 " + std::string(kProductName) +

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QThread>
@@ -28,11 +31,14 @@
 #include "app/platform_info.hpp"
 #include "app/program_end.hpp"
 #include "app/real_user.hpp"
+#include "app/record_fields_dialog.hpp"
 #include "app/rights_message.hpp"
 #include "core/durations.hpp"
 #include "core/logs.hpp"
 #include "core/messages.hpp"
 #include "core/product.hpp"
+#include "device/erase_facts.hpp"
+#include "format/erase_method_texts.hpp"
 #include "format/format_control.hpp"
 #include "format/zero_fill.hpp"
 #include "report/device_details.hpp"
@@ -54,6 +60,7 @@ constexpr std::string_view kTabSmart = "自我監控分析與報告技術系統(
 constexpr std::string_view kProgressGroup = "目前工作進度";
 constexpr std::string_view kQuickWipe = "執行快速抹除(僅移除分割區和 MBR)";
 constexpr std::string_view kVerify = "寫入後驗證";
+constexpr std::string_view kEraseMethod = "清除方法:";
 constexpr std::string_view kSaveReport = "儲存報告...";
 constexpr std::string_view kSaveReportTitle = "儲存清除報告";
 constexpr std::string_view kReportFilters = "PDF 證明 (*.pdf);;JSON 報告 (*.json)";
@@ -140,6 +147,8 @@ TFmMain::TFmMain(QWidget* parent)
       m_runFacts(new QLabel),
       m_quickWipe(new QCheckBox(ToQ(kQuickWipe))),
       m_verify(new QCheckBox(ToQ(kVerify))),
+      m_method(new QComboBox),
+      m_eraseFactsReader(ReadDriveEraseFacts),
       m_saveReport(new QPushButton(ToQ(kSaveReport))),
       m_stop(new QPushButton(ToQ(kStop))),
       m_runFormat(new QPushButton(ToQ(kRunFormat))),
@@ -251,6 +260,14 @@ QWidget* TFmMain::MakeFormatTab() {
   }
   m_quickWipe->setObjectName("cbQuickWipe");
   m_verify->setObjectName("cbVerify");
+  m_method->setObjectName("cbEraseMethod");
+  // Narrow in the row, its list as wide as its longest entry.
+  m_method->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  m_method->setMinimumContentsLength(14);
+  auto* methodLabel = new QLabel(ToQ(kEraseMethod));
+  methodLabel->setBuddy(m_method);
+  FillMethodChoice();
+  connect(m_method, &QComboBox::currentIndexChanged, this, [this] { UpdateQuickWipeState(); });
   m_saveReport->setObjectName("btSaveReport");
   m_saveReport->setEnabled(false);  // until an attempt has something to report
   m_stop->setObjectName("btStop");
@@ -266,8 +283,18 @@ QWidget* TFmMain::MakeFormatTab() {
   figures->addWidget(m_percent, 1);
   figures->addWidget(m_speed, 1);
   auto* controls = new QHBoxLayout;
-  controls->addWidget(m_quickWipe);
-  controls->addWidget(m_verify);
+  // The two check boxes one above the other, the method choice beside them.
+  auto* boxes = new QVBoxLayout;
+  boxes->setSpacing(2);
+  boxes->addWidget(m_quickWipe);
+  boxes->addWidget(m_verify);
+  auto* method = new QVBoxLayout;
+  method->setSpacing(2);
+  method->addWidget(methodLabel);
+  method->addWidget(m_method);
+  controls->addLayout(boxes);
+  controls->addSpacing(8);
+  controls->addLayout(method);
   controls->addStretch(1);
   controls->addWidget(m_saveReport);
   controls->addWidget(m_stop);
@@ -355,6 +382,54 @@ void TFmMain::FormShow() {
   }
   m_panels->Panel(1)->setText(QString::fromStdString(m_chosenCaption));
   ShowDeviceDetails(*m_io, m_deviceHandle, DeviceTable, ChosenIndex);
+  ReadEraseFacts();
+}
+
+EraseMethod TFmMain::ChosenEraseMethod() const {
+  const QVariant method = m_method->currentData();
+  return method.isValid() ? static_cast<EraseMethod>(method.toInt()) : EraseMethod::Zero;
+}
+
+void TFmMain::ReadEraseFacts() {
+  m_eraseFacts = DriveEraseFacts{};
+  if (m_eraseFactsReader && m_io != nullptr && m_deviceHandle != kInvalidHandle &&
+      ChosenIndex >= 0) {
+    m_eraseFacts =
+        m_eraseFactsReader(*m_io, m_deviceHandle, DeviceTable[ChosenIndex].IdentifyData);
+  }
+  FillMethodChoice();
+}
+
+void TFmMain::FillMethodChoice() {
+  const EraseMethod kept = ChosenEraseMethod();
+  const QSignalBlocker quiet(m_method);
+  m_method->clear();
+  auto* model = qobject_cast<QStandardItemModel*>(m_method->model());
+  int keptIndex = 0;
+  for (const EraseMethodState& state : EraseMethodStates(m_eraseFacts)) {
+    // `purge` is shown as what it stands for on this disk.
+    const EraseMethodState shown = state.method == EraseMethod::Purge
+                                       ? EraseMethodOn(m_eraseFacts, EraseMethod::Purge)
+                                       : state;
+    const int index = m_method->count();
+    m_method->addItem(QString::fromStdString(EraseMethodChoiceText(state.method, shown)),
+                      static_cast<int>(state.method));
+    if (!state.available()) {
+      model->item(index)->setEnabled(false);
+      m_method->setItemData(index, ToQ(EraseRefusalText(state.refusal)), Qt::ToolTipRole);
+    } else if (state.method == kept) {
+      keptIndex = index;
+    }
+  }
+  m_method->setCurrentIndex(keptIndex);
+  m_method->view()->setMinimumWidth(m_method->view()->sizeHintForColumn(0) + 24);
+  UpdateQuickWipeState();
+}
+
+void TFmMain::UpdateQuickWipeState() {
+  const bool zeroFill = ChosenEraseMethod() == EraseMethod::Zero;
+  if (!zeroFill) m_quickWipe->setChecked(false);
+  m_quickWipe->setEnabled(m_controlsEnabled && zeroFill);
 }
 
 bool TFmMain::PrepareStartup() {
@@ -434,8 +509,11 @@ void TFmMain::btRunBenchmarksClick() { StartLowLevelFormat(); }
 
 void TFmMain::StartLowLevelFormat() {
   if (m_busy) return;
-  const bool quickWipe = m_quickWipe->isChecked();
+  const EraseMethod method = ChosenEraseMethod();
+  const bool quickWipe = method == EraseMethod::Zero && m_quickWipe->isChecked();
   const bool verify = m_verify->isChecked();
+  const std::string methodNote =
+      FormatConfirmEraseNote(method, EraseMethodOn(m_eraseFacts, method));
   m_busy = true;
   const TDeviceTable& chosen = DeviceTable[ChosenIndex];
   const std::string facts =
@@ -444,6 +522,7 @@ void TFmMain::StartLowLevelFormat() {
       this, QString::fromStdString(FormatConfirmTitle()),
       QString::fromStdString(FormatConfirmInstruction()),
       QString::fromStdString(FormatConfirmContent(m_chosenCaption) +
+                             (methodNote.empty() ? std::string() : "\r\n\r\n" + methodNote) +
                              (quickWipe ? "\r\n\r\n" + FormatConfirmQuickNote() : std::string()) +
                              (verify ? "\r\n\r\n" + FormatConfirmVerifyNote() : std::string())),
       kIconWarning,
@@ -455,11 +534,17 @@ void TFmMain::StartLowLevelFormat() {
     m_session.SetDebug(DebugMode);
     const FormatAttemptResult attempt =
         RunFormatAttempt(*m_io, m_deviceHandle, DeviceTable, ChosenIndex, m_chosenCaption,
-                         quickWipe, m_session, *this, m_clock, verify);
+                         quickWipe, m_session, *this, m_clock, verify, method, false);
     if (attempt.locked) ShowRunOutcome(attempt.run.failedBlocks, m_clock.NowMs() - startMs);
     m_lastReport = std::make_unique<ErasureReport>(MakeErasureReport(
         chosen, m_io->DescribeDisk(chosen.DevicePath), attempt, CurrentHostFacts()));
+    if (m_lastReport->attempt.media == MediaType::Unknown) {
+      m_lastReport->attempt.media = m_eraseFacts.media;
+    }
+    m_lastReport->record = m_record;
     m_saveReport->setEnabled(m_runFormat->isEnabled());
+    // What the disk offers now: a run can leave it locked, or still sanitizing.
+    ReadEraseFacts();
   }
   m_busy = false;
   if (m_closeAfterRun) {
@@ -515,10 +600,12 @@ void TFmMain::ShowRunOutcome(int64_t failedBlocks, int64_t takenMs) {
 void TFmMain::PumpMessages() { QCoreApplication::processEvents(); }
 
 void TFmMain::SetFormatControlsEnabled(bool enabled) {
+  m_controlsEnabled = enabled;
   m_runFormat->setEnabled(enabled);
   m_getSmart->setEnabled(enabled);
-  m_quickWipe->setEnabled(enabled);
   m_verify->setEnabled(enabled);
+  m_method->setEnabled(enabled);
+  UpdateQuickWipeState();
   m_saveReport->setEnabled(enabled && m_lastReport != nullptr);
 }
 
@@ -533,6 +620,12 @@ QString TFmMain::SaveReport(const QString& path) {
 }
 
 void TFmMain::btSaveReportClick() {
+  if (!m_lastReport) return;
+  // The person who erased signs for it: asked each time, starting from what they entered last.
+  const std::optional<RecordFields> record = AskRecordFields(this, m_record);
+  if (!record) return;
+  m_record = *record;
+  m_lastReport->record = m_record;
   QString filter;
   const std::optional<UserAccount> user = RealUserAccount();
   const QString folder = user ? QString::fromStdString(user->home) + "/" : QString();
@@ -549,6 +642,8 @@ void TFmMain::btSaveReportClick() {
     QMessageBox::warning(this, ToQ(kSaveReportFailed), problem);
   }
 }
+
+void TFmMain::SetStopEnabled(bool enabled) { m_stop->setEnabled(enabled); }
 
 void TFmMain::SetRunning(bool running) {
   m_progressPaused = !running;

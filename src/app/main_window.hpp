@@ -6,15 +6,20 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "core/clock.hpp"
+#include "core/device_types.hpp"
 #include "device/device_io.hpp"
+#include "device/erase_capabilities.hpp"
 #include "format/format_session.hpp"
 #include "format/format_view.hpp"
+#include "report/erasure_report.hpp"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -23,11 +28,14 @@ class QTabWidget;
 
 namespace fw {
 
-struct ErasureReport;
 class LinkLabel;
 class StatusPanels;
 class TFmChoose;
 class TFmDebug;
+
+// Reads what the chosen disk offers for its own erase (read-only commands only).
+using EraseFactsReader =
+    std::function<DriveEraseFacts(DeviceIo&, Handle, const TIdentifyDeviceData&)>;
 
 // An error box (error icon, one OK button) titled `caption` saying `text`; once it is closed
 // the program ends. Callers return straight after it (see EndProgram).
@@ -45,6 +53,9 @@ class TFmMain : public QMainWindow, public FormatView {
   // The backend and the windows the start-up works with; set by the program entry before the
   // window is shown.
   void Attach(DeviceIo* io, TFmChoose* choose, TFmDebug* debug);
+  // How the method choice learns what the opened disk offers (ReadDriveEraseFacts unless
+  // replaced; none: it offers the zero-fill alone).
+  void SetEraseFactsReader(EraseFactsReader reader) { m_eraseFactsReader = std::move(reader); }
   // The command line whose first argument may be --debug (default: the application's).
   void SetArguments(const QStringList& arguments) { m_arguments = arguments; }
   // Prefix of /sys and /proc for the device-setup check (tests).
@@ -62,6 +73,9 @@ class TFmMain : public QMainWindow, public FormatView {
   Handle DeviceHandle() const { return m_deviceHandle; }
   bool FormatRunning() const { return m_busy; }
   bool ProgressPaused() const { return m_progressPaused; }
+  // The method the format tab's choice stands at, and what the disk offered it.
+  EraseMethod ChosenEraseMethod() const;
+  const DriveEraseFacts& EraseFacts() const { return m_eraseFacts; }
   QString StatusPanelText(int panel) const;
   int StatusPanelWidth(int panel) const;
   Qt::Alignment StatusPanelAlignment(int panel) const;
@@ -77,6 +91,8 @@ class TFmMain : public QMainWindow, public FormatView {
   void PumpMessages() override;
   void SetFormatControlsEnabled(bool enabled) override;
   void SetRunning(bool running) override;
+  // The drive's own erase cannot be stopped: Stop stays disabled while the bar moves.
+  void SetStopEnabled(bool enabled) override;
 
   // The last attempt's erasure report, saved as a PDF certificate when `path` ends in .pdf,
   // else as JSON; empty on success, else why not. Nothing to save before an attempt.
@@ -100,6 +116,12 @@ class TFmMain : public QMainWindow, public FormatView {
   void FocusChanged(QWidget* now);
   void ShowPassTimes();
   void ShowRunOutcome(int64_t failedBlocks, int64_t takenMs);
+  // Reads the disk's erase facts afresh (a run can lock, unfreeze or start a sanitize) and
+  // fills the method choice from them, keeping the chosen method while it stays open.
+  void ReadEraseFacts();
+  void FillMethodChoice();
+  // The quick wipe is a form of the zero-fill alone.
+  void UpdateQuickWipeState();
 
   DeviceIo* m_io = nullptr;
   TFmChoose* m_choose = nullptr;
@@ -132,8 +154,13 @@ class TFmMain : public QMainWindow, public FormatView {
   int64_t m_passReached = 0;
   QCheckBox* m_quickWipe;
   QCheckBox* m_verify;
+  QComboBox* m_method;
+  EraseFactsReader m_eraseFactsReader;
+  DriveEraseFacts m_eraseFacts;
+  bool m_controlsEnabled = true;
   QPushButton* m_saveReport;
   std::unique_ptr<ErasureReport> m_lastReport;  // of the last attempt the user confirmed
+  RecordFields m_record;  // as last entered: the next report's dialog starts from them
   QPushButton* m_stop;
   QPushButton* m_runFormat;
   QPlainTextEdit* m_smart;

@@ -32,6 +32,10 @@ enum OptionCode : int {
   kMethod,
   kOpenHiddenArea,
   kPassword,
+  kOperator,
+  kOrganization,
+  kAssetTag,
+  kNotes,
 };
 
 constexpr option kHelpOption{"help", no_argument, nullptr, kHelp};
@@ -106,6 +110,9 @@ const std::vector<CommandSpec>& Commands() {
        "      --keep-going erase the other disks when the plan refuses some (without it, a\n"
        "                   refused disk refuses the command before anything is written)\n"
        "      --no-journal do not send each disk's result to the systemd journal\n"
+       "      --operator NAME, --organization NAME, --asset-tag NUMBER, --notes TEXT\n"
+       "                   the record fields of the report: who erased (name and title), for\n"
+       "                   which organization, the media's property or asset number, notes\n"
        "      --yes        erase without asking (without it, the question is asked on the\n"
        "                   terminal, and the command refuses when there is none)\n"
        "      --progress   when standard error is not a terminal, print a progress line there\n"
@@ -114,6 +121,10 @@ const std::vector<CommandSpec>& Commands() {
        {{"quick", no_argument, nullptr, kQuick},
         {"verify", no_argument, nullptr, kVerify},
         {"report", required_argument, nullptr, kReport},
+        {"operator", required_argument, nullptr, kOperator},
+        {"organization", required_argument, nullptr, kOrganization},
+        {"asset-tag", required_argument, nullptr, kAssetTag},
+        {"notes", required_argument, nullptr, kNotes},
         {"yes", no_argument, nullptr, kYes},
         {"progress", no_argument, nullptr, kProgress},
         {"report-dir", required_argument, nullptr, kReportDir},
@@ -277,6 +288,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         break;
       case kOpenHiddenArea: parsed.openHiddenArea = true; break;
       case kPassword: parsed.password = optarg; break;
+      case kOperator: parsed.record.operatorName = optarg; break;
+      case kOrganization: parsed.record.organization = optarg; break;
+      case kAssetTag: parsed.record.assetTag = optarg; break;
+      case kNotes: parsed.record.notes = optarg; break;
       default: break;
     }
     return true;

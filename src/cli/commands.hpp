@@ -7,6 +7,7 @@
 
 #include "device/device_io.hpp"
 #include "device/erase_method.hpp"
+#include "report/erasure_report.hpp"
 
 namespace fw::cli {
 
@@ -44,6 +45,7 @@ struct Options {
   EraseMethod method = EraseMethod::Zero;  // format --method METHOD
   bool openHiddenArea = false;             // format --open-hidden-area
   std::optional<std::string> password;     // unlock --password PASSWORD
+  RecordFields record;  // format --operator, --organization, --asset-tag, --notes
 };
 
 int RunList(DeviceIo& io, const Options& options);

@@ -245,7 +245,8 @@ void RunOneDisk(DiskRun& run, const Options& options, const RecordPlaces& places
   run.ending.verify = VerifyOutcomeName(result.run.verify.outcome);
   run.ending.elapsedMs = clock.NowMs() - startMs;
   const DiskContents contents = io ? io->DescribeDisk(path) : disk.contents;
-  const ErasureReport report = MakeErasureReport(disk.Row(), contents, result, CurrentHostFacts());
+  ErasureReport report = MakeErasureReport(disk.Row(), contents, result, CurrentHostFacts());
+  report.record = options.record;
   run.recordProblem = RecordDiskResult(report, run.ending.outcome, disk.reportSerial, places);
   run.done = true;
 }
@@ -289,8 +290,9 @@ int RunFormatBatch(DeviceIo& io, const Options& options, const BackendFactory& n
   std::vector<int> statuses;
   for (const PlannedDisk* disk : refused) {
     const FormatAttemptResult attempt = RefusedAttempt(*disk, options);
-    const ErasureReport report =
+    ErasureReport report =
         MakeErasureReport(disk->Row(), disk->contents, attempt, CurrentHostFacts());
+    report.record = options.record;
     if (const std::string problem = RecordDiskResult(report, "refused", disk->reportSerial, places);
         !problem.empty()) {
       std::cerr << "ferrowipe-cli: " << TerminalSafe(problem) << '\n';

@@ -138,8 +138,9 @@ int RunFormat(DeviceIo& io, const Options& options) {
   }
   // The report, when asked for, and the journal record of the run, unless told not to.
   const TDeviceTable& row = DeviceTable[chosen->row];
-  const ErasureReport report =
+  ErasureReport report =
       MakeErasureReport(row, io.DescribeDisk(row.DevicePath), result, CurrentHostFacts());
+  report.record = options.record;
   const RecordPlaces places{options.report, options.reportDir, !options.noJournal};
   if (const std::string problem =
           RecordDiskResult(report, ErasureOutcomeName(result), row.IdentifyData.SN, places);

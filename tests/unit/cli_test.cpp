@@ -268,6 +268,14 @@ TEST_F(Cli, BashCompletionOffersCommandsOptionsAndTheListedDisks) {
   EXPECT_EQ(complete("ferrowipe-cli details '" + s_disks + "/6'"),
             (Lines{s_disks + "/6-nvme-ssd.img"}));
   EXPECT_EQ(complete("ferrowipe-cli format --quick 7"), (Lines{"7"}));
+  EXPECT_EQ(complete("ferrowipe-cli format --as"), (Lines{"--asset-tag"}));
+  // A record field's value is free text, never a disk.
+  for (const char* option : {"--operator", "--organization", "--asset-tag", "--notes"}) {
+    const Lines offered = complete(std::string("ferrowipe-cli format ") + option + " 7");
+    EXPECT_TRUE(std::none_of(offered.begin(), offered.end(),
+                             [](const std::string& line) { return line == "7"; }))
+        << option;
+  }
 }
 
 TEST_F(Cli, BadUsageNoSuchDiskAndTooSmallDisksExitWithTwo) {

@@ -243,11 +243,24 @@ void ExpectDocumentedShape(const json& report) {
       {"ended", json::value_t::string},  {"outcome", json::value_t::string},
       {"bytes_written", json::value_t::number_unsigned},
       {"failed_blocks", json::value_t::array}, {"verify", json::value_t::object},
-      {"log", json::value_t::array}};
-  ASSERT_EQ(report.size(), top.size()) << report.dump(2);
+      {"log", json::value_t::array}, {"record", json::value_t::object}};
+  // Null unless the run met them: a hidden area, a refusal, a password left on the drive.
+  const std::vector<std::string> nullable{"hidden_area", "refusal", "password_left"};
+  ASSERT_EQ(report.size(), top.size() + nullable.size()) << report.dump(2);
   for (const auto& [key, type] : top) {
     ASSERT_TRUE(report.contains(key)) << key;
     EXPECT_EQ(report[key].type(), type) << key;
+  }
+  for (const std::string& key : nullable) ASSERT_TRUE(report.contains(key)) << key;
+  EXPECT_TRUE(report["refusal"].is_null() || report["refusal"].is_string());
+  EXPECT_TRUE(report["password_left"].is_null() || report["password_left"].is_string());
+  EXPECT_TRUE(report["hidden_area"].is_null() || report["hidden_area"].is_object());
+  for (const char* key : {"operator", "organization", "asset_tag", "notes"}) {
+    EXPECT_TRUE(report["record"][key].is_string()) << key;
+  }
+  EXPECT_TRUE(report["disk"]["media"].is_string());
+  for (const char* key : {"method", "read_back"}) {
+    EXPECT_TRUE(report["verify"][key].is_null() || report["verify"][key].is_string()) << key;
   }
   for (const char* key : {"name", "version"}) EXPECT_TRUE(report["program"][key].is_string());
   for (const char* key : {"name", "kernel"}) EXPECT_TRUE(report["host"][key].is_string());
@@ -312,6 +325,23 @@ TEST(FormatCliReport, AVerifiedQuickWipeIsRecordedWithItsRegionsAndLog) {
   EXPECT_EQ(report["log"].get<std::vector<std::string>>(), printed);
   EXPECT_EQ(std::distance(fs::directory_iterator(disk.Dir()), fs::directory_iterator()), 3)
       << "image, metadata, report: no temporary file is left";
+}
+
+TEST(FormatCliReport, TheRecordFieldsGivenAreRecordedAsGiven) {
+  SimulatedDisk disk("");
+  const std::string path = disk.Dir() + "/report.json";
+  const test::CommandResult run = disk.Cli(
+      "format --yes --quick --report " + path +
+      " --operator '王小明, 資訊安全管理員' --organization 'Example Ltd.' --asset-tag PC-0042"
+      " --notes 'line one\nline two' " +
+      disk.image());
+  ASSERT_EQ(run.status, 0) << run.output;
+  const json report = ReadReport(path);
+  ExpectDocumentedShape(report);
+  EXPECT_EQ(report["record"], json({{"operator", "王小明, 資訊安全管理員"},
+                                    {"organization", "Example Ltd."},
+                                    {"asset_tag", "PC-0042"},
+                                    {"notes", "line one\nline two"}}));
 }
 
 TEST(FormatCliReport, FailuresAndLostWritesAreCounted) {
