@@ -21,10 +21,15 @@ class InOrderQueue {
     TransferDone done;
   };
 
-  explicit InOrderQueue(IoQueue& queue) : m_queue(queue) {}
+  // `byteLimit`: no more is sent while this many bytes are out, however many transfers the
+  // queue takes.
+  explicit InOrderQueue(IoQueue& queue, int64_t byteLimit = INT64_MAX)
+      : m_queue(queue), m_byteLimit(byteLimit) {}
 
   int Depth() const { return m_queue.Depth(); }
-  bool Full() const { return static_cast<int>(m_sent.size()) >= m_queue.Depth(); }
+  bool Full() const {
+    return static_cast<int>(m_sent.size()) >= m_queue.Depth() || m_bytesOut >= m_byteLimit;
+  }
   bool Empty() const { return m_sent.empty(); }
   // Some transfer, not necessarily the oldest, found the device gone: nothing more is worth
   // sending.
@@ -33,7 +38,8 @@ class InOrderQueue {
   // The caller keeps the queue from being Full() before it sends.
   void Send(const Block& block, Transfer transfer) {
     transfer.tag = m_nextTag++;
-    m_sent.push_back(Sent{block, transfer.tag, std::nullopt});
+    m_sent.push_back(Sent{block, transfer.tag, transfer.count, std::nullopt});
+    m_bytesOut += transfer.count;
     m_queue.Submit(transfer);
   }
 
@@ -55,6 +61,7 @@ class InOrderQueue {
     }
     if (m_sent.empty()) return std::nullopt;
     Ended ended{std::move(m_sent.front().block), *m_sent.front().done};
+    m_bytesOut -= m_sent.front().count;
     m_sent.pop_front();
     return ended;
   }
@@ -63,10 +70,13 @@ class InOrderQueue {
   struct Sent {
     Block block;
     uint64_t tag;
+    int64_t count;
     std::optional<TransferDone> done;
   };
 
   IoQueue& m_queue;
+  int64_t m_byteLimit;
+  int64_t m_bytesOut = 0;  // sent and not yet handed back
   std::deque<Sent> m_sent;
   uint64_t m_nextTag = 1;
   bool m_goneSeen = false;

@@ -21,7 +21,7 @@ using namespace pass_lines;
 
 // Reads in flight at once where the device takes a queue, each into its own part of the write
 // buffer. One at a time, the buffer's two halves serve in turn.
-constexpr int kReadsInFlight = 8;
+constexpr int kReadsInFlight = 16;
 // Each part starts on a page, as direct I/O wants.
 constexpr int64_t kPartAlignment = 4096;
 
