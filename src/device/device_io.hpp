@@ -13,6 +13,7 @@
 #include "device/disk_contents.hpp"
 #include "device/disk_takeover.hpp"
 #include "device/drive_commands.hpp"
+#include "device/io_queue.hpp"
 
 namespace fw {
 
@@ -142,6 +143,15 @@ class DeviceIo {
     (void)command;
     (void)data;
     return {};
+  }
+
+  // Queued transfers on `handle` (the working handle), at most `depth` at once: the engine's
+  // writes and reads. Buffers and counts must suit direct I/O, as the engine's do. The queue
+  // lives no longer than the handle. A backend without queues of its own answers one that does
+  // each transfer in turn through SeekDevice, Write and ReadAt.
+  virtual std::unique_ptr<IoQueue> OpenQueue(Handle handle, int depth) {
+    (void)depth;
+    return MakeSyncIoQueue(*this, handle);
   }
 
   // Has the system read the size of the disk behind `handle` again (after its max address

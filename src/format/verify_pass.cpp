@@ -1,15 +1,13 @@
 #include "format/verify_pass.hpp"
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "core/disk_offsets.hpp"
 #include "core/logs.hpp"
 #include "format/format_texts.hpp"
+#include "format/in_order_queue.hpp"
 #include "format/pass_lines.hpp"
 #include "format/purge_texts.hpp"
 #include "format/zero_fill.hpp"
@@ -22,9 +20,11 @@ namespace {
 namespace text = format_text;
 using namespace pass_lines;
 
-// The verify pass reads into the two halves of the write buffer in turn.
-constexpr int64_t kVerifyBlockBytes = kZeroBufferBytes / 2;
-
+// Reads in flight at once where the device takes a queue, each into its own part of the write
+// buffer. One at a time, the buffer's two halves serve in turn.
+constexpr int kReadsInFlight = 16;
+// Each part starts on a page, as direct I/O wants.
+constexpr int64_t kPartAlignment = 4096;
 
 // Word-wise OR of the differences: the check must keep up with any disk. `count` is a multiple
 // of 8 and `bytes` 8-aligned (whole sectors of the page-aligned buffer).
@@ -49,126 +49,42 @@ struct ReadResult {
   uint32_t error = 0;
 };
 
-// Reads the regions in disk order, block by block, on a helper thread into the two halves of
-// the buffer in turn: while the caller checks one half, the next block is being read into the
-// other, and the one after it is asked for as soon as that half is handed back, so the device
-// never waits for the check. The helper is the only caller of the backend while it runs; it
-// stops after a read that finds the device gone. Without a thread to spare, Next() reads.
-class ReadAhead {
+// The regions in disk order, block by block.
+class BlockWalk {
  public:
-  struct Filled {
-    Block block;  // count 0: no more blocks
-    ReadResult read;
-    const uint8_t* bytes = nullptr;  // valid until the next call of Next()
-  };
+  BlockWalk(const std::vector<WipeRegion>& regions, int64_t blockBytes)
+      : m_regions(regions), m_blockBytes(blockBytes), m_next(At(0, -1)) {}
 
-  ReadAhead(DeviceIo& io, Handle handle, const std::vector<WipeRegion>& regions, uint8_t* buffer)
-      : m_io(io), m_handle(handle), m_regions(regions), m_buffer(buffer) {
-    try {
-      m_worker = std::thread([this] { Work(); });
-    } catch (const std::system_error&) {
-      m_inline = FirstBlock();
-    }
+  // The next block, or one of count 0 past the last region.
+  Block Take() {
+    const Block block = m_next;
+    if (block.count > 0) m_next = At(block.region, block.offset + block.count);
+    return block;
   }
-  ~ReadAhead() {
-    {
-      const std::lock_guard lock(m_mutex);
-      m_stop = true;
-    }
-    m_changed.notify_all();
-    if (m_worker.joinable()) m_worker.join();
-  }
-  ReadAhead(const ReadAhead&) = delete;
-  ReadAhead& operator=(const ReadAhead&) = delete;
-
-  Filled Next() {
-    const int slot = static_cast<int>(m_taken % 2);
-    if (!m_worker.joinable()) {
-      const Block block = m_inline;
-      if (block.count == 0) return Filled{};
-      m_inline = NextBlock(block);
-      ++m_taken;
-      return Filled{block, Read(block, slot), Half(slot)};
-    }
-    std::unique_lock lock(m_mutex);
-    if (m_taken > 0) m_slots[1 - slot].filled = false;  // the caller is done with it
-    m_changed.notify_all();
-    m_changed.wait(lock, [&] { return m_slots[slot].filled || m_finished; });
-    if (!m_slots[slot].filled) return Filled{};
-    ++m_taken;
-    return Filled{m_slots[slot].block, m_slots[slot].read, Half(slot)};
-  }
+  bool Done() const { return m_next.count == 0; }
 
  private:
-  struct Slot {
-    Block block;
-    ReadResult read;
-    bool filled = false;
-  };
-
-  Block BlockAt(size_t region, int64_t offset) const {
+  Block At(size_t region, int64_t offset) const {
     for (; region < m_regions.size(); ++region, offset = -1) {
       const WipeRegion& r = m_regions[region];
       if (offset < 0) offset = r.offset;
       const int64_t end = CheckedEnd(r.offset, r.length).value_or(INT64_MAX);
-      if (const int64_t count = BlockBefore(offset, end, kVerifyBlockBytes); count > 0) {
+      if (const int64_t count = BlockBefore(offset, end, m_blockBytes); count > 0) {
         return Block{region, offset, count};
       }
     }
     return Block{};
   }
-  Block FirstBlock() const { return BlockAt(0, -1); }
-  Block NextBlock(const Block& block) const {
-    return BlockAt(block.region, block.offset + block.count);
-  }
-  uint8_t* Half(int slot) const { return m_buffer + slot * kVerifyBlockBytes; }
 
-  ReadResult Read(const Block& block, int slot) {
-    ReadResult result;
-    result.bytes = m_io.ReadAt(m_handle, block.offset, Half(slot), block.count);
-    if (result.bytes != block.count) {
-      // A short read is the end of a disk that shrank: the rest could not be read.
-      result.error = result.bytes < 0 ? m_io.LastError() : win::ERROR_IO_DEVICE;
-    }
-    return result;
-  }
-
-  void Work() {
-    int64_t index = 0;
-    for (Block block = FirstBlock(); block.count > 0; block = NextBlock(block), ++index) {
-      const int slot = static_cast<int>(index % 2);
-      {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_stop || !m_slots[slot].filled; });
-        if (m_stop) break;
-      }
-      const ReadResult read = Read(block, slot);
-      {
-        const std::lock_guard lock(m_mutex);
-        m_slots[slot] = Slot{block, read, true};
-      }
-      m_changed.notify_all();
-      if (read.bytes != block.count && MeansUnplugged(read.error)) break;
-    }
-    {
-      const std::lock_guard lock(m_mutex);
-      m_finished = true;
-    }
-    m_changed.notify_all();
-  }
-
-  DeviceIo& m_io;
-  Handle m_handle;
   const std::vector<WipeRegion>& m_regions;
-  uint8_t* m_buffer;
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  Slot m_slots[2];
-  bool m_stop = false;
-  bool m_finished = false;
-  int64_t m_taken = 0;  // blocks handed to the caller
-  Block m_inline;       // without a helper: the block the next call reads
-  std::thread m_worker;
+  int64_t m_blockBytes;
+  Block m_next;
+};
+
+// A block being read, and the part of the buffer it is read into.
+struct ReadBlock {
+  Block block;
+  int part = 0;
 };
 
 // Reads back every region into the write buffer and names each stretch that is not zero or
@@ -189,16 +105,37 @@ class ZeroVerifier {
     const int64_t startTime = m_clock.NowMs();
     int64_t done = 0;
     bool aborted = false;
-    ReadAhead reader(m_io, m_handle, regions, m_buffer);
-    for (;;) {
-      const ReadAhead::Filled filled = reader.Next();
-      const Block& block = filled.block;
-      if (block.count == 0) break;
+
+    // The device reads ahead into the parts of the buffer not being checked; each block is
+    // checked, and its part sent out again, in disk order.
+    const std::unique_ptr<IoQueue> queue = m_io.OpenQueue(m_handle, kReadsInFlight);
+    InOrderQueue<ReadBlock> reads(*queue);
+    const int parts = std::max(2, reads.Depth());
+    const int64_t partBytes = kZeroBufferBytes / parts / kPartAlignment * kPartAlignment;
+    std::vector<int> freeParts;
+    for (int part = parts - 1; part >= 0; --part) freeParts.push_back(part);
+    BlockWalk walk(regions, partBytes);
+    const auto sendReads = [&] {
+      while (!reads.Full() && !walk.Done() && !reads.DeviceGoneSeen() && !m_session.StopRequested()) {
+        const ReadBlock read{walk.Take(), freeParts.back()};
+        freeParts.pop_back();
+        reads.Send(read, Transfer{0, TransferKind::Read, read.block.offset,
+                                  m_buffer + read.part * partBytes, read.block.count});
+      }
+    };
+
+    for (sendReads(); !reads.Empty(); sendReads()) {
+      const auto ended = reads.Retire();
+      const Block& block = ended->block.block;
+      ReadResult read{ended->done.bytes, ended->done.error};
+      // A short read is the end of a disk that shrank: the rest could not be read.
+      if (read.bytes != block.count && read.error == 0) read.error = win::ERROR_IO_DEVICE;
       ShowBlock(m_view, done + block.count, total, block.offset + block.count, m_sectorSize);
       m_view.PumpMessages();
       m_result.position = block.offset;
-      CheckBlock(block, filled.read, filled.bytes);
-      if (filled.read.bytes != block.count && MeansUnplugged(filled.read.error)) {
+      CheckBlock(block, read, m_buffer + ended->block.part * partBytes);
+      freeParts.push_back(ended->block.part);
+      if (read.bytes != block.count && MeansUnplugged(read.error)) {
         aborted = true;
         break;
       }
@@ -207,6 +144,8 @@ class ZeroVerifier {
       ShowSpeed(m_view, m_clock, startTime, done);
       if (m_session.StopRequested()) break;
     }
+    // What is still in flight only ends: nothing after the block in hand is checked.
+    while (!reads.Empty()) reads.Retire();
 
     const int64_t problems = m_result.nonZeroRegions + m_result.unreadableRegions;
     if (problems > kListedVerifyProblems) {

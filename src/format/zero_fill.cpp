@@ -8,6 +8,7 @@
 #include "core/disk_offsets.hpp"
 #include "core/logs.hpp"
 #include "format/format_texts.hpp"
+#include "format/in_order_queue.hpp"
 #include "format/pass_lines.hpp"
 #include "report/text_format.hpp"
 
@@ -21,6 +22,12 @@ using namespace pass_lines;
 constexpr int64_t kFirstBlockBytes = 65'536;
 constexpr int64_t kPassesPerCheck = 10;
 constexpr int64_t kFastEnoughMs = 1'000;
+// Writes in flight at once where the device takes a queue: four of the largest blocks, so that
+// the device never waits for the next one while the kernel splits the last into its own
+// requests, and as many of the smaller blocks of the ramp-up as make the same bytes, so that
+// the first few hundred MB go as fast as the rest (bench/README.md).
+constexpr int kWritesInFlight = 64;
+constexpr int64_t kBytesInFlight = 4 * kZeroBufferBytes;
 // O_DIRECT wants the source aligned to the device's DMA alignment; a page covers every device.
 constexpr size_t kBufferAlignment = 4096;
 
@@ -28,6 +35,12 @@ struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 using ZeroBuffer = std::unique_ptr<void, FreeDeleter>;
+
+struct WriteBlock {
+  int64_t offset = 0;
+  int64_t count = 0;
+  bool shown = true;  // the first region's blocks carry the progress; the quick wipe's tail not
+};
 
 ZeroBuffer AllocateZeroBuffer() {
   void* memory = nullptr;
@@ -67,7 +80,8 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
 
   view.StartPass(total);
   const int64_t startTime = clock.NowMs();
-  int64_t position = 0;
+  int64_t position = 0;  // where the blocks handed back in order have reached
+  int64_t next = 0;      // where the next block of the first region starts
   int64_t blockSize = kFirstBlockBytes;
   int64_t passCount = 0;
   int64_t lastCheckTime = 0;
@@ -80,28 +94,49 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
     return true;
   };
 
-  // One seek and one write; a block that fails is logged and skipped, or ends the run when the
-  // device has gone. False when the run is aborted.
-  const auto writeBlock = [&](int64_t offset, int64_t count) {
-    lastBlockOffset = offset;
-    if (io.SeekDevice(deviceHandle, offset) != offset) {
-      session.AddFormatLogLine(std::string(text::kSeekError) + GroupThousands(offset));
-      result.failures.push_back(FailedBlock{offset, io.LastError()});
-      ++result.failedBlocks;
-      return true;
-    }
-    if (io.Write(deviceHandle, buffer.get(), count) == count) {
-      result.bytesWritten += count;
-      return true;
-    }
-    const uint32_t code = io.LastError();
-    result.failures.push_back(FailedBlock{offset, code});
-    if (ReportFailedBlock(session, offset, code)) return false;
-    ++result.failedBlocks;
-    return true;
-  };
+  // Every write comes from the one zero buffer, several of them in flight at once where the
+  // device takes a queue; they are accounted for in the order they were sent.
+  const std::unique_ptr<IoQueue> queue = io.OpenQueue(deviceHandle, kWritesInFlight);
+  InOrderQueue<WriteBlock> blocks(*queue, kBytesInFlight);
 
-  while (position < total && !session.StopRequested()) {
+  // The oldest block in flight, once it has ended: one that failed is logged and skipped, or
+  // ends the run when the device has gone. After that, what is still in flight only ends.
+  const auto retire = [&] {
+    const std::optional<InOrderQueue<WriteBlock>::Ended> ended = blocks.Retire();
+    if (!ended) return;
+    const WriteBlock& block = ended->block;
+    const TransferDone& done = ended->done;
+    if (done.bytes == block.count) result.bytesWritten += block.count;
+    if (aborted) return;
+    lastBlockOffset = block.offset;
+    if (done.seekFailed) {
+      session.AddFormatLogLine(std::string(text::kSeekError) + GroupThousands(block.offset));
+      result.failures.push_back(FailedBlock{block.offset, done.error});
+      ++result.failedBlocks;
+    } else if (done.bytes != block.count) {
+      result.failures.push_back(FailedBlock{block.offset, done.error});
+      if (ReportFailedBlock(session, block.offset, done.error)) {
+        aborted = true;
+        position = block.offset;
+        return;
+      }
+      ++result.failedBlocks;
+    }
+    if (block.shown) {
+      position = block.offset + block.count;
+      ShowSpeed(view, clock, startTime, position);
+    }
+  };
+  // Sends one block once the queue has room for it.
+  const auto send = [&](int64_t offset, int64_t count, bool shown) {
+    while (blocks.Full() && !blocks.Empty()) retire();
+    if (aborted) return;
+    blocks.Send(WriteBlock{offset, count, shown},
+                Transfer{0, TransferKind::Write, offset, buffer.get(), count});
+  };
+  const auto mustEnd = [&] { return aborted || session.StopRequested() || blocks.DeviceGoneSeen(); };
+
+  while (next < total && !mustEnd()) {
     ++passCount;
     if (passCount % kPassesPerCheck == 0) {
       // The first check only takes the time; 0 stands for "no check made yet".
@@ -118,33 +153,30 @@ ZeroFillResult ZeroFillDevice(DeviceIo& io, Handle deviceHandle, const TIdentify
         break;
       }
     }
-    blockSize = BlockBefore(position, total, blockSize);
+    blockSize = BlockBefore(next, total, blockSize);
 
-    ShowBlock(view, position + blockSize, total, position + blockSize, sectorSize);
+    // The window's messages are handled here, while the blocks sent before are being written.
+    ShowBlock(view, next + blockSize, total, next + blockSize, sectorSize);
     view.PumpMessages();
 
-    if (!writeBlock(position, blockSize)) {
-      aborted = true;
-      break;
-    }
-    position += blockSize;
-    ShowSpeed(view, clock, startTime, position);
+    send(next, blockSize, true);
+    next += blockSize;
+    // The next pass begins once the queue has room again: right after a block has ended.
+    while (blocks.Full()) retire();
   }
+  while (!blocks.Empty()) retire();
 
   // The quick wipe's tail, silently: progress and log speak of the first 10,240,000 bytes. A
   // run the user stopped writes nothing more.
-  for (size_t r = 1; r < result.regions.size() && !aborted && !session.StopRequested(); ++r) {
+  for (size_t r = 1; r < result.regions.size() && !mustEnd(); ++r) {
     const WipeRegion& region = result.regions[r];
     const int64_t end = CheckedEnd(region.offset, region.length).value_or(INT64_MAX);
     for (int64_t at = region.offset, count = 0;
-         (count = BlockBefore(at, end, kZeroBufferBytes)) > 0; at += count) {
-      if (!writeBlock(at, count)) {
-        aborted = true;
-        position = at;
-        break;
-      }
+         !mustEnd() && (count = BlockBefore(at, end, kZeroBufferBytes)) > 0; at += count) {
+      send(at, count, false);
     }
   }
+  while (!blocks.Empty()) retire();
 
   // Only a flush makes the zeros durable: buffered writes leave the page cache and the device
   // empties its volatile write cache, direct writes included. The run reports nothing as

@@ -168,16 +168,22 @@ TEST_F(FormatOnLoop, AFullRunFsyncsTheDiskAfterItsLastWrite) {
   ASSERT_TRUE(loop.Ok()) << loop.Error();
   const std::string trace = loop.Image() + ".trace";
   const test::CommandResult run =
-      test::RunCommand("strace -qq -o " + trace + " -e trace=openat,write,fsync env -u " +
+      test::RunCommand("strace -qq -o " + trace +
+                       " -e trace=openat,write,fsync,io_uring_setup,io_uring_enter env -u " +
                        "FERROWIPE_DISKS '" CLI_PATH "' format --yes " + loop.Path() + " </dev/null");
   std::ifstream in(trace);
   std::string line;
-  std::string fd;  // the working handle: the disk opened for writing with O_DIRECT
+  std::string fd;    // the working handle: the disk opened for writing with O_DIRECT
+  std::string ring;  // where the system takes queues: the writes go through this ring
   std::vector<std::string> calls;
   while (std::getline(in, line)) {
     if (line.find("\"" + loop.Path() + "\"") != std::string::npos &&
         line.find("O_DIRECT") != std::string::npos) {
       fd = line.substr(line.rfind("= ") + 2);
+    } else if (!fd.empty() && line.starts_with("io_uring_setup(")) {
+      ring = line.substr(line.rfind("= ") + 2);
+    } else if (!ring.empty() && line.starts_with("io_uring_enter(" + ring + ",")) {
+      calls.push_back("write");
     } else if (!fd.empty() && (line.starts_with("write(" + fd + ",") ||
                                line.starts_with("fsync(" + fd + ")"))) {
       calls.push_back(line.substr(0, line.find('(')) + (line.ends_with("= 0") ? " ok" : ""));

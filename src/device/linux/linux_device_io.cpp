@@ -39,6 +39,7 @@
 #include "device/linux/nvme_admin.hpp"
 #include "device/linux/sat_cdb.hpp"
 #include "device/linux/sys_tree.hpp"
+#include "device/linux/uring_queue.hpp"
 #include "device/linux/volume_plan.hpp"
 #include "device/win_layouts.hpp"
 
@@ -207,13 +208,7 @@ class LinuxDeviceIo final : public DeviceIo {
       const ssize_t n = ::write(device.fd, bytes + done, chunk);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        const int error = n < 0 ? errno : ENOSPC;
-        // An unplugged disk answers direct I/O with EIO; the caller must see that it is gone.
-        if (error == EIO && DeviceGone(device)) {
-          Fail(win::ERROR_DEV_NOT_EXIST, ENODEV);
-        } else {
-          FailErrno(error, ErrnoSite::Write);
-        }
+        FailTransfer(device, n < 0 ? errno : ENOSPC, ErrnoSite::Write);
         return done > 0 ? done : -1;
       }
       done += n;
@@ -239,17 +234,33 @@ class LinuxDeviceIo final : public DeviceIo {
       if (n < 0 && errno == EINTR) continue;
       if (n == 0) break;  // the end of the disk
       if (n < 0) {
-        const int error = errno;
-        if (error == EIO && DeviceGone(device)) {
-          Fail(win::ERROR_DEV_NOT_EXIST, ENODEV);
-        } else {
-          FailErrno(error, ErrnoSite::Other);
-        }
+        FailTransfer(device, errno, ErrnoSite::Other);
         return -1;
       }
       done += n;
     }
     return done;
+  }
+
+  std::unique_ptr<IoQueue> OpenQueue(Handle handle, int depth) override {
+    const auto it = m_handles.find(handle);
+    // A buffered handle reads through ReadAt, which first drops the range from the page cache.
+    if (it == m_handles.end() || !it->second.direct || depth <= 1) {
+      return MakeSyncIoQueue(*this, handle);
+    }
+    const OpenDevice device = it->second;
+    int refusal = 0;
+    std::unique_ptr<IoQueue> queue = MakeUringQueue(
+        device.fd, depth,
+        [this, device](int error, TransferKind kind) {
+          return TransferErrorCode(device, error,
+                                   kind == TransferKind::Write ? ErrnoSite::Write : ErrnoSite::Other);
+        },
+        &refusal);
+    if (queue) return queue;
+    AddDebugLine("io_uring is refused here (" + ErrnoText(refusal) +
+                 "): the disk is written and read one block at a time");
+    return MakeSyncIoQueue(*this, handle);
   }
 
   bool Flush(Handle handle) override {
@@ -474,6 +485,16 @@ class LinuxDeviceIo final : public DeviceIo {
   }
 
   bool FailErrno(int error, ErrnoSite site) { return Fail(WindowsErrorFromErrno(error, site), error); }
+
+  // An unplugged disk answers direct I/O with EIO; the caller must see that it is gone.
+  uint32_t TransferErrorCode(const OpenDevice& device, int error, ErrnoSite site) const {
+    if (error == EIO && DeviceGone(device)) return win::ERROR_DEV_NOT_EXIST;
+    return WindowsErrorFromErrno(error, site);
+  }
+  bool FailTransfer(const OpenDevice& device, int error, ErrnoSite site) {
+    const uint32_t code = TransferErrorCode(device, error, site);
+    return Fail(code, error == EIO && code == win::ERROR_DEV_NOT_EXIST ? ENODEV : error);
+  }
 
   const std::vector<std::string>& Drives() {
     if (!m_drives) m_drives = ListWholeDisks(m_sys);
