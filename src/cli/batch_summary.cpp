@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "cli/commands.hpp"
+#include "cli/list_table.hpp"
 #include "core/durations.hpp"
 #include "core/text.hpp"
 #include "report/text_format.hpp"
@@ -17,11 +18,6 @@ int Severity(int status) {
   const auto* found = std::find(std::begin(kExitSeverity), std::end(kExitSeverity), status);
   if (found == std::end(kExitSeverity)) return Severity(kExitFailure);
   return static_cast<int>(found - std::begin(kExitSeverity));
-}
-
-std::string PadTo(const std::string& text, size_t columns) {
-  const size_t width = DisplayColumns(text);
-  return width >= columns ? text : text + std::string(columns - width, ' ');
 }
 
 }  // namespace
@@ -54,25 +50,12 @@ int CombinedExitStatus(const std::vector<int>& statuses) {
 }
 
 std::vector<std::string> SummaryTable(const std::vector<DiskEnding>& endings) {
-  std::vector<std::vector<std::string>> rows{
-      {"DISK", "OUTCOME", "BYTES", "FAILED BLOCKS", "VERIFY", "TIME"}};
+  std::vector<ListRow> rows{{"DISK", "OUTCOME", "BYTES", "FAILED BLOCKS", "VERIFY", "TIME"}};
   for (const DiskEnding& e : endings) {
     rows.push_back({e.path, e.outcome, GroupThousands(e.bytesWritten),
                     GroupThousands(e.failedBlocks), e.verify, DurationText(e.elapsedMs)});
   }
-  std::vector<size_t> widths(rows.front().size(), 0);
-  for (const auto& row : rows) {
-    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayColumns(row[c]));
-  }
-  std::vector<std::string> lines;
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t c = 0; c < row.size(); ++c) {
-      line += c + 1 == row.size() ? row[c] : PadTo(row[c], widths[c] + 2);
-    }
-    lines.push_back(line);
-  }
-  return lines;
+  return AlignedColumns(rows);
 }
 
 std::string ReportFileName(const std::string& serial, const std::string& devicePath,

@@ -18,6 +18,7 @@
 #include "cli/batch_summary.hpp"
 #include "cli/chosen_disk.hpp"
 #include "cli/disk_record.hpp"
+#include "cli/list_table.hpp"
 #include "cli/stop_signals.hpp"
 #include "cli/terminal_safe.hpp"
 #include "cli/terminal_view.hpp"
@@ -85,27 +86,14 @@ std::string MountedText(const DiskContents& contents) {
 
 // The disks in a table: number, path, model, serial, size, what is mounted.
 std::vector<std::string> DiskTable(const std::vector<const PlannedDisk*>& disks) {
-  std::vector<std::vector<std::string>> rows{{"#", "PATH", "MODEL", "SERIAL", "SIZE", "MOUNTED"}};
+  std::vector<ListRow> rows{{"#", "PATH", "MODEL", "SERIAL", "SIZE", "MOUNTED"}};
   for (const PlannedDisk* disk : disks) {
     const TIdentifyDeviceData& id = disk->Row().IdentifyData;
-    rows.push_back({std::to_string(disk->Row().DeviceNumber), disk->Row().DevicePath,
-                    Trim(id.Model), Trim(id.SN), CapacityToStr(CapacityBytes(id)),
-                    MountedText(disk->contents)});
+    rows.push_back({std::to_string(disk->Row().DeviceNumber), TerminalSafe(disk->Row().DevicePath),
+                    TerminalSafe(Trim(id.Model)), TerminalSafe(Trim(id.SN)),
+                    CapacityToStr(CapacityBytes(id)), TerminalSafe(MountedText(disk->contents))});
   }
-  std::vector<size_t> widths(rows.front().size(), 0);
-  for (const auto& row : rows) {
-    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayColumns(row[c]));
-  }
-  std::vector<std::string> lines;
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t c = 0; c < row.size(); ++c) {
-      line += row[c];
-      if (c + 1 < row.size()) line += std::string(widths[c] + 2 - DisplayColumns(row[c]), ' ');
-    }
-    lines.push_back(TerminalSafe(line));
-  }
-  return lines;
+  return AlignedColumns(rows);
 }
 
 // The window's question, for every disk at once; true only for the answer "yes". With --yes

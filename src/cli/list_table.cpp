@@ -16,14 +16,18 @@ constexpr size_t kGap = 2;
 std::vector<std::string> ListTable(const std::vector<ListRow>& rows) {
   std::vector<ListRow> all{kHeader};
   all.insert(all.end(), rows.begin(), rows.end());
-  std::vector<size_t> widths(kHeader.size(), 0);
-  for (const ListRow& row : all) {
+  return AlignedColumns(all);
+}
+
+std::vector<std::string> AlignedColumns(const std::vector<ListRow>& rows) {
+  std::vector<size_t> widths(rows.empty() ? 0 : rows.front().size(), 0);
+  for (const ListRow& row : rows) {
     for (size_t i = 0; i < row.size() && i < widths.size(); ++i) {
       widths[i] = std::max(widths[i], DisplayColumns(row[i]));
     }
   }
   std::vector<std::string> lines;
-  for (const ListRow& row : all) {
+  for (const ListRow& row : rows) {
     std::string line;
     for (size_t i = 0; i < row.size(); ++i) {
       line += row[i];

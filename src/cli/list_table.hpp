@@ -13,6 +13,9 @@ using ListRow = std::vector<std::string>;
 // characters take two columns), two blanks between columns, no blanks at the end of a line.
 std::vector<std::string> ListTable(const std::vector<ListRow>& rows);
 
+// Any table of the same look: `rows` holds its header first.
+std::vector<std::string> AlignedColumns(const std::vector<ListRow>& rows);
+
 // One line per row, the cells joined by tabs.
 std::vector<std::string> TabSeparated(const std::vector<ListRow>& rows);
 
