@@ -405,7 +405,10 @@ TEST_F(RefusedOnLoop, NestedVolumesAreBothUnmountedAndTheRunCompletes) {
 // A run started inside a chroot whose root is the chosen disk's file system: the disk carries
 // the running system (this process's root) and is refused; the root stays read-write.
 TEST_F(FormatOnLoop, TheDiskUnderTheRunsOwnRootIsRefused) {
-  LoopDevice loop;
+  // The root holds a copy of the program, which the sanitizer build makes some 70 MB large.
+  LoopDevice::Options options;
+  options.size = 256ll << 20;
+  LoopDevice loop(options);
   ASSERT_TRUE(loop.Ok()) << loop.Error();
   const std::string root = loop.MountExt4(loop.Path());
   ASSERT_FALSE(root.empty()) << loop.Error();
